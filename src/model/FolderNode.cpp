@@ -1,0 +1,61 @@
+#include "model/FolderNode.h"
+
+#include "platform/FileSystem.h"
+#include "text/Text.h"
+#include "text/Utf.h"
+
+int CompareNames(const std::u16string& a, const std::u16string& b)
+{
+    // Past its end a string reads as the terminating 0.
+    for (std::size_t i = 0;; ++i) {
+        const int unitA = i < a.size() ? FoldAsciiCase(a[i]) : 0;
+        const int unitB = i < b.size() ? FoldAsciiCase(b[i]) : 0;
+        if (unitA != unitB || unitA == 0) {
+            return unitA - unitB;
+        }
+    }
+}
+
+std::u16string CFolderNode::GetPath(int rootSide, int nameSide, bool bLabelRoot) const
+{
+    if (m_pParent == nullptr) {
+        return bLabelRoot ? std::u16string(ROOT_LABELS[rootSide]) : m_names[rootSide];
+    }
+    std::u16string path = m_pParent->GetPath(rootSide, nameSide, bLabelRoot);
+    path += PATH_SEPARATOR;
+    path += m_names[nameSide];
+    return path;
+}
+
+std::u16string CFolderNode::GetRelativePath(int side) const
+{
+    if (m_pParent == nullptr) {
+        return {};
+    }
+    if (m_pParent->m_pParent == nullptr) {
+        return m_names[side];
+    }
+    std::u16string path = m_pParent->GetRelativePath(side);
+    path += PATH_SEPARATOR;
+    path += m_names[side];
+    return path;
+}
+
+std::u16string CFolderNode::GetRootFolder(int side) const
+{
+    const CFolderNode* root = this;
+    while (root->m_pParent != nullptr) {
+        root = root->m_pParent;
+    }
+    return root->m_names[side];
+}
+
+const std::u16string& CFolderNode::GetKeyName() const
+{
+    return m_names[SIDE_COMPUTER].empty() ? m_names[SIDE_PLAYER] : m_names[SIDE_COMPUTER];
+}
+
+std::string CFolderNode::GetDisplayName() const
+{
+    return m_pParent == nullptr ? "Root" : ToLogText(GetKeyName());
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline constexpr int SIDE_COMPUTER = 0;
+inline constexpr int SIDE_PLAYER = 1;
+inline constexpr int SIDE_COUNT = 2;
+
+// Stand in for the root folders in paths shown to the user.
+inline constexpr std::array<const char16_t*, SIDE_COUNT> ROOT_LABELS = {u"COMPUTER", u"JUKEBIT"};
+
+// Put before every path handed to the file system; this platform needs none.
+inline constexpr char16_t LONG_PATH_PREFIX[] = u"";
+
+inline constexpr int PRESENCE_COMPUTER = 0;
+inline constexpr int PRESENCE_PLAYER_ONLY = 1;
+inline constexpr int PRESENCE_MIXED = 2;
+
+inline constexpr int TRISTATE_NONE = 0;
+inline constexpr int TRISTATE_ALL = 1;
+inline constexpr int TRISTATE_SOME = 2;
+
+inline constexpr int SELECT_NONE = 0;
+inline constexpr int SELECT_ALL = 1;
+inline constexpr int SELECT_INITIAL = 2;
+
+// One file lying directly in a folder on one side.
+struct CFileEntry
+{
+    std::u16string m_name;
+    std::uint64_t m_size = 0;
+};
+
+// Compares names with the letters A to Z folded to a to z and nothing else
+// folded: negative, zero or positive.
+int CompareNames(const std::u16string& a, const std::u16string& b);
+
+// One folder of the merged tree of the computer's and the player's music
+// folders. A node owns its children; the leaves are the albums.
+class CFolderNode
+{
+public:
+    explicit CFolderNode(CFolderNode* pParent = nullptr) : m_pParent(pParent) {}
+    CFolderNode(const CFolderNode&) = delete;
+    CFolderNode& operator=(const CFolderNode&) = delete;
+    ~CFolderNode() = default;
+
+    void SetName(int side, const std::u16string& name) { m_names[side] = name; }
+    bool IsAlbum() const { return m_children.empty(); }
+
+    // The root part from rootSide (its label or its folder), the folder names
+    // below it from nameSide, joined by PATH_SEPARATOR.
+    std::u16string GetPath(int rootSide, int nameSide, bool bLabelRoot) const;
+    std::u16string GetPath(int side, bool bLabelRoot) const { return GetPath(side, side, bLabelRoot); }
+    std::u16string GetRelativePath(int side) const;
+    std::u16string GetRootFolder(int side) const;
+    // The computer-side name when there is one, else the player-side name.
+    const std::u16string& GetKeyName() const;
+    std::string GetDisplayName() const;
+
+    // Scanning: reads both folder trees below the root names and merges them.
+    bool Scan();
+    bool ScanFolders();
+    void AddChild(int side, const std::u16string& name);
+    void ReportScanError(const std::u16string& path, int error);
+    void ComputePresence();
+    void ComputeInitialSelection();
+    void ComputeAlbumCounts();
+
+    CFolderNode* m_pParent = nullptr;
+    std::vector<std::unique_ptr<CFolderNode>> m_children;
+    std::array<std::vector<CFileEntry>, SIDE_COUNT> m_files;
+    std::int64_t m_sizeDelta = 0;
+    std::array<std::u16string, SIDE_COUNT> m_names;
+    int m_presence = PRESENCE_COMPUTER;
+    std::int32_t m_selected = 0;
+    std::int32_t m_onPlayer = 0;
+    std::int32_t m_albums = 0;
+
+private:
+    class CScanPath;
+    bool ScanFolders(CScanPath& ancestors);
+    bool ReadSide(int side, CScanPath& ancestors);
+};

@@ -1,0 +1,139 @@
+#include "platform/FileSystem.h"
+
+#include "text/Utf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+namespace {
+
+struct CDirCloser
+{
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+bool IsDotEntry(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Fills the type and size of one entry, following links. A dangling link is a
+// file. Returns 0, or the error that kept the entry from being examined.
+int ExamineEntry(int folderFd, const dirent& raw, CDirEntry& entry)
+{
+    if (raw.d_type == DT_DIR) {
+        entry.m_bFolder = true;
+        return 0;
+    }
+    struct stat info;
+    if (fstatat(folderFd, raw.d_name, &info, 0) != 0 &&
+        fstatat(folderFd, raw.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno;
+    }
+    entry.m_bFolder = S_ISDIR(info.st_mode);
+    entry.m_size = entry.m_bFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
+    return 0;
+}
+
+bool NameLess(const CDirEntry& a, const CDirEntry& b)
+{
+    const auto foldedLess = [](char16_t x, char16_t y) { return FoldAsciiCase(x) < FoldAsciiCase(y); };
+    if (std::lexicographical_compare(a.m_name.begin(), a.m_name.end(), b.m_name.begin(), b.m_name.end(), foldedLess)) {
+        return true;
+    }
+    if (std::lexicographical_compare(b.m_name.begin(), b.m_name.end(), a.m_name.begin(), a.m_name.end(), foldedLess)) {
+        return false;
+    }
+    return a.m_name < b.m_name;
+}
+
+} // namespace
+
+std::u16string FromNativeName(std::string_view name)
+{
+    std::u16string result;
+    result.reserve(name.size());
+    for (std::size_t pos = 0; pos < name.size();) {
+        char32_t codePoint = 0;
+        if (!DecodeUtf8(name, pos, codePoint)) {
+            codePoint = 0xDC00 + static_cast<unsigned char>(name[pos++]);
+        }
+        AppendUtf16(result, codePoint);
+    }
+    return result;
+}
+
+std::string ToNativePath(const std::u16string& path)
+{
+    std::string result;
+    result.reserve(path.size());
+    for (std::size_t pos = 0; pos < path.size();) {
+        char32_t codePoint = 0;
+        if (DecodeUtf16(path, pos, codePoint)) {
+            AppendUtf8(result, codePoint);
+            continue;
+        }
+        const char16_t unit = path[pos++];
+        if (unit >= 0xDC80 && unit <= 0xDCFF) {
+            result.push_back(static_cast<char>(unit - 0xDC00));
+        } else {
+            AppendUtf8(result, unit);
+        }
+    }
+    return result;
+}
+
+int ListFolder(const std::u16string& path, CFolderListing& listing)
+{
+    listing = CFolderListing();
+    const std::unique_ptr<DIR, CDirCloser> dir(opendir(ToNativePath(path).c_str()));
+    if (!dir) {
+        return errno;
+    }
+    const int folderFd = dirfd(dir.get());
+    struct stat self;
+    if (fstat(folderFd, &self) == 0) {
+        listing.m_id = {static_cast<std::uint64_t>(self.st_dev), static_cast<std::uint64_t>(self.st_ino)};
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* raw = readdir(dir.get());
+        if (raw == nullptr) {
+            listing.m_readError = errno;
+            break;
+        }
+        if (IsDotEntry(raw->d_name)) {
+            continue;
+        }
+        CDirEntry entry;
+        if (const int error = ExamineEntry(folderFd, *raw, entry)) {
+            if (error == ENOENT) {
+                continue; // removed since it was listed
+            }
+            listing.m_readError = error;
+            break;
+        }
+        entry.m_name = FromNativeName(raw->d_name);
+        listing.m_entries.push_back(std::move(entry));
+    }
+    std::sort(listing.m_entries.begin(), listing.m_entries.end(), NameLess);
+    return 0;
+}
+
+int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total)
+{
+    struct statvfs info;
+    if (statvfs(folder.c_str(), &info) != 0) {
+        return errno;
+    }
+    available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
+    return 0;
+}

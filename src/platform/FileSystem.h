@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The file services of the program. Paths are wide text; they reach the
+// system through a lossless conversion, so every name on disk round-trips.
+
+// Joins folder names in real paths and in paths shown to the user.
+inline constexpr char16_t PATH_SEPARATOR = u'/';
+
+// A file name as bytes. Valid UTF-8 decodes normally; every other byte b
+// becomes the lone surrogate U+DC00 + b, which ToNativePath turns back into b.
+std::u16string FromNativeName(std::string_view name);
+std::string ToNativePath(const std::u16string& path);
+
+struct CDirEntry
+{
+    std::u16string m_name;
+    bool m_bFolder = false;   // a link to a folder is a folder
+    std::uint64_t m_size = 0; // 0 for a folder
+};
+
+struct CFolderId
+{
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+
+    bool operator==(const CFolderId&) const = default;
+};
+
+struct CFolderListing
+{
+    // In name order (ASCII letters folded, ties by the unfolded text), without
+    // "." and "..".
+    std::vector<CDirEntry> m_entries;
+    // 0 when the listing ended cleanly, else the error that ended it; the
+    // entries read before it are kept.
+    int m_readError = 0;
+    // The listed folder itself.
+    CFolderId m_id;
+};
+
+// Lists a folder. Returns 0, or the error that kept the folder from being
+// opened, with the listing empty.
+int ListFolder(const std::u16string& path, CFolderListing& listing);
+
+// Bytes available to this user and total bytes of the volume holding folder.
+// Returns 0, or the error of the query with both values left as they were.
+int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total);

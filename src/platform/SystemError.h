@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cerrno>
+#include <string>
+
+// System error codes are errno values, read right after the failed call.
+
+// A folder that is one of its own ancestors through a link.
+inline constexpr int ERROR_FOLDER_LOOP = ELOOP;
+
+// A full disk: no space left, or the user's quota used up.
+constexpr bool IsDiskFullError(int code)
+{
+    return code == ENOSPC || code == EDQUOT;
+}
+
+// The system's text for an error code. False when the system has none.
+bool GetSystemMessage(int code, std::string& text);

@@ -1,0 +1,88 @@
+#include "text/Text.h"
+
+#include "platform/SystemError.h"
+#include "text/Utf.h"
+
+bool NarrowToWide(std::u16string& out, const std::string& in)
+{
+    out.clear();
+    const std::string_view text(in.c_str());
+    std::u16string result;
+    result.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t codePoint = 0;
+        if (!DecodeUtf8(text, pos, codePoint)) {
+            return false;
+        }
+        AppendUtf16(result, codePoint);
+    }
+    out = std::move(result);
+    return true;
+}
+
+bool WideToNarrow(std::string& out, const std::u16string& in)
+{
+    out.clear();
+    const std::u16string_view text(in.c_str());
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t codePoint = 0;
+        if (!DecodeUtf16(text, pos, codePoint)) {
+            return false;
+        }
+        AppendUtf8(result, codePoint);
+    }
+    out = std::move(result);
+    return true;
+}
+
+std::string ToLogText(const std::u16string& text)
+{
+    std::string narrow;
+    return WideToNarrow(narrow, text) ? narrow : TEXT_CONVERSION_ERROR;
+}
+
+std::string SystemErrorText(int code)
+{
+    std::string result = std::to_string(static_cast<unsigned>(code));
+    std::string message;
+    if (!GetSystemMessage(code, message)) {
+        return result + " (Unknonwn error)";
+    }
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) {
+        message.pop_back();
+    }
+    if (!message.empty() && message.back() == '.') {
+        message.pop_back();
+    }
+    return result + " (" + message + ")";
+}
+
+std::string FormatText(const char* format, std::span<const CFormatArg> args)
+{
+    std::string result;
+    std::size_t next = 0;
+    const auto takeArgument = [&]() -> std::string_view { return next < args.size() ? args[next++].m_text : ""; };
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            result.push_back(*p);
+            continue;
+        }
+        const char conversion = p[1];
+        if (conversion == '\0') {
+            // A lone '%' at the end is kept and nothing is read past the end.
+            result.push_back('%');
+            break;
+        }
+        ++p;
+        if (conversion == 's' || conversion == 'S') {
+            result.append(takeArgument());
+        } else {
+            result.push_back('%');
+            result.push_back(conversion);
+            takeArgument();
+        }
+    }
+    return result;
+}

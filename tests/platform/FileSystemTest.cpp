@@ -1,0 +1,100 @@
+#include "platform/FileSystem.h"
+
+#include "support/FolderFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::u16string> Names(const CFolderListing& listing)
+{
+    std::vector<std::u16string> names;
+    for (const auto& entry : listing.m_entries) {
+        names.push_back(entry.m_name);
+    }
+    return names;
+}
+
+std::u16string Wide(const fs::path& path)
+{
+    return FromNativeName(path.native());
+}
+
+} // namespace
+
+TEST(NativeNames, EveryByteSequenceRoundTrips)
+{
+    const std::string names[] = {"plain",
+                                 "\xC3\x89vora",
+                                 "latin1 \xE9t\xE9",
+                                 "\xFF\xFE",
+                                 "cut \xE2\x82",
+                                 "\xF0\x9F\x8E\xB5 note",
+                                 "\xED\xA0\x80 encoded surrogate"};
+    for (const auto& name : names) {
+        EXPECT_EQ(ToNativePath(FromNativeName(name)), name);
+    }
+    EXPECT_EQ(FromNativeName("\xC3\x89vora"), u"\u00C9vora");
+    EXPECT_EQ(FromNativeName("a\xE9"), std::u16string(u"a") + char16_t(0xDCE9));
+}
+
+TEST(ListFolderTest, EntriesInFoldedNameOrderWithTypesAndSizes)
+{
+    CFolderFixture fixture;
+    // Created in reverse order so the system's own order is unlikely to be sorted.
+    fixture.Create("abc2/\nabc10/\nABBA/\n_Misc/\nabba/\nzz.mp3:7\n...:0\nB.txt:1\n");
+    fs::create_directory_symlink(fixture / "ABBA", fixture / "link");
+    fs::create_symlink(fixture / "missing", fixture / "dangling");
+
+    CFolderListing listing;
+    ASSERT_EQ(ListFolder(Wide(fixture.Root()), listing), 0);
+    EXPECT_EQ(listing.m_readError, 0);
+    const std::vector<std::u16string> expected = {u"...",  u"_Misc", u"ABBA",     u"abba", u"abc10",
+                                                  u"abc2", u"B.txt", u"dangling", u"link", u"zz.mp3"};
+    EXPECT_EQ(Names(listing), expected);
+    const auto& entries = listing.m_entries;
+    EXPECT_FALSE(entries[0].m_bFolder); // "..." is an ordinary name
+    EXPECT_TRUE(entries[1].m_bFolder);
+    EXPECT_EQ(entries[6].m_size, 1u);
+    EXPECT_FALSE(entries[7].m_bFolder); // a dangling link is a file
+    EXPECT_TRUE(entries[8].m_bFolder);  // a link to a folder is a folder
+    EXPECT_EQ(entries[9].m_size, 7u);
+}
+
+TEST(ListFolderTest, FailuresAndIdentity)
+{
+    CFolderFixture fixture;
+    fixture.Create("album/\nfile:3\n");
+    CFolderListing listing;
+    EXPECT_EQ(ListFolder(Wide(fixture / "absent"), listing), ENOENT);
+    EXPECT_TRUE(listing.m_entries.empty());
+    EXPECT_EQ(ListFolder(Wide(fixture / "file"), listing), ENOTDIR);
+
+    CFolderListing first;
+    CFolderListing again;
+    ASSERT_EQ(ListFolder(Wide(fixture / "album"), first), 0);
+    fs::create_directory_symlink(fixture / "album", fixture / "alias");
+    ASSERT_EQ(ListFolder(Wide(fixture / "alias"), again), 0);
+    EXPECT_EQ(first.m_id, again.m_id);
+    ASSERT_EQ(ListFolder(Wide(fixture.Root()), again), 0);
+    EXPECT_NE(first.m_id, again.m_id);
+}
+
+TEST(QueryVolumeSpaceTest, ReportsSpaceOrError)
+{
+    CFolderFixture fixture;
+    std::uint64_t available = 0;
+    std::uint64_t total = 0;
+    ASSERT_EQ(QueryVolumeSpace(fixture.Root().string(), available, total), 0);
+    EXPECT_GT(total, 0u);
+    EXPECT_LE(available, total);
+
+    available = total = 7;
+    EXPECT_EQ(QueryVolumeSpace((fixture / "absent").string(), available, total), ENOENT);
+    EXPECT_EQ(available, 7u);
+    EXPECT_EQ(total, 7u);
+}

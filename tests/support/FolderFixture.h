@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// A temporary folder that is removed with everything in it when the fixture
+// goes. Folder trees are described as compact text, one path per line:
+//
+//     computer/ABBA/Gold/01.mp3:1000     a file of 1000 bytes
+//     player/abba/Arrival/               an empty folder
+//
+// Every file gets content derived from its path, so two files of the same
+// size still differ.
+class CFolderFixture
+{
+public:
+    CFolderFixture();
+    ~CFolderFixture();
+    CFolderFixture(const CFolderFixture&) = delete;
+    CFolderFixture& operator=(const CFolderFixture&) = delete;
+
+    const std::filesystem::path& Root() const { return m_root; }
+    std::filesystem::path operator/(const std::string& relative) const { return m_root / relative; }
+
+    // Creates the files and folders of the description below the root.
+    void Create(const std::string& description) const;
+    // Creates one file with its content; sizes above 64 MiB make sparse files.
+    void CreateFile(const std::string& relative, std::uintmax_t size) const;
+
+    // The content CreateFile gives a file of that path and size.
+    static std::string ContentFor(const std::string& relative, std::uintmax_t size);
+
+private:
+    std::filesystem::path m_root;
+};
+
+// Reads a whole file; the empty string when it cannot be read.
+std::string ReadFileText(const std::filesystem::path& path);

@@ -1,0 +1,78 @@
+#include "text/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+TEST(TextConversion, RoundTripsEveryPlane)
+{
+    const std::string narrow = "ABBA \xC3\x89vora \xE2\x82\xAC \xF0\x9F\x8E\xB5"; // É, €, U+1F3B5
+    std::u16string wide;
+    ASSERT_TRUE(NarrowToWide(wide, narrow));
+    EXPECT_EQ(wide, u"ABBA \u00C9vora \u20AC \U0001F3B5");
+    std::string back;
+    ASSERT_TRUE(WideToNarrow(back, wide));
+    EXPECT_EQ(back, narrow);
+}
+
+TEST(TextConversion, EmptyInputSucceeds)
+{
+    std::u16string wide = u"old";
+    std::string narrow = "old";
+    EXPECT_TRUE(NarrowToWide(wide, ""));
+    EXPECT_TRUE(WideToNarrow(narrow, u""));
+    EXPECT_TRUE(wide.empty());
+    EXPECT_TRUE(narrow.empty());
+}
+
+TEST(TextConversion, MalformedUtf8FailsWithEmptyOutput)
+{
+    const char* const malformed[] = {
+        "stray \x80 continuation", "truncated \xC3",         "truncated \xE2\x82",           "overlong \xC0\xAF",
+        "overlong \xE0\x80\xAF",   "surrogate \xED\xA0\x80", "above range \xF4\x90\x80\x80", "bad lead \xFF",
+    };
+    for (const char* text : malformed) {
+        std::u16string wide = u"old";
+        EXPECT_FALSE(NarrowToWide(wide, text)) << text;
+        EXPECT_TRUE(wide.empty()) << text;
+    }
+}
+
+TEST(TextConversion, UnpairedSurrogateFailsAndLogsAsConversionError)
+{
+    const std::u16string lone[] = {std::u16string(u"a") + char16_t(0xD800), std::u16string(1, char16_t(0xDC80)) + u"b",
+                                   std::u16string(1, char16_t(0xD800)) + char16_t(0xD800)};
+    for (const auto& text : lone) {
+        std::string narrow = "old";
+        EXPECT_FALSE(WideToNarrow(narrow, text));
+        EXPECT_TRUE(narrow.empty());
+        EXPECT_EQ(ToLogText(text), "<Unicode to Ascii conversion error>");
+    }
+    EXPECT_EQ(ToLogText(u"JUKEBIT/Artist"), "JUKEBIT/Artist");
+}
+
+TEST(SystemErrorTextTest, NumberAndSystemText)
+{
+    EXPECT_EQ(SystemErrorText(ENOENT), "2 (No such file or directory)");
+    EXPECT_EQ(SystemErrorText(ENOSPC), "28 (No space left on device)");
+    EXPECT_EQ(SystemErrorText(ELOOP), "40 (Too many levels of symbolic links)");
+    EXPECT_EQ(SystemErrorText(0), "0 (Success)");
+    EXPECT_EQ(SystemErrorText(9999), "9999 (Unknonwn error)");
+}
+
+TEST(FormatTextTest, Conversions)
+{
+    const std::string error = "2 (No such file or directory)";
+    EXPECT_EQ(FormatString("Getting Jukebit free space :\nError : %S\nFree space won't be available.", error),
+              "Getting Jukebit free space :\nError : 2 (No such file or directory)\nFree space won't be available.");
+    EXPECT_EQ(FormatString("Writing \"%s\" : Error %s", "JUKEBIT/A/01.mp3", error.c_str()),
+              "Writing \"JUKEBIT/A/01.mp3\" : Error 2 (No such file or directory)");
+    // Any other conversion is copied and passes over one argument.
+    EXPECT_EQ(FormatString("%d then %s", "skipped", "used"), "%d then used");
+    EXPECT_EQ(FormatString("100%% of %s", "x", "y"), "100%% of y");
+    EXPECT_EQ(FormatString(""), "");
+    EXPECT_EQ(FormatString("%s|%s", "", static_cast<const char*>(nullptr)), "|");
+    // Missing arguments and a lone '%' at the end read nothing beyond.
+    EXPECT_EQ(FormatString("%s and %S"), " and ");
+    EXPECT_EQ(FormatString("50%"), "50%");
+}
