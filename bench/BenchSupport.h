@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+// The fastest of several runs of an action, in seconds.
+double BestSeconds(int runs, const std::function<void()>& action);
+
+// Runs a shell command and fails the benchmark when it fails.
+void RunCommand(const std::string& command);
+
+// A folder for generated data below the build folder, kept between runs.
+std::filesystem::path BenchDataFolder(const std::string& name);
+
+// The shell's single-quoted form of a path.
+std::string Quoted(const std::filesystem::path& path);

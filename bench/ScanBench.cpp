@@ -1,0 +1,122 @@
+// Scans a synthetic library pair of about 200,000 files and compares the time
+// with `find` over the same trees, which reads every folder once and examines
+// every entry once: the floor for any scan. Also measures the memory a scanned
+// tree takes per file entry.
+#include "BenchSupport.h"
+#include "LibraryGenerator.h"
+
+#include "model/FolderNode.h"
+#include "platform/FileSystem.h"
+
+#include <cstdio>
+#include <fstream>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::unique_ptr<CFolderNode> ScanPair(const fs::path& computer, const fs::path& player)
+{
+    auto root = std::make_unique<CFolderNode>();
+    root->SetName(SIDE_COMPUTER, FromNativeName(computer.native()));
+    root->SetName(SIDE_PLAYER, FromNativeName(player.native()));
+    if (!root->Scan()) {
+        throw std::runtime_error("scan failed");
+    }
+    return root;
+}
+
+std::uint64_t CountFiles(const CFolderNode& node)
+{
+    std::uint64_t files = node.m_files[SIDE_COMPUTER].size() + node.m_files[SIDE_PLAYER].size();
+    for (const auto& child : node.m_children) {
+        files += CountFiles(*child);
+    }
+    return files;
+}
+
+// The peak resident set since the last ResetPeakResident, in bytes.
+double PeakResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stod(line.substr(6)) * 1024;
+        }
+    }
+    throw std::runtime_error("no VmHWM in /proc/self/status");
+}
+
+void ResetPeakResident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Scans in a child process, so that the peak it reports belongs to one scan
+// alone; returns the peak growth of the resident set and the heap the finished
+// tree holds, in bytes.
+std::pair<double, double> MeasureMemory(const fs::path& computer, const fs::path& player)
+{
+    int channel[2];
+    if (pipe(channel) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        ResetPeakResident();
+        const double before = PeakResidentBytes();
+        const auto heapBefore = mallinfo2().uordblks;
+        auto root = ScanPair(computer, player);
+        const double figures[2] = {PeakResidentBytes() - before,
+                                   static_cast<double>(mallinfo2().uordblks - heapBefore)};
+        (void)!write(channel[1], figures, sizeof figures);
+        _exit(0);
+    }
+    double figures[2] = {0, 0};
+    close(channel[1]);
+    (void)!read(channel[0], figures, sizeof figures);
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return {figures[0], figures[1]};
+}
+
+} // namespace
+
+int main()
+{
+    const fs::path data = BenchDataFolder("scan-200k");
+    const fs::path computer = data / "computer";
+    const fs::path player = data / "player";
+    if (!fs::exists(data / "complete")) {
+        fs::remove_all(data);
+        std::printf("generating the library pair in %s ...\n", data.c_str());
+        const CLibraryStats stats = GenerateLibraryPair(computer, player, CLibraryParams());
+        std::printf("generated %llu files in %llu albums\n", static_cast<unsigned long long>(stats.m_files),
+                    static_cast<unsigned long long>(stats.m_albums));
+        fs::create_directory(data / "complete");
+    }
+
+    const std::string find = "find " + Quoted(computer) + " " + Quoted(player) + " -printf '%s\\n' >/dev/null";
+    RunCommand(find); // warm the caches for both
+    // Before any scan of this process, so that no freed memory of an earlier
+    // tree hides the growth.
+    const auto [peakBytes, treeBytes] = MeasureMemory(computer, player);
+    const std::uint64_t files = CountFiles(*ScanPair(computer, player));
+
+    const int runs = 5;
+    const double scanSeconds = BestSeconds(runs, [&] { ScanPair(computer, player); });
+    const double findSeconds = BestSeconds(runs, [&] { RunCommand(find); });
+
+    std::printf("scan benchmark: %llu file entries, best of %d runs, warm caches\n",
+                static_cast<unsigned long long>(files), runs);
+    std::printf("  scan            %8.1f ms\n", scanSeconds * 1000);
+    std::printf("  find -printf %%s %8.1f ms\n", findSeconds * 1000);
+    std::printf("  ratio scan/find %8.2f   (goal <= 1.20)\n", scanSeconds / findSeconds);
+    std::printf("  peak memory     %8.1f bytes per file entry (goal < 150)\n", peakBytes / files);
+    std::printf("  tree heap       %8.1f bytes per file entry\n", treeBytes / files);
+    return 0;
+}
