@@ -71,6 +71,21 @@ public:
     void ComputeInitialSelection();
     void ComputeAlbumCounts();
 
+    // Selection: which albums are wanted on the player, and what that changes.
+    int GetSelectionState() const;
+    int GetPlayerState() const;
+    void ApplySelection(int mode);
+    void ComputeDeltas();
+    void ComputeAlbumDelta();
+    void SumChildDeltas();
+    bool HasPlayerOnlyDeletion() const;
+    int CountAlbumsToDelete() const;
+    int CountAlbumsToCopy() const;
+    // An album that is selected and not on the player.
+    bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
+    // An album that is on the player and not selected.
+    bool IsAlbumToDelete() const { return IsAlbum() && m_selected == 0 && !m_names[SIDE_PLAYER].empty(); }
+
     CFolderNode* m_pParent = nullptr;
     std::vector<std::unique_ptr<CFolderNode>> m_children;
     std::array<std::vector<CFileEntry>, SIDE_COUNT> m_files;
@@ -83,6 +98,7 @@ public:
 
 private:
     class CScanPath;
+    void SetSubtreeSelection(int mode);
     bool ScanFolders(CScanPath& ancestors);
     bool ReadSide(int side, CScanPath& ancestors);
 };

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FaultInjection.h"
 #include "text/Utf.h"
 
 #include <algorithm>
@@ -129,6 +130,9 @@ int ListFolder(const std::u16string& path, CFolderListing& listing)
 
 int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total)
 {
+    if (const int fault = TakeFault(EFaultPoint::VolumeSpace)) {
+        return fault;
+    }
     struct statvfs info;
     if (statvfs(folder.c_str(), &info) != 0) {
         return errno;

@@ -2,39 +2,14 @@
 
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
-#include "support/FolderFixture.h"
-#include "support/MessageRecorder.h"
+#include "support/ScannedPairTest.h"
 #include "support/TreeDump.h"
 
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A computer folder "computer" and a player folder "player" in a fixture.
-class ScanTest : public ::testing::Test
-{
-protected:
-    bool ScanPair(const std::string& computer = "computer", const std::string& player = "player")
-    {
-        m_root.SetName(SIDE_COMPUTER, computer.empty() ? u"" : FromNativeName((m_fixture / computer).native()));
-        m_root.SetName(SIDE_PLAYER, player.empty() ? u"" : FromNativeName((m_fixture / player).native()));
-        return m_root.Scan();
-    }
-    CFolderNode& Node(const std::u16string& relative)
-    {
-        CFolderNode* node = FindNode(m_root, relative);
-        EXPECT_NE(node, nullptr);
-        return node ? *node : m_root;
-    }
-
-    CFolderFixture m_fixture;
-    CMessageRecorder m_messages;
-    CFolderNode m_root;
-};
-
-} // namespace
+using ScanTest = ScannedPairTest;
 
 TEST_F(ScanTest, MergesFoldersByNameWithAsciiCaseFolded)
 {

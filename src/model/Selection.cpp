@@ -1,0 +1,117 @@
+#include "model/FolderNode.h"
+
+#include <numeric>
+
+namespace {
+
+int TriState(std::int32_t count, std::int32_t albums)
+{
+    return count == 0 ? TRISTATE_NONE : count == albums ? TRISTATE_ALL : TRISTATE_SOME;
+}
+
+std::uint64_t TotalSize(const std::vector<CFileEntry>& files)
+{
+    return std::accumulate(files.begin(), files.end(), std::uint64_t{0},
+                           [](std::uint64_t sum, const CFileEntry& file) { return sum + file.m_size; });
+}
+
+} // namespace
+
+int CFolderNode::GetSelectionState() const
+{
+    return TriState(m_selected, m_albums);
+}
+
+int CFolderNode::GetPlayerState() const
+{
+    return TriState(m_onPlayer, m_albums);
+}
+
+void CFolderNode::ApplySelection(int mode)
+{
+    SetSubtreeSelection(mode);
+    ComputeDeltas();
+    for (CFolderNode* ancestor = m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
+        ancestor->m_selected = 0;
+        for (const auto& child : ancestor->m_children) {
+            ancestor->m_selected += child->m_selected;
+        }
+        ancestor->SumChildDeltas();
+    }
+}
+
+// Inner nodes get the same rule as albums, which keeps them the sum of their
+// children.
+void CFolderNode::SetSubtreeSelection(int mode)
+{
+    m_selected = mode == SELECT_ALL ? m_albums : mode == SELECT_INITIAL ? m_onPlayer : 0;
+    for (const auto& child : m_children) {
+        child->SetSubtreeSelection(mode);
+    }
+}
+
+void CFolderNode::ComputeDeltas()
+{
+    if (IsAlbum()) {
+        ComputeAlbumDelta();
+        return;
+    }
+    for (const auto& child : m_children) {
+        child->ComputeDeltas();
+    }
+    SumChildDeltas();
+}
+
+void CFolderNode::ComputeAlbumDelta()
+{
+    const bool selected = GetSelectionState() != TRISTATE_NONE;
+    const bool onPlayer = GetPlayerState() != TRISTATE_NONE;
+    m_sizeDelta = 0;
+    if (selected == onPlayer) {
+        return;
+    }
+    if (selected) {
+        m_sizeDelta = static_cast<std::int64_t>(TotalSize(m_files[SIDE_COMPUTER]));
+    } else {
+        m_sizeDelta = -static_cast<std::int64_t>(TotalSize(m_files[SIDE_PLAYER]));
+    }
+}
+
+void CFolderNode::SumChildDeltas()
+{
+    m_sizeDelta = 0;
+    for (const auto& child : m_children) {
+        m_sizeDelta += child->m_sizeDelta;
+    }
+}
+
+bool CFolderNode::HasPlayerOnlyDeletion() const
+{
+    if (IsAlbum()) {
+        return m_selected == 0 && m_names[SIDE_COMPUTER].empty();
+    }
+    for (const auto& child : m_children) {
+        if (child->HasPlayerOnlyDeletion()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int CFolderNode::CountAlbumsToDelete() const
+{
+    int count = IsAlbumToDelete() ? 1 : 0;
+    for (const auto& child : m_children) {
+        count += child->CountAlbumsToDelete();
+    }
+    return count;
+}
+
+int CFolderNode::CountAlbumsToCopy() const
+{
+    int count = IsAlbumToCopy() ? 1 : 0;
+    for (const auto& child : m_children) {
+        count += child->CountAlbumsToCopy();
+    }
+    return count;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// A narrow seam for tests: makes chosen platform calls fail with a chosen
+// error, for failures that cannot be caused for real on a test machine.
+// Nothing is armed unless a test arms it.
+
+enum class EFaultPoint {
+    VolumeSpace, // the free-space query
+    Count
+};
+
+// From the skip+1-th call on, `times` calls of point fail with error (a
+// negative `times` means every call). Replaces what was armed for the point.
+void ArmFault(EFaultPoint point, int error, int skip = 0, int times = 1);
+void DisarmFaults();
+
+// For the platform layer: the error the current call of point must fail
+// with, or 0 when it runs normally.
+int TakeFault(EFaultPoint point);

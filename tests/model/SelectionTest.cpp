@@ -1,0 +1,209 @@
+#include "model/FolderNode.h"
+
+#include "support/ScannedPairTest.h"
+#include "support/TreeDump.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+namespace {
+
+class SelectionTest : public ScannedPairTest
+{
+protected:
+    void ScanPair(const std::string& description)
+    {
+        m_fixture.Create("computer/\nplayer/\n" + description);
+        ASSERT_TRUE(ScannedPairTest::ScanPair());
+    }
+};
+
+} // namespace
+
+TEST_F(SelectionTest, AfterTheScanNothingIsToBeDone)
+{
+    ScanPair("computer/A/One/1:5\nplayer/A/Two/1:5\nplayer/B/Three/1:5\ncomputer/B/Three/1:6\n");
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 0);
+    EXPECT_EQ(m_root.CountAlbumsToDelete(), 0);
+    EXPECT_FALSE(m_root.HasPlayerOnlyDeletion());
+    EXPECT_EQ(m_root.GetSelectionState(), TRISTATE_SOME);
+    EXPECT_EQ(m_root.GetPlayerState(), TRISTATE_SOME);
+    EXPECT_EQ(Node(u"B").GetPlayerState(), TRISTATE_ALL);
+    EXPECT_EQ(Node(u"A/One").GetPlayerState(), TRISTATE_NONE);
+}
+
+TEST_F(SelectionTest, SelectingAComputerAlbumAddsItsBytesUpTheTree)
+{
+    ScanPair("computer/Artist/New/1:1000000\ncomputer/Artist/New/2:1000000\ncomputer/Artist/New/3:1000000\n"
+             "computer/Artist/cover.jpg:777\nplayer/Artist/Old/1:10\n");
+    Node(u"Artist/New").ApplySelection(SELECT_ALL);
+    EXPECT_EQ(DumpTree(m_root), "Root M sel=2 on=1 albums=2 delta=3000000\n"
+                                "  Artist|Artist M sel=2 on=1 albums=2 delta=3000000\n"
+                                "    New| C sel=1 on=0 albums=1 delta=3000000\n"
+                                "    |Old P sel=1 on=1 albums=1\n");
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 1);
+    EXPECT_EQ(Node(u"Artist").GetSelectionState(), TRISTATE_ALL);
+
+    // Selecting a folder whose albums are all on the player changes nothing.
+    Node(u"Artist/Old").ApplySelection(SELECT_ALL);
+    EXPECT_EQ(m_root.m_sizeDelta, 3000000);
+    EXPECT_EQ(m_root.m_selected, 2);
+}
+
+TEST_F(SelectionTest, DeselectingCountsThePlayerSideBytes)
+{
+    m_fixture.CreateFile("computer/Band/Live/a.flac", 40000000);
+    m_fixture.CreateFile("player/Band/Live/a.flac", 45300000);
+    ScanPair("player/Band/Live/b.flac:0\nplayer/Band/Empty/\n");
+    Node(u"Band/Live").ApplySelection(SELECT_NONE);
+    EXPECT_EQ(Node(u"Band/Live").m_sizeDelta, -45300000);
+    EXPECT_EQ(m_root.m_sizeDelta, -45300000);
+    EXPECT_EQ(m_root.CountAlbumsToDelete(), 1);
+    EXPECT_FALSE(m_root.HasPlayerOnlyDeletion());
+
+    // An album without files counts but adds no bytes; it exists only on the player.
+    Node(u"Band/Empty").ApplySelection(SELECT_NONE);
+    EXPECT_EQ(m_root.CountAlbumsToDelete(), 2);
+    EXPECT_EQ(m_root.m_sizeDelta, -45300000);
+    EXPECT_TRUE(m_root.HasPlayerOnlyDeletion());
+    EXPECT_EQ(Node(u"Band").GetSelectionState(), TRISTATE_NONE);
+    EXPECT_EQ(Node(u"Band").m_selected - Node(u"Band").m_onPlayer, -2);
+}
+
+TEST_F(SelectionTest, RootModesAndRestore)
+{
+    ScanPair("computer/A/One/1:100\ncomputer/A/One/2:1\nplayer/A/Two/1:20\ncomputer/B/Three/1:6\n"
+             "player/B/Three/1:7\nplayer/B/Three/2:8\ncomputer/C/Empty/\nplayer/top.txt:99\n");
+    m_root.ApplySelection(SELECT_NONE);
+    EXPECT_EQ(m_root.CountAlbumsToDelete(), m_root.m_onPlayer);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 0);
+    EXPECT_TRUE(m_root.HasPlayerOnlyDeletion());
+    EXPECT_EQ(m_root.m_sizeDelta, -(20 + 7 + 8));
+
+    m_root.ApplySelection(SELECT_ALL);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 2); // One and the empty album
+    EXPECT_EQ(m_root.m_sizeDelta, 101);
+    EXPECT_FALSE(m_root.HasPlayerOnlyDeletion());
+
+    const std::string initial = "Root M sel=2 on=2 albums=4\n"
+                                "  A|A M sel=1 on=1 albums=2\n"
+                                "    One| C sel=0 on=0 albums=1\n"
+                                "    |Two P sel=1 on=1 albums=1\n"
+                                "  B|B C sel=1 on=1 albums=1\n"
+                                "    Three|Three C sel=1 on=1 albums=1\n"
+                                "  C| C sel=0 on=0 albums=1\n"
+                                "    Empty| C sel=0 on=0 albums=1\n";
+    Node(u"A").ApplySelection(SELECT_NONE);
+    m_root.ApplySelection(SELECT_INITIAL);
+    EXPECT_EQ(DumpTree(m_root), initial);
+}
+
+namespace {
+
+// A random merged tree built in memory, as a scan would leave it.
+void GrowRandomTree(CFolderNode& node, int depth, std::mt19937& random)
+{
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const int children = depth >= 5 ? 0 : pick(0, depth == 0 ? 6 : 4);
+    for (int i = 0; i < children; ++i) {
+        const std::u16string name = u"n" + std::u16string(1, static_cast<char16_t>(u'a' + i));
+        int sides = pick(1, 3); // 1 computer, 2 player, 3 both
+        sides &= (node.m_names[SIDE_COMPUTER].empty() ? 2 : 3) & (node.m_names[SIDE_PLAYER].empty() ? 1 : 3);
+        for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+            if (sides & (1 << side)) {
+                node.AddChild(side, name);
+            }
+        }
+    }
+    for (const auto& child : node.m_children) {
+        for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+            for (int file = child->m_names[side].empty() ? 0 : pick(0, 3); file > 0; --file) {
+                const auto size = std::uniform_int_distribution<std::uint64_t>(0, 6ull << 30)(random);
+                child->m_files[side].push_back({u"f", size});
+            }
+        }
+        GrowRandomTree(*child, depth + 1, random);
+    }
+}
+
+void CollectNodes(CFolderNode& node, std::vector<CFolderNode*>& nodes)
+{
+    nodes.push_back(&node);
+    for (const auto& child : node.m_children) {
+        CollectNodes(*child, nodes);
+    }
+}
+
+std::int64_t ExpectedDelta(const CFolderNode& node)
+{
+    std::int64_t sum = 0;
+    if (node.IsAlbum()) {
+        const bool selected = node.m_selected != 0;
+        const bool onPlayer = !node.m_names[SIDE_PLAYER].empty();
+        for (const auto& file : node.m_files[selected ? SIDE_COMPUTER : SIDE_PLAYER]) {
+            sum += static_cast<std::int64_t>(file.m_size);
+        }
+        return selected == onPlayer ? 0 : selected ? sum : -sum;
+    }
+    for (const auto& child : node.m_children) {
+        sum += ExpectedDelta(*child);
+    }
+    return sum;
+}
+
+void CheckInvariants(const CFolderNode& node, int& toCopy, int& toDelete)
+{
+    EXPECT_EQ(node.m_sizeDelta, ExpectedDelta(node));
+    EXPECT_GE(node.m_selected, 0);
+    EXPECT_LE(node.m_selected, node.m_albums);
+    if (node.IsAlbum()) {
+        EXPECT_EQ(node.m_albums, 1);
+        toCopy += node.m_selected != 0 && node.m_names[SIDE_PLAYER].empty();
+        toDelete += node.m_selected == 0 && !node.m_names[SIDE_PLAYER].empty();
+        return;
+    }
+    std::int32_t selected = 0, onPlayer = 0, albums = 0;
+    for (const auto& child : node.m_children) {
+        selected += child->m_selected;
+        onPlayer += child->m_onPlayer;
+        albums += child->m_albums;
+        CheckInvariants(*child, toCopy, toDelete);
+    }
+    EXPECT_EQ(node.m_selected, selected);
+    EXPECT_EQ(node.m_onPlayer, onPlayer);
+    EXPECT_EQ(node.m_albums, albums);
+}
+
+} // namespace
+
+TEST(SelectionPropertyTest, CountersAndDeltasStayConsistentUnderRandomToggles)
+{
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        CFolderNode root;
+        root.SetName(SIDE_COMPUTER, u"/c");
+        root.SetName(SIDE_PLAYER, u"/p");
+        GrowRandomTree(root, 0, random);
+        root.ComputePresence();
+        root.ComputeInitialSelection();
+        root.ComputeAlbumCounts();
+
+        std::vector<CFolderNode*> nodes;
+        CollectNodes(root, nodes);
+        for (int step = 0; step < 30; ++step) {
+            CFolderNode* node = nodes[std::uniform_int_distribution<std::size_t>(0, nodes.size() - 1)(random)];
+            node->ApplySelection(std::uniform_int_distribution<int>(SELECT_NONE, SELECT_INITIAL)(random));
+            int toCopy = 0;
+            int toDelete = 0;
+            CheckInvariants(root, toCopy, toDelete);
+            ASSERT_EQ(root.CountAlbumsToCopy(), toCopy);
+            ASSERT_EQ(root.CountAlbumsToDelete(), toDelete);
+            if (::testing::Test::HasFailure()) {
+                return;
+            }
+        }
+    }
+}
