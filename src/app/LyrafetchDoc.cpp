@@ -2,11 +2,24 @@
 
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
+#include "platform/MessageTarget.h"
 #include "text/Text.h"
 
-CLyrafetchDoc::CLyrafetchDoc(const std::vector<std::string>& params) : m_params(params) {}
+#include <system_error>
 
-CLyrafetchDoc::~CLyrafetchDoc() = default;
+CLyrafetchDoc::CLyrafetchDoc(const std::vector<std::string>& params) : m_params(params)
+{
+    m_log.m_pNotify = this;
+}
+
+CLyrafetchDoc::~CLyrafetchDoc()
+{
+    // No job outlives its dialog; should one still run, it must not be left
+    // working on a freed model.
+    if (m_hCopyThread) {
+        EndCopy();
+    }
+}
 
 bool CLyrafetchDoc::OnNewDocument()
 {
@@ -66,4 +79,78 @@ void CLyrafetchDoc::QueryFreeSpace(const char* folder)
     }
     m_freeBytes = available;
     m_totalBytes = total;
+}
+
+bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
+{
+    if (!m_pModel) {
+        ShowMessageBox("Internal error : document not created", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    if (m_hCopyThread) {
+        ShowMessageBox("Internal error : previous copy not ended", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    m_log.Clear();
+    m_pNotifyWnd = notifyWnd;
+    m_nNotifyMsg = notifyMsg;
+    g_cancelState = 0;
+    // The job counts as running before the worker starts, so that none of its
+    // first reports is lost.
+    m_bCopyReturned = false;
+    m_bCopyHeld = true;
+    try {
+        m_hCopyThread = std::make_unique<std::thread>(CopyThreadProc, this);
+    } catch (const std::system_error&) {
+        m_bCopyHeld = false;
+        ShowMessageBox("Error creating copy thread", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    return true;
+}
+
+void CLyrafetchDoc::CopyThreadProc(CLyrafetchDoc* doc)
+{
+    CFolderNode* root = doc->m_pModel.get();
+    root->DeletePass(doc->m_log);
+    root->CopyPass(doc->m_log);
+    doc->m_pNotifyWnd->PostMessage(doc->m_nNotifyMsg, COPYNOTIFY_DONE, 0);
+    doc->m_bCopyReturned = true;
+}
+
+bool CLyrafetchDoc::IsCopyFinished() const
+{
+    return !m_hCopyThread || m_bCopyReturned;
+}
+
+void CLyrafetchDoc::WaitCopyEnd()
+{
+    if (m_hCopyThread && m_hCopyThread->joinable()) {
+        m_hCopyThread->join();
+    }
+}
+
+bool CLyrafetchDoc::EndCopy()
+{
+    WaitCopyEnd();
+    m_hCopyThread.reset();
+    m_bCopyHeld = false;
+    return true;
+}
+
+void CLyrafetchDoc::NotifyProgress()
+{
+    Post(COPYNOTIFY_PROGRESS, 0);
+}
+
+void CLyrafetchDoc::NotifyLogLine()
+{
+    Post(COPYNOTIFY_LOGLINE, reinterpret_cast<std::intptr_t>(m_log.m_entries.back().get()));
+}
+
+void CLyrafetchDoc::Post(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    if (m_bCopyHeld) {
+        m_pNotifyWnd->PostMessage(m_nNotifyMsg, wParam, lParam);
+    }
 }

@@ -28,6 +28,9 @@ inline constexpr int SELECT_NONE = 0;
 inline constexpr int SELECT_ALL = 1;
 inline constexpr int SELECT_INITIAL = 2;
 
+class CCopyLog;
+class CCopyRecord;
+
 // One file lying directly in a folder on one side.
 struct CFileEntry
 {
@@ -85,6 +88,19 @@ public:
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
     // An album that is on the player and not selected.
     bool IsAlbumToDelete() const { return IsAlbum() && m_selected == 0 && !m_names[SIDE_PLAYER].empty(); }
+
+    // The copy job's delete pass. With pMade set, only what that record says
+    // a copy made is deleted; everything else stays with its folder.
+    void DeletePass(CCopyLog& log);
+    void RemoveAlbum(CCopyLog& log, int nameSide, bool includeSelf, const CCopyRecord* pMade = nullptr);
+    bool DeleteFolder(CCopyLog& log, int nameSide, const CCopyRecord* pMade = nullptr);
+    bool PruneFolder(CCopyLog& log, int nameSide, const CCopyRecord* pMade = nullptr);
+
+    // The copy job's copy pass; made records what it creates on the player.
+    void CopyPass(CCopyLog& log);
+    bool CreateFolders(CCopyLog& log, CCopyRecord& made);
+    bool CopyFiles(CCopyLog& log, CCopyRecord& made);
+    bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made);
 
     CFolderNode* m_pParent = nullptr;
     std::vector<std::unique_ptr<CFolderNode>> m_children;

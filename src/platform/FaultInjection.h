@@ -6,6 +6,11 @@
 
 enum class EFaultPoint {
     VolumeSpace, // the free-space query
+    ReadFile,    // a read of an open file
+    WriteFile,   // a write to a file created by CFile::CreateNew
+    CloseFile,   // the close of a written file
+    SyncFolder,  // the flush of a folder's file system
+    RemoveFile,  // the deletion of a file
     Count
 };
 

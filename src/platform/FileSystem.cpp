@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <utility>
 
 namespace {
 
@@ -91,12 +94,19 @@ std::string ToNativePath(const std::u16string& path)
     return result;
 }
 
-int ListFolder(const std::u16string& path, CFolderListing& listing)
+int ListFolder(const std::u16string& path, CFolderListing& listing, bool bFollowLink)
 {
     listing = CFolderListing();
-    const std::unique_ptr<DIR, CDirCloser> dir(opendir(ToNativePath(path).c_str()));
-    if (!dir) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bFollowLink ? 0 : O_NOFOLLOW);
+    const int fd = open(ToNativePath(path).c_str(), flags);
+    if (fd < 0) {
         return errno;
+    }
+    const std::unique_ptr<DIR, CDirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        close(fd);
+        return error;
     }
     const int folderFd = dirfd(dir.get());
     struct stat self;
@@ -140,4 +150,129 @@ int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::u
     available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
     return 0;
+}
+
+namespace {
+
+// Runs a system call again while a signal interrupts it; returns its result.
+template <typename Call> auto RetryOnInterrupt(Call call)
+{
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+int ResultOf(int status)
+{
+    return status == 0 ? 0 : errno;
+}
+
+} // namespace
+
+int RemoveFile(const std::u16string& path)
+{
+    if (const int fault = TakeFault(EFaultPoint::RemoveFile)) {
+        return fault;
+    }
+    return ResultOf(unlink(ToNativePath(path).c_str()));
+}
+
+int RemoveFolder(const std::u16string& path)
+{
+    return ResultOf(rmdir(ToNativePath(path).c_str()));
+}
+
+int CreateFolder(const std::u16string& path)
+{
+    return ResultOf(mkdir(ToNativePath(path).c_str(), 0777));
+}
+
+bool IsExistingFolder(const std::u16string& path)
+{
+    struct stat info;
+    return stat(ToNativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+CFile::~CFile()
+{
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+}
+
+int CFile::OpenRead(const std::u16string& path)
+{
+    m_fd = RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC); });
+    return m_fd < 0 ? errno : 0;
+}
+
+int CFile::CreateNew(const std::u16string& path)
+{
+    m_fd = RetryOnInterrupt(
+        [&] { return open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666); });
+    return m_fd < 0 ? errno : 0;
+}
+
+int CFile::Read(char* buffer, std::size_t size, std::size_t& count)
+{
+    count = 0;
+    if (const int fault = TakeFault(EFaultPoint::ReadFile)) {
+        return fault;
+    }
+    const ssize_t result = RetryOnInterrupt([&] { return read(m_fd, buffer, size); });
+    if (result < 0) {
+        return errno;
+    }
+    count = static_cast<std::size_t>(result);
+    return 0;
+}
+
+int CFile::Write(const char* buffer, std::size_t size)
+{
+    if (const int fault = TakeFault(EFaultPoint::WriteFile)) {
+        return fault;
+    }
+    while (size > 0) {
+        const ssize_t result = RetryOnInterrupt([&] { return write(m_fd, buffer, size); });
+        if (result < 0) {
+            return errno;
+        }
+        buffer += result;
+        size -= static_cast<std::size_t>(result);
+    }
+    return 0;
+}
+
+int CFile::Close()
+{
+    const int fd = std::exchange(m_fd, -1);
+    const int fault = TakeFault(EFaultPoint::CloseFile);
+    // A close interrupted by a signal has still released the descriptor.
+    if (close(fd) != 0 && errno != EINTR) {
+        return errno;
+    }
+    return fault;
+}
+
+CFolderHandle::~CFolderHandle()
+{
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+}
+
+int CFolderHandle::Open(const std::u16string& path)
+{
+    m_fd = RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    return m_fd < 0 ? errno : 0;
+}
+
+int CFolderHandle::SyncFileSystem()
+{
+    if (const int fault = TakeFault(EFaultPoint::SyncFolder)) {
+        return fault;
+    }
+    return ResultOf(syncfs(m_fd));
 }

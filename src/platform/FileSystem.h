@@ -44,8 +44,58 @@ struct CFolderListing
 };
 
 // Lists a folder. Returns 0, or the error that kept the folder from being
-// opened, with the listing empty.
-int ListFolder(const std::u16string& path, CFolderListing& listing);
+// opened, with the listing empty. With bFollowLink false a path that is itself
+// a link is not listed (ENOTDIR).
+int ListFolder(const std::u16string& path, CFolderListing& listing, bool bFollowLink = true);
+
+// The other file services return 0 or the error of the failed call.
+int RemoveFile(const std::u16string& path);
+int RemoveFolder(const std::u16string& path);
+int CreateFolder(const std::u16string& path);
+// True for a folder or a link to one.
+bool IsExistingFolder(const std::u16string& path);
+
+// One open file, closed when it goes.
+class CFile
+{
+public:
+    CFile() = default;
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+    ~CFile();
+
+    int OpenRead(const std::u16string& path);
+    // Creates a file that does not exist yet: never overwrites, and never
+    // follows a link at the path.
+    int CreateNew(const std::u16string& path);
+    // Reads up to size bytes; count 0 at the end of the file.
+    int Read(char* buffer, std::size_t size, std::size_t& count);
+    // Writes every byte, going on after a short write.
+    int Write(const char* buffer, std::size_t size);
+    // Closes the file; for a written file a failure here is a failed write.
+    int Close();
+
+private:
+    int m_fd = -1;
+};
+
+// A folder held open, to flush its file system.
+class CFolderHandle
+{
+public:
+    CFolderHandle() = default;
+    CFolderHandle(const CFolderHandle&) = delete;
+    CFolderHandle& operator=(const CFolderHandle&) = delete;
+    ~CFolderHandle();
+
+    int Open(const std::u16string& path);
+    // Writes everything of the folder's file system to the device, and reports
+    // any write-back error since Open.
+    int SyncFileSystem();
+
+private:
+    int m_fd = -1;
+};
 
 // Bytes available to this user and total bytes of the volume holding folder.
 // Returns 0, or the error of the query with both values left as they were.

@@ -1,0 +1,52 @@
+#include "transfer/CopyLog.h"
+
+#include "platform/SystemError.h"
+
+std::atomic<std::int32_t> g_cancelState{0};
+
+void CCopyLog::AddV(int level, const char* format, std::span<const CFormatArg> args)
+{
+    m_entries.push_back(std::make_unique<CCopyLogEntry>(CCopyLogEntry{level, FormatText(format, args)}));
+    if (m_pNotify != nullptr) {
+        m_pNotify->NotifyLogLine();
+    }
+}
+
+std::string CCopyLog::GetText() const
+{
+    std::string text;
+    for (const auto& entry : m_entries) {
+        text += FormatLogEntry(*entry, false) + "\r\n";
+    }
+    return text;
+}
+
+std::string FormatLogEntry(const CCopyLogEntry& entry, bool twoLines)
+{
+    static const char* const kTags[] = {"INFO   :", "ERROR  :", "CANCEL :"};
+    const bool known = entry.m_level >= LOG_INFO && entry.m_level <= LOG_CANCEL;
+    return std::string(known ? kTags[entry.m_level] : "") + (twoLines ? "\n" : " ") + entry.m_text;
+}
+
+bool CheckCancel(CCopyLog& log)
+{
+    switch (g_cancelState.load()) {
+    case 1:
+        log.Add(LOG_CANCEL, "Canceled by user");
+        g_cancelState = 2;
+        return true;
+    case 2:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int CheckDiskFull(CCopyLog& log, int error)
+{
+    if (IsDiskFullError(error)) {
+        log.Add(LOG_CANCEL, "Canceled because disk is full");
+        g_cancelState = 2;
+    }
+    return error;
+}

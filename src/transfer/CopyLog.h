@@ -1,0 +1,72 @@
+#pragma once
+
+#include "text/Text.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+inline constexpr int LOG_INFO = 0;
+inline constexpr int LOG_ERROR = 1;
+inline constexpr int LOG_CANCEL = 2;
+
+// The cancel state of the copy job, shared by the user-interface thread and
+// the worker: 0 no cancel, 1 the user asked to cancel, 2 the job is canceled.
+extern std::atomic<std::int32_t> g_cancelState;
+
+// Told on the worker thread of what the copy job does.
+class ICopyNotify
+{
+public:
+    // The remaining album counts have changed.
+    virtual void NotifyProgress() = 0;
+    // An entry has been appended to the log.
+    virtual void NotifyLogLine() = 0;
+
+protected:
+    ~ICopyNotify() = default;
+};
+
+// One line of the log; never changed once appended.
+struct CCopyLogEntry
+{
+    int m_level = LOG_INFO;
+    std::string m_text;
+};
+
+// The record of one copy job and the albums it still has to treat. During a
+// job only the worker appends; the entries stay where they are, so the address
+// of one can be handed to the user-interface thread while the list grows.
+class CCopyLog
+{
+public:
+    template <typename... Args> void Add(int level, const char* format, const Args&... args)
+    {
+        const CFormatArg list[] = {CFormatArg(args)..., CFormatArg("")};
+        AddV(level, format, std::span(list, sizeof...(Args)));
+    }
+    void AddV(int level, const char* format, std::span<const CFormatArg> args);
+    // Every entry on a line of its own, each line ended by "\r\n".
+    std::string GetText() const;
+    void Clear() { m_entries.clear(); }
+
+    std::vector<std::unique_ptr<CCopyLogEntry>> m_entries;
+    ICopyNotify* m_pNotify = nullptr;
+    std::atomic<int> m_nAlbumsToDelete{0};
+    std::atomic<int> m_nAlbumsToCopy{0};
+};
+
+// The entry's eight-character level tag, then a blank (or a line feed when
+// twoLines is true), then its text.
+std::string FormatLogEntry(const CCopyLogEntry& entry, bool twoLines);
+
+// True when the job is canceled; a pending request from the user is logged
+// once and turns into the canceled state.
+bool CheckCancel(CCopyLog& log);
+
+// Cancels the job when error is a full disk, with a log line saying so.
+// Returns error, for the caller's own error line.
+int CheckDiskFull(CCopyLog& log, int error);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "support/ScannedPairTest.h"
+#include "transfer/CopyLog.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// A scanned pair with a copy log whose notifications are counted, for the
+// passes of the copy job. Resets the cancel state and any armed fault.
+class JobTest : public ScannedPairTest, public ICopyNotify
+{
+protected:
+    JobTest();
+    ~JobTest() override;
+
+    // Creates the description below the fixture, both roots included, and scans.
+    void ScanLibrary(const std::string& description);
+    // The log's lines, without the line ends.
+    std::vector<std::string> LogLines() const;
+    void NotifyProgress() override { ++m_progress; }
+    void NotifyLogLine() override;
+
+    // Every file below a folder of the fixture with its content, by relative path;
+    // folders end in '/'.
+    std::map<std::string, std::string> Snapshot(const std::string& folder) const;
+
+    CCopyLog m_log;
+    int m_progress = 0;
+    // Called for every new log line, on the thread that adds it.
+    std::function<void(const CCopyLogEntry&)> m_onLogLine;
+};
