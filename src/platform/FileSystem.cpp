@@ -212,6 +212,7 @@ int CFile::CreateNew(const std::u16string& path)
 {
     m_fd = RetryOnInterrupt(
         [&] { return open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666); });
+    m_bWriting = m_fd >= 0;
     return m_fd < 0 ? errno : 0;
 }
 
@@ -248,7 +249,7 @@ int CFile::Write(const char* buffer, std::size_t size)
 int CFile::Close()
 {
     const int fd = std::exchange(m_fd, -1);
-    const int fault = TakeFault(EFaultPoint::CloseFile);
+    const int fault = m_bWriting ? TakeFault(EFaultPoint::CloseFile) : 0;
     // A close interrupted by a signal has still released the descriptor.
     if (close(fd) != 0 && errno != EINTR) {
         return errno;

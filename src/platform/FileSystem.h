@@ -77,6 +77,7 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_bWriting = false;
 };
 
 // A folder held open, to flush its file system.

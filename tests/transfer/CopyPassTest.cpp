@@ -1,0 +1,183 @@
+#include "model/FolderNode.h"
+#include "platform/FaultInjection.h"
+#include "support/JobTest.h"
+#include "support/ScratchVolume.h"
+
+#include <cerrno>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CopyPassTest : public JobTest
+{
+protected:
+    // Selects every album and runs the copy pass with the counter set as the
+    // Copy Files dialog sets it.
+    void CopyAll()
+    {
+        m_root.ApplySelection(SELECT_ALL);
+        m_log.m_nAlbumsToCopy = m_root.CountAlbumsToCopy();
+        m_root.CopyPass(m_log);
+    }
+    // Whether the player's copy of a computer file has the same bytes.
+    bool SameOnPlayer(const std::string& relative) const
+    {
+        const fs::path copy = m_fixture / "player" / relative;
+        return fs::is_regular_file(copy) && ReadFileText(copy) == ReadFileText(m_fixture / "computer" / relative);
+    }
+};
+
+} // namespace
+
+TEST_F(CopyPassTest, CopiesTheAlbumUnderTheComputersNames)
+{
+    ScanLibrary("computer/Artist/New/01.mp3:1000\ncomputer/Artist/New/02.mp3:0\ncomputer/Artist/New/03.mp3:524288\n"
+                "computer/Artist/Empty/\ncomputer/Band/Live/a:5\nplayer/band/Other/x:1\n");
+    CopyAll();
+
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/Artist/Empty\"",
+                                                    "INFO   : Copying \"COMPUTER/Artist/New\"",
+                                                    "INFO   : Copying \"COMPUTER/Band/Live\""}));
+    for (const char* file : {"Artist/New/01.mp3", "Artist/New/02.mp3", "Artist/New/03.mp3"}) {
+        EXPECT_TRUE(SameOnPlayer(file)) << file;
+    }
+    EXPECT_TRUE(fs::is_directory(m_fixture / "player/Artist/Empty"));
+    // The artist folder exists already under the player's own spelling.
+    EXPECT_TRUE(fs::exists(m_fixture / "player/band/Live/a") || fs::exists(m_fixture / "player/Band/Live/a"));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    EXPECT_EQ(m_progress, 3);
+}
+
+TEST_F(CopyPassTest, AVanishedSourceFileRemovesTheAlbumAndTheNextIsCopied)
+{
+    ScanLibrary("computer/A/One/1:10\ncomputer/A/One/2:10\ncomputer/A/One/3:10\ncomputer/B/Two/1:10\n");
+    fs::remove(m_fixture / "computer/A/One/2");
+    CopyAll();
+
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/One\"",
+                                        "ERROR  : Opening \"COMPUTER/A/One/2\" : Error 2 (No such file or directory)",
+                                        "INFO   : Deleting \"JUKEBIT/A/One\"", "INFO   : Copying \"COMPUTER/B/Two\""}));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
+    EXPECT_TRUE(SameOnPlayer("B/Two/1"));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    EXPECT_EQ(m_progress, 2);
+}
+
+TEST_F(CopyPassTest, NeverTouchesAFileThatWasThereBefore)
+{
+    ScanLibrary("computer/A/New/1:10\ncomputer/A/New/2:10\ncomputer/A/New/3:10\n");
+    // Made after the scan, so the album's folder is already there too.
+    m_fixture.Create("player/A/New/2:4\n");
+    const std::string theirs = ReadFileText(m_fixture / "player/A/New/2");
+    CopyAll();
+
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/New\"",
+                                                    "ERROR  : Opening \"JUKEBIT/A/New/2\" : Error 17 (File exists)",
+                                                    "INFO   : Deleting \"JUKEBIT/A/New\""}));
+    EXPECT_EQ(Snapshot("player"),
+              (std::map<std::string, std::string>{{"A/", ""}, {"A/New/", ""}, {"A/New/2", theirs}}));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+}
+
+TEST_F(CopyPassTest, FailedArtistFolderGivesThreeLines)
+{
+    ScanLibrary("computer/Artist/New/1:10\n");
+    m_fixture.Create("player/Artist:3\n"); // a file where the folder should go
+    CopyAll();
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"INFO   : Copying \"COMPUTER/Artist/New\"",
+                                        "ERROR  : Creating \"JUKEBIT/Artist\" : Error 17 (File exists)",
+                                        "INFO   : Deleting \"JUKEBIT/Artist/New\"",
+                                        "ERROR  : Opening \"JUKEBIT/Artist\" : Error 20 (Not a directory)"}));
+    EXPECT_TRUE(fs::is_regular_file(m_fixture / "player/Artist"));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    EXPECT_EQ(m_progress, 1);
+}
+
+TEST_F(CopyPassTest, CancelBeforeTheFirstCheckDoesNothing)
+{
+    ScanLibrary("computer/A/New/1:10\n");
+    g_cancelState = 1;
+    CopyAll();
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"CANCEL : Canceled by user"});
+    EXPECT_TRUE(Snapshot("player").empty());
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 1);
+}
+
+TEST_F(CopyPassTest, CancelDuringAnAlbumRemovesItAndStops)
+{
+    ScanLibrary("computer/A/One/1:10\ncomputer/A/One/2:10\ncomputer/B/Two/1:10\n");
+    // Pressed while the first file is copied: that file is completed, then the
+    // album is taken away again.
+    m_onLogLine = [](const CCopyLogEntry& entry) {
+        if (entry.m_text == "Copying \"COMPUTER/A/One\"") {
+            g_cancelState = 1;
+        }
+    };
+    CopyAll();
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/One\"", "CANCEL : Canceled by user",
+                                                    "INFO   : Deleting \"JUKEBIT/A/One\""}));
+    EXPECT_TRUE(Snapshot("player").empty());
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 2);
+    EXPECT_EQ(m_progress, 0);
+}
+
+TEST_F(CopyPassTest, FailuresThatOnlyAFaultCanCause)
+{
+    struct CCase
+    {
+        EFaultPoint m_point;
+        int m_skip;
+        std::string m_line;
+    };
+    const CCase cases[] = {
+        {EFaultPoint::ReadFile, 1, "ERROR  : Reading \"COMPUTER/A/One/1\" : Error 5 (Input/output error)"},
+        {EFaultPoint::WriteFile, 0, "ERROR  : Writing \"JUKEBIT/A/One/1\" : Error 5 (Input/output error)"},
+        {EFaultPoint::CloseFile, 1, "ERROR  : Writing \"JUKEBIT/A/One/2\" : Error 5 (Input/output error)"},
+        {EFaultPoint::SyncFolder, 0, "ERROR  : Writing \"JUKEBIT/A/One\" : Error 5 (Input/output error)"},
+    };
+    ScanLibrary("computer/A/One/1:300000\ncomputer/A/One/2:10\ncomputer/B/Two/1:10\n");
+    m_root.ApplySelection(SELECT_ALL);
+    for (const CCase& test : cases) {
+        SCOPED_TRACE(test.m_line);
+        m_log.Clear();
+        m_log.m_nAlbumsToCopy = 2;
+        fs::remove_all(m_fixture / "player/B");
+        ArmFault(test.m_point, EIO, test.m_skip);
+        m_root.CopyPass(m_log);
+        DisarmFaults();
+        EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/One\"", test.m_line,
+                                                        "INFO   : Deleting \"JUKEBIT/A/One\"",
+                                                        "INFO   : Copying \"COMPUTER/B/Two\""}));
+        EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
+        EXPECT_TRUE(SameOnPlayer("B/Two/1"));
+        EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    }
+}
+
+TEST_F(CopyPassTest, AFullDiskCancelsTheJobAndLeavesNoPartialAlbum)
+{
+    ScanLibrary("computer/A/Small/1:100000\ncomputer/B/Big/1:400000\ncomputer/B/Big/2:400000\n"
+                "computer/B/Big/3:400000\ncomputer/C/Never/1:10\n");
+    CScratchVolume volume;
+    const std::string failure = volume.Mount(m_fixture / "player", 1024 * 1024);
+    if (!failure.empty()) {
+        GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
+    }
+    CopyAll();
+
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 5u) << m_log.GetText();
+    EXPECT_EQ(lines[0], "INFO   : Copying \"COMPUTER/A/Small\"");
+    EXPECT_EQ(lines[1], "INFO   : Copying \"COMPUTER/B/Big\"");
+    EXPECT_EQ(lines[2], "CANCEL : Canceled because disk is full");
+    EXPECT_EQ(lines[3].substr(0, 35), "ERROR  : Writing \"JUKEBIT/B/Big/3\" ");
+    EXPECT_EQ(lines[3].substr(35), ": Error 28 (No space left on device)");
+    EXPECT_EQ(lines[4], "INFO   : Deleting \"JUKEBIT/B/Big\"");
+    EXPECT_TRUE(SameOnPlayer("A/Small/1"));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/B"));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/C"));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 2);
+}
