@@ -1,0 +1,122 @@
+#include "app/LyrafetchDoc.h"
+
+#include "support/FolderFixture.h"
+#include "support/MessageQueue.h"
+#include "support/MessageRecorder.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CopyJobTest : public ::testing::Test
+{
+protected:
+    void Load(const std::string& description)
+    {
+        m_fixture.Create("computer/\nplayer/\n" + description);
+        m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
+        ASSERT_TRUE(m_doc.OnNewDocument());
+    }
+    // Runs a whole job as the Copy Files dialog does and returns its messages.
+    std::vector<CPostedMessage> RunJob()
+    {
+        m_doc.m_log.m_nAlbumsToDelete = m_doc.m_pModel->CountAlbumsToDelete();
+        m_doc.m_log.m_nAlbumsToCopy = m_doc.m_pModel->CountAlbumsToCopy();
+        EXPECT_TRUE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
+        std::vector<CPostedMessage> messages = m_queue.WaitFor(COPYNOTIFY_DONE);
+        EXPECT_TRUE(m_doc.EndCopy());
+        EXPECT_TRUE(m_doc.IsCopyFinished());
+        return messages;
+    }
+
+    CFolderFixture m_fixture;
+    CMessageRecorder m_messages;
+    CMessageQueue m_queue;
+    std::vector<std::string> m_params;
+    CLyrafetchDoc m_doc{m_params};
+};
+
+} // namespace
+
+TEST_F(CopyJobTest, NothingToDoGivesExactlyOneDone)
+{
+    Load("computer/A/One/1:1\nplayer/B/Two/1:1\n");
+    const auto messages = RunJob();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].m_message, WM_COPYNOTIFY);
+    EXPECT_EQ(messages[0].m_lParam, 0);
+    EXPECT_TRUE(m_doc.m_log.m_entries.empty());
+}
+
+TEST_F(CopyJobTest, EveryReportArrivesInOrderBeforeDone)
+{
+    Load("computer/A/New/1:10\ncomputer/A/New/2:10\nplayer/B/Old/1:1\nplayer/C/Old/1:1\ncomputer/D/Gone/1:1\n");
+    m_doc.m_pModel->ApplySelection(SELECT_ALL);
+    m_doc.m_pModel->m_children[1]->ApplySelection(SELECT_NONE);
+    m_doc.m_pModel->m_children[2]->ApplySelection(SELECT_NONE);
+    fs::remove(m_fixture / "computer/D/Gone/1");
+    const auto messages = RunJob();
+
+    // One line message per entry, naming the entry itself, and a progress
+    // message after each album, in the order the worker made them.
+    std::vector<std::string> seen;
+    for (const auto& message : messages) {
+        EXPECT_EQ(message.m_message, WM_COPYNOTIFY);
+        if (message.m_wParam == COPYNOTIFY_LOGLINE) {
+            seen.push_back(reinterpret_cast<const CCopyLogEntry*>(message.m_lParam)->m_text);
+        } else if (message.m_wParam == COPYNOTIFY_PROGRESS) {
+            seen.push_back("progress");
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Deleting \"JUKEBIT/B/Old\"", "progress", "Deleting \"JUKEBIT/C/Old\"",
+                                              "progress", "Copying \"COMPUTER/A/New\"", "progress",
+                                              "Copying \"COMPUTER/D/Gone\"",
+                                              "Opening \"COMPUTER/D/Gone/1\" : Error 2 (No such file or directory)",
+                                              "Deleting \"JUKEBIT/D/Gone\"", "progress"}));
+    EXPECT_EQ(messages.back().m_wParam, COPYNOTIFY_DONE);
+    ASSERT_EQ(m_doc.m_log.m_entries.size(), 6u);
+    EXPECT_EQ(m_doc.m_log.m_nAlbumsToDelete, 0);
+    EXPECT_EQ(m_doc.m_log.m_nAlbumsToCopy, 0);
+    EXPECT_TRUE(fs::exists(m_fixture / "player/A/New/2"));
+}
+
+TEST_F(CopyJobTest, RefusalsLeaveTheJobAsItWas)
+{
+    CLyrafetchDoc empty(m_params);
+    EXPECT_FALSE(empty.StartCopy(&m_queue, WM_COPYNOTIFY));
+
+    Load("player/B/Old/1:1\n");
+    m_doc.m_pModel->ApplySelection(SELECT_NONE);
+    ASSERT_TRUE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
+    m_queue.WaitFor(COPYNOTIFY_DONE);
+    // Finished but not ended: still held.
+    EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
+    EXPECT_EQ(m_doc.m_log.GetText(), "INFO   : Deleting \"JUKEBIT/B/Old\"\r\n");
+    EXPECT_TRUE(m_doc.EndCopy());
+    EXPECT_EQ(m_doc.m_log.m_entries.size(), 1u); // ending keeps the log
+
+    const std::vector<CRecordedMessage> expected = {{"Internal error : document not created", 0x30},
+                                                    {"Internal error : previous copy not ended", 0x30}};
+    EXPECT_EQ(m_messages.m_messages, expected);
+
+    // A new job starts its own log; the album is gone already.
+    RunJob();
+    EXPECT_EQ(m_doc.m_log.GetText(), "INFO   : Deleting \"JUKEBIT/B/Old\"\r\n"
+                                     "ERROR  : Opening \"JUKEBIT/B/Old\" : Error 2 (No such file or directory)\r\n");
+}
+
+TEST_F(CopyJobTest, CancelBeforeTheFirstCheckStillEndsWithDone)
+{
+    Load("player/B/Old/1:1\ncomputer/A/New/1:1\n");
+    m_doc.m_pModel->ApplySelection(SELECT_ALL);
+    m_doc.m_pModel->m_children[1]->ApplySelection(SELECT_NONE);
+    // The user's cancel, the moment the first report leaves the worker.
+    m_queue.m_onPost = [](const CPostedMessage&) { g_cancelState = 1; };
+    const auto messages = RunJob();
+    EXPECT_EQ(m_doc.m_log.GetText(), "INFO   : Deleting \"JUKEBIT/B/Old\"\r\nCANCEL : Canceled by user\r\n");
+    EXPECT_EQ(messages.back().m_wParam, COPYNOTIFY_DONE);
+    EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
+    g_cancelState = 0;
+}
