@@ -246,6 +246,12 @@ int CFile::Write(const char* buffer, std::size_t size)
     return 0;
 }
 
+void CFile::StartWriteBack()
+{
+    // Only a hint: what it fails to start, the flush still writes.
+    sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 int CFile::Close()
 {
     const int fd = std::exchange(m_fd, -1);

@@ -72,6 +72,9 @@ public:
     int Read(char* buffer, std::size_t size, std::size_t& count);
     // Writes every byte, going on after a short write.
     int Write(const char* buffer, std::size_t size);
+    // Asks the system to start writing the file's data to the device now,
+    // without waiting for it; a later flush then has less left to do.
+    void StartWriteBack();
     // Closes the file; for a written file a failure here is a failed write.
     int Close();
 

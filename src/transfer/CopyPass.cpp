@@ -142,6 +142,9 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
         }
     }
     input.Close();
+    if (result) {
+        output.StartWriteBack(); // overlaps the device writes with the next file's copy
+    }
     // Data that reaches the device only now can still fail to be written.
     if (const int error = output.Close(); error != 0 && result) {
         const int code = CheckDiskFull(log, error);

@@ -1,0 +1,116 @@
+// Copies a synthetic selection of about 1 GB (albums of 10 to 15 files of 3
+// to 12 MB) to an empty player folder with a whole copy job, and compares the
+// time with `cp -r` of the same albums followed by `sync`, on the same file
+// system. The job flushes the player once per album, so both include the
+// flush. Pass a folder as the first argument to put the player there (an
+// exFAT image, say); by default it lies beside the source.
+#include "BenchSupport.h"
+#include "LibraryGenerator.h"
+
+#include "app/LyrafetchDoc.h"
+#include "platform/MessageTarget.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Waits for the job's last message.
+class CDoneWaiter final : public IMessageTarget
+{
+public:
+    void PostMessage(unsigned, std::uintptr_t wParam, std::intptr_t) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bDone |= wParam == COPYNOTIFY_DONE;
+        m_changed.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_bDone; });
+        m_bDone = false;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_bDone = false;
+};
+
+void RunJob(const fs::path& computer, const fs::path& player)
+{
+    const std::vector<std::string> params = {computer.string(), player.string()};
+    CLyrafetchDoc doc(params);
+    if (!doc.OnNewDocument()) {
+        throw std::runtime_error("load failed");
+    }
+    doc.m_pModel->ApplySelection(SELECT_ALL);
+    doc.m_log.m_nAlbumsToCopy = doc.m_pModel->CountAlbumsToCopy();
+    CDoneWaiter waiter;
+    if (!doc.StartCopy(&waiter, WM_COPYNOTIFY)) {
+        throw std::runtime_error("job not started");
+    }
+    waiter.Wait();
+    doc.EndCopy();
+    if (doc.m_log.m_nAlbumsToCopy != 0 || doc.m_log.GetText().find("ERROR") != std::string::npos) {
+        throw std::runtime_error("the job failed:\n" + doc.m_log.GetText());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const fs::path data = BenchDataFolder("copy-1gb");
+    const fs::path computer = data / "computer";
+    if (!fs::exists(data / "complete")) {
+        fs::remove_all(data);
+        CLibraryParams params;
+        params.m_artists = 11;
+        params.m_albumsPerArtist = 1;
+        params.m_minFilesPerAlbum = 10;
+        params.m_maxFilesPerAlbum = 15;
+        params.m_minFileSize = 3'000'000;
+        params.m_maxFileSize = 12'000'000;
+        params.m_overlap = 0;
+        params.m_playerOnly = 0;
+        std::printf("generating about 1 GB in %s ...\n", computer.c_str());
+        const CLibraryStats stats = GenerateLibraryPair(computer, data / "unused-player", params);
+        std::printf("generated %llu files, %.0f MB\n", static_cast<unsigned long long>(stats.m_files),
+                    stats.m_bytes / 1e6);
+        fs::create_directory(data / "complete");
+    }
+    const fs::path target = argc > 1 ? fs::path(argv[1]) : data;
+    const fs::path player = target / "bench-player";
+    const fs::path copy = target / "bench-cp";
+    RunCommand("cat " + Quoted(computer) + "/*/*/* >/dev/null"); // the source in the cache for both
+
+    const int runs = 5;
+    double jobSeconds = 1e30;
+    double cpSeconds = 1e30;
+    for (int run = 0; run < runs; ++run) {
+        // Alternate, so that neither always meets the file system after the other.
+        fs::remove_all(player);
+        fs::create_directories(player);
+        RunCommand("sync");
+        jobSeconds = std::min(jobSeconds, BestSeconds(1, [&] { RunJob(computer, player); }));
+        fs::remove_all(copy);
+        fs::create_directories(copy);
+        RunCommand("sync");
+        cpSeconds = std::min(cpSeconds, BestSeconds(1, [&] {
+                                 RunCommand("cp -r " + Quoted(computer) + "/. " + Quoted(copy) + " && sync");
+                             }));
+    }
+    fs::remove_all(player);
+    fs::remove_all(copy);
+
+    std::printf("copy benchmark: 1 GB in %s, best of %d runs\n", target.c_str(), runs);
+    std::printf("  copy job        %8.2f s\n", jobSeconds);
+    std::printf("  cp -r + sync    %8.2f s\n", cpSeconds);
+    std::printf("  ratio job/cp    %8.2f   (goal <= 1.10)\n", jobSeconds / cpSeconds);
+    return 0;
+}
