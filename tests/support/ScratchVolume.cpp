@@ -1,7 +1,9 @@
 #include "support/ScratchVolume.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -24,6 +26,24 @@ std::string EnterPrivateMountNamespace()
     return result;
 }
 
+// Runs a command; returns its first line of output and whether it succeeded.
+bool RunCommand(const std::string& command, std::string& output)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        output = "cannot run " + command;
+        return false;
+    }
+    char line[512] = "";
+    output = std::fgets(line, sizeof line, pipe) ? line : "";
+    while (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    }
+    return pclose(pipe) == 0;
+}
+
 } // namespace
 
 CScratchVolume::~CScratchVolume()
@@ -31,6 +51,35 @@ CScratchVolume::~CScratchVolume()
     if (!m_folder.empty()) {
         umount2(m_folder.c_str(), MNT_DETACH);
     }
+    std::string ignored;
+    if (!m_loopDevice.empty()) {
+        RunCommand("losetup -d " + m_loopDevice, ignored);
+    }
+    if (!m_image.empty()) {
+        std::filesystem::remove(m_image);
+    }
+}
+
+std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std::uint64_t bytes)
+{
+    if (std::string error = EnterPrivateMountNamespace(); !error.empty()) {
+        return error;
+    }
+    std::string output;
+    m_image = folder.parent_path() / (folder.filename().string() + ".exfat");
+    std::filesystem::resize_file((std::ofstream(m_image), m_image), bytes);
+    if (!RunCommand("mkfs.exfat " + m_image.string(), output)) {
+        return "mkfs.exfat: " + output;
+    }
+    if (!RunCommand("losetup -f --show " + m_image.string(), output)) {
+        return "losetup: " + output;
+    }
+    m_loopDevice = output;
+    if (!RunCommand("mount.exfat-fuse -o uid=0,gid=0 " + m_loopDevice + " " + folder.string(), output)) {
+        return "mount.exfat-fuse: " + output;
+    }
+    m_folder = folder;
+    return "";
 }
 
 std::string CScratchVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes)

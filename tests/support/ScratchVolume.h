@@ -4,9 +4,10 @@
 #include <filesystem>
 #include <string>
 
-// A size-limited tmpfs mounted over a folder, in a mount namespace private to
-// this test process, so that a full disk can be met for real. Unmounted when
-// it goes.
+// A small volume mounted over a folder, in a mount namespace private to this
+// test process: a tmpfs, so that a full disk can be met for real, or an exFAT
+// image like a player's, which ignores case and refuses some characters in
+// names. Unmounted when it goes.
 class CScratchVolume
 {
 public:
@@ -15,10 +16,13 @@ public:
     CScratchVolume& operator=(const CScratchVolume&) = delete;
     ~CScratchVolume();
 
-    // Mounts a volume of the given size over an existing folder. Returns an
+    // Mount a volume of the given size over an existing folder. They return an
     // empty string, or why the machine does not allow it.
     std::string Mount(const std::filesystem::path& folder, std::uint64_t bytes);
+    std::string MountExfat(const std::filesystem::path& folder, std::uint64_t bytes);
 
 private:
     std::filesystem::path m_folder;
+    std::filesystem::path m_image;
+    std::string m_loopDevice;
 };

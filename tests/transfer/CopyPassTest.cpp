@@ -181,3 +181,40 @@ TEST_F(CopyPassTest, AFullDiskCancelsTheJobAndLeavesNoPartialAlbum)
     EXPECT_FALSE(fs::exists(m_fixture / "player/C"));
     EXPECT_EQ(m_log.m_nAlbumsToCopy, 2);
 }
+
+TEST_F(CopyPassTest, OnAnExfatPlayerWhatWasThereStaysAndBadNamesFailCleanly)
+{
+    m_fixture.Create("player/\n");
+    CScratchVolume volume;
+    const std::string failure = volume.MountExfat(m_fixture / "player", 16 * 1024 * 1024);
+    if (!failure.empty()) {
+        GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+    }
+    // The scan keeps Évora and évora apart; the player's file system does not.
+    ScanLibrary("computer/Évora/Live/01.mp3:1000\ncomputer/Évora/Live/02.mp3:1000\ncomputer/Band/Bad:Name/01.mp3:10\n"
+                "computer/Band/Good/01.mp3:10\ncomputer/Zed/Album/a?b.mp3:5\nplayer/évora/Live/02.mp3:7\n");
+    const std::string theirs = ReadFileText(m_fixture / "player/évora/Live/02.mp3");
+    CopyAll();
+
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 10u) << m_log.GetText();
+    EXPECT_EQ(lines[0], "INFO   : Copying \"COMPUTER/Band/Bad:Name\"");
+    EXPECT_EQ(lines[1].substr(0, 46), "ERROR  : Creating \"JUKEBIT/Band/Bad:Name\" : Er");
+    EXPECT_EQ(lines[2], "INFO   : Deleting \"JUKEBIT/Band/Bad:Name\"");
+    EXPECT_EQ(lines[3], "INFO   : Copying \"COMPUTER/Band/Good\"");
+    EXPECT_EQ(lines[4], "INFO   : Copying \"COMPUTER/Zed/Album\"");
+    EXPECT_EQ(lines[5].substr(0, 44), "ERROR  : Opening \"JUKEBIT/Zed/Album/a?b.mp3\"");
+    EXPECT_EQ(lines[6], "INFO   : Deleting \"JUKEBIT/Zed/Album\"");
+    EXPECT_EQ(lines[7], "INFO   : Copying \"COMPUTER/Évora/Live\"");
+    EXPECT_EQ(lines[8], "ERROR  : Opening \"JUKEBIT/Évora/Live/02.mp3\" : Error 17 (File exists)");
+    EXPECT_EQ(lines[9], "INFO   : Deleting \"JUKEBIT/Évora/Live\"");
+
+    EXPECT_EQ(Snapshot("player"), (std::map<std::string, std::string>{
+                                      {"Band/", ""},
+                                      {"Band/Good/", ""},
+                                      {"Band/Good/01.mp3", ReadFileText(m_fixture / "computer/Band/Good/01.mp3")},
+                                      {"évora/", ""},
+                                      {"évora/Live/", ""},
+                                      {"évora/Live/02.mp3", theirs}}));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+}
