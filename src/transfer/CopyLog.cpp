@@ -12,6 +12,14 @@ void CCopyLog::AddV(int level, const char* format, std::span<const CFormatArg> a
     }
 }
 
+void CCopyLog::CountDown(std::atomic<int>& albumsLeft)
+{
+    --albumsLeft;
+    if (m_pNotify != nullptr) {
+        m_pNotify->NotifyProgress();
+    }
+}
+
 std::string CCopyLog::GetText() const
 {
     std::string text;

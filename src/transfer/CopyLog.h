@@ -52,6 +52,8 @@ public:
     // Every entry on a line of its own, each line ended by "\r\n".
     std::string GetText() const;
     void Clear() { m_entries.clear(); }
+    // One album less to treat: counts it down and reports the progress.
+    void CountDown(std::atomic<int>& albumsLeft);
 
     std::vector<std::unique_ptr<CCopyLogEntry>> m_entries;
     ICopyNotify* m_pNotify = nullptr;

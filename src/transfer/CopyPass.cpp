@@ -42,10 +42,7 @@ void CFolderNode::CopyPass(CCopyLog& log)
     if (CheckCancel(log)) {
         return; // a canceled album is neither counted nor reported
     }
-    --log.m_nAlbumsToCopy;
-    if (log.m_pNotify != nullptr) {
-        log.m_pNotify->NotifyProgress();
-    }
+    log.CountDown(log.m_nAlbumsToCopy);
 }
 
 bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)

@@ -18,10 +18,7 @@ void CFolderNode::DeletePass(CCopyLog& log)
         return;
     }
     RemoveAlbum(log, SIDE_PLAYER, true);
-    --log.m_nAlbumsToDelete;
-    if (log.m_pNotify != nullptr) {
-        log.m_pNotify->NotifyProgress();
-    }
+    log.CountDown(log.m_nAlbumsToDelete);
 }
 
 void CFolderNode::RemoveAlbum(CCopyLog& log, int nameSide, bool includeSelf, const CCopyRecord* pMade)
