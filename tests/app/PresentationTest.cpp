@@ -1,0 +1,80 @@
+#include "app/Presentation.h"
+
+#include "transfer/CopyLog.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CFolderNode& SetCounts(CFolderNode& node, int selected, int onPlayer, int albums, std::int64_t delta = 0,
+                       int presence = PRESENCE_COMPUTER)
+{
+    node.m_selected = selected;
+    node.m_onPlayer = onPlayer;
+    node.m_albums = albums;
+    node.m_sizeDelta = delta;
+    node.m_presence = presence;
+    return node;
+}
+
+} // namespace
+
+TEST(PresentationTest, ItemLabels)
+{
+    CFolderNode root;
+    auto* live = new CFolderNode(&root);
+    root.m_children.emplace_back(live);
+    live->SetName(SIDE_COMPUTER, u"Live");
+    const auto label = [&](int selected, int onPlayer, int albums, std::int64_t delta, int presence) {
+        return FormatItemLabel(SetCounts(*live, selected, onPlayer, albums, delta, presence));
+    };
+    EXPECT_EQ(label(1, 1, 1, 0, PRESENCE_COMPUTER), "Live (1/1) (+0/+0MB)");
+    EXPECT_EQ(label(0, 1, 1, -45300000, PRESENCE_PLAYER_ONLY), "> Live (0/1) (-1/-45MB)");
+    EXPECT_EQ(label(0, 1, 5, 0, PRESENCE_MIXED), "> Live (0/5) (-1/+0MB)");
+    // Megabytes truncate toward zero: no sign below one negative megabyte.
+    EXPECT_EQ(label(1, 1, 1, -999999, PRESENCE_COMPUTER), "Live (1/1) (+0/0MB)");
+    EXPECT_EQ(label(1, 1, 1, 999999, PRESENCE_COMPUTER), "Live (1/1) (+0/+0MB)");
+    EXPECT_EQ(label(1, 3, 4, -1000000, PRESENCE_COMPUTER), "Live (1/4) (-2/-1MB)");
+    EXPECT_EQ(label(9, 0, 9, 40000000000000, PRESENCE_COMPUTER), "Live (9/9) (+9/+40000000MB)");
+
+    root.SetName(SIDE_COMPUTER, u"/home/me/Music");
+    EXPECT_EQ(FormatItemLabel(SetCounts(root, 103, 100, 120, 160000000)), "Root (103/120) (+3/+160MB)");
+}
+
+TEST(PresentationTest, ToggleCycleOfAPartlyOnPlayerFolder)
+{
+    // Scan-time state SOME: some -> all -> none -> scan-time -> all.
+    CFolderNode node;
+    EXPECT_EQ(ChooseToggleMode(SetCounts(node, 1, 1, 2)), SELECT_ALL);
+    EXPECT_EQ(ChooseToggleMode(SetCounts(node, 2, 1, 2)), SELECT_NONE);
+    EXPECT_EQ(ChooseToggleMode(SetCounts(node, 0, 1, 2)), SELECT_INITIAL);
+    // All or none on the player at scan time: flips between all and none.
+    EXPECT_EQ(ChooseToggleMode(SetCounts(node, 0, 0, 2)), SELECT_ALL);
+    EXPECT_EQ(ChooseToggleMode(SetCounts(node, 2, 2, 2)), SELECT_NONE);
+    EXPECT_EQ(ChooseToggleMode(SetCounts(node, 1, 2, 2)), SELECT_ALL);
+}
+
+TEST(PresentationTest, FreeSpaceAndTitle)
+{
+    EXPECT_EQ(FormatFreeSpace(1234567890, 4000000000u), "Free Space : 1234MB / 4000MB");
+    EXPECT_EQ(FormatFreeSpace(-999999, 0), "Free Space : 0MB / 0MB");
+    EXPECT_EQ(FormatFreeSpace(-1000000, 0), "Free Space : -1MB / 0MB");
+
+    EXPECT_EQ(FormatWindowTitle(CCopyProgress()), "Lyrafetch");
+    EXPECT_EQ(FormatWindowTitle({true, 0, 0, 0, 0}), "0/0 - Lyrafetch");
+    EXPECT_EQ(FormatWindowTitle({true, 2, 7, 3, 10}), "3/10 - Lyrafetch");
+}
+
+TEST(PresentationTest, ClosingQuestion)
+{
+    CCopyLog log;
+    log.Add(LOG_INFO, "Copying");
+    log.Add(LOG_CANCEL, "Canceled because disk is full");
+    EXPECT_EQ(ChooseClosingQuestion(false, log).m_text, "Done. See log ?");
+    EXPECT_EQ(ChooseClosingQuestion(false, log).m_type, 0x41u);
+    log.Add(LOG_ERROR, "Writing");
+    EXPECT_EQ(ChooseClosingQuestion(false, log).m_text, "Errors ! See log ?");
+    EXPECT_EQ(ChooseClosingQuestion(false, log).m_type, 0x31u);
+    EXPECT_EQ(ChooseClosingQuestion(true, log).m_text, "Canceled. See log ?");
+    EXPECT_EQ(ChooseClosingQuestion(true, log).m_type, 0x41u);
+}
