@@ -1,0 +1,7 @@
+#include "ui/LyrafetchApp.h"
+
+int main(int argc, char** argv)
+{
+    CLyrafetchApp app(argc, argv);
+    return app.Run();
+}

@@ -1,0 +1,116 @@
+#include "ui/FolderTreeModel.h"
+
+#include "app/Presentation.h"
+#include "resources/ResourceIds.h"
+
+// The images are compiled into this static library; a library's resources
+// must be registered by hand.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(lyrafetch);
+}
+
+CFolderTreeModel::CFolderTreeModel(QObject* parent) : QAbstractItemModel(parent)
+{
+    InitResources();
+    for (std::size_t state = 0; state < m_images.size(); ++state) {
+        m_images[state] = QIcon(QPixmap(IDB_CHECKBOX_IMAGES[state]));
+    }
+}
+
+void CFolderTreeModel::SetRoot(CFolderNode* pRoot)
+{
+    beginResetModel();
+    m_pRoot = pRoot;
+    endResetModel();
+}
+
+CFolderNode* CFolderTreeModel::NodeFromIndex(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<CFolderNode*>(index.internalPointer()) : nullptr;
+}
+
+QModelIndex CFolderTreeModel::IndexFromNode(const CFolderNode* node) const
+{
+    return node ? createIndex(RowOf(node), 0, const_cast<CFolderNode*>(node)) : QModelIndex();
+}
+
+void CFolderTreeModel::NodeChanged(const CFolderNode* node)
+{
+    const QModelIndex index = IndexFromNode(node);
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
+}
+
+void CFolderTreeModel::ChildrenChanged(const CFolderNode* node)
+{
+    const auto& children = node->m_children;
+    if (!children.empty()) {
+        emit dataChanged(createIndex(0, 0, children.front().get()),
+                         createIndex(static_cast<int>(children.size()) - 1, 0, children.back().get()),
+                         {Qt::DisplayRole, Qt::DecorationRole});
+    }
+}
+
+int CFolderTreeModel::RowOf(const CFolderNode* node) const
+{
+    if (node->m_pParent == nullptr) {
+        return 0;
+    }
+    const auto& siblings = node->m_pParent->m_children;
+    for (std::size_t row = 0; row < siblings.size(); ++row) {
+        if (siblings[row].get() == node) {
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
+}
+
+QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (column != 0 || row < 0) {
+        return {};
+    }
+    if (!parent.isValid()) {
+        return m_pRoot && row == 0 ? createIndex(0, 0, m_pRoot) : QModelIndex();
+    }
+    const CFolderNode* node = NodeFromIndex(parent);
+    if (static_cast<std::size_t>(row) >= node->m_children.size()) {
+        return {};
+    }
+    return createIndex(row, 0, node->m_children[row].get());
+}
+
+QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const
+{
+    const CFolderNode* node = NodeFromIndex(child);
+    return node ? IndexFromNode(node->m_pParent) : QModelIndex();
+}
+
+int CFolderTreeModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid()) {
+        return m_pRoot ? 1 : 0;
+    }
+    return parent.column() == 0 ? static_cast<int>(NodeFromIndex(parent)->m_children.size()) : 0;
+}
+
+int CFolderTreeModel::columnCount(const QModelIndex&) const
+{
+    return 1;
+}
+
+QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const
+{
+    const CFolderNode* node = NodeFromIndex(index);
+    if (node == nullptr) {
+        return {};
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromStdString(FormatItemLabel(*node));
+    case Qt::DecorationRole:
+        return m_images[node->GetSelectionState()];
+    default:
+        return {};
+    }
+}

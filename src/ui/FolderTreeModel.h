@@ -1,0 +1,39 @@
+#pragma once
+
+#include "model/FolderNode.h"
+
+#include <QAbstractItemModel>
+#include <QIcon>
+
+#include <array>
+
+// The folder tree as an item model: one item per node, whose index carries the
+// node itself. Labels and images are read from the node on every request, so
+// the model holds no copy of anything.
+class CFolderTreeModel : public QAbstractItemModel
+{
+    Q_OBJECT
+
+public:
+    explicit CFolderTreeModel(QObject* parent = nullptr);
+
+    // Shows a new tree (or none); every earlier index is invalid afterwards.
+    void SetRoot(CFolderNode* pRoot);
+    CFolderNode* NodeFromIndex(const QModelIndex& index) const;
+    QModelIndex IndexFromNode(const CFolderNode* node) const;
+    // The label and image of one node, or of all children of one node, have changed.
+    void NodeChanged(const CFolderNode* node);
+    void ChildrenChanged(const CFolderNode* node);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    int RowOf(const CFolderNode* node) const;
+
+    CFolderNode* m_pRoot = nullptr;
+    std::array<QIcon, 3> m_images;
+};

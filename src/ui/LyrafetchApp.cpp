@@ -1,0 +1,44 @@
+#include "ui/LyrafetchApp.h"
+
+#include "app/LyrafetchDoc.h"
+#include "app/Presentation.h"
+#include "ui/LyrafetchView.h"
+#include "ui/MainFrame.h"
+#include "ui/QtMessageBoxes.h"
+#include "ui/WaitCursor.h"
+
+// QApplication has taken its own options out of argv by the time the
+// command line is read.
+CLyrafetchApp::CLyrafetchApp(int& argc, char** argv)
+{
+    if (QApplication::instance() == nullptr) {
+        m_pApp = std::make_unique<QApplication>(argc, argv);
+    }
+    QApplication::setApplicationName(APP_TITLE);
+    ParseCommandLine(argc, argv, m_cmdInfo);
+}
+
+CLyrafetchApp::~CLyrafetchApp() = default;
+
+bool CLyrafetchApp::InitInstance()
+{
+    m_pDoc = std::make_unique<CLyrafetchDoc>(m_cmdInfo.m_params);
+    bool loaded = false;
+    {
+        const CWaitCursor wait;
+        loaded = m_pDoc->OnNewDocument();
+    }
+    if (!loaded) {
+        return false;
+    }
+    m_pMainFrame = std::make_unique<CMainFrame>(*m_pDoc);
+    m_pMainFrame->View()->OnInitialUpdate();
+    m_pMainFrame->show();
+    return true;
+}
+
+int CLyrafetchApp::Run()
+{
+    InstallQtMessageBoxes();
+    return InitInstance() ? QApplication::exec() : 1;
+}

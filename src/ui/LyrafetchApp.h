@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/CommandLine.h"
+
+#include <QApplication>
+
+#include <memory>
+
+class CLyrafetchDoc;
+class CMainFrame;
+
+// The application: reads the command line, loads the document under a wait
+// cursor and, only when that succeeds, shows the main window. It makes the
+// QApplication unless there is one already.
+class CLyrafetchApp
+{
+public:
+    CLyrafetchApp(int& argc, char** argv);
+    ~CLyrafetchApp();
+
+    // False when the load failed: its message box has been shown and no
+    // window ever appears.
+    bool InitInstance();
+    // Shows message boxes as Qt message boxes, runs InitInstance, then the
+    // event loop; returns the process's exit status.
+    int Run();
+
+    CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
+    CLyrafetchDoc* Document() const { return m_pDoc.get(); }
+
+private:
+    std::unique_ptr<QApplication> m_pApp;
+    CLyrafetchCommandLineInfo m_cmdInfo;
+    std::unique_ptr<CLyrafetchDoc> m_pDoc;
+    std::unique_ptr<CMainFrame> m_pMainFrame;
+};

@@ -1,0 +1,19 @@
+#include "ui/QtMessageBoxes.h"
+
+#include "app/Presentation.h"
+#include "platform/MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+void InstallQtMessageBoxes()
+{
+    SetMessageBoxHandler([](const std::string& text, unsigned type) {
+        const bool question = (type & 0x0F) == MB_OKCANCEL;
+        const bool information = (type & 0xF0) == MB_ICONINFORMATION;
+        QMessageBox box(
+            information ? QMessageBox::Information : QMessageBox::Warning, APP_TITLE, QString::fromStdString(text),
+            question ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, QApplication::activeWindow());
+        return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+    });
+}

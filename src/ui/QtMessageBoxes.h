@@ -1,0 +1,4 @@
+#pragma once
+
+// Shows the program's message boxes as Qt message boxes over the active window.
+void InstallQtMessageBoxes();

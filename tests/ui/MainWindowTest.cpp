@@ -1,0 +1,191 @@
+#include "app/LyrafetchDoc.h"
+#include "app/Presentation.h"
+#include "platform/FaultInjection.h"
+#include "support/FolderFixture.h"
+#include "support/MessageRecorder.h"
+#include "ui/LyrafetchApp.h"
+#include "ui/LyrafetchView.h"
+#include "ui/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace {
+
+// The main window over a scanned demo pair, as the application opens it.
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    void Open(const std::string& description)
+    {
+        m_fixture.Create("computer/\nplayer/\n" + description);
+        m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
+        ASSERT_TRUE(m_doc.OnNewDocument());
+        m_frame.View()->OnInitialUpdate();
+        m_frame.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_frame));
+    }
+    CLyrafetchView& View() { return *m_frame.View(); }
+    QModelIndex Item(const char16_t* path)
+    {
+        CFolderNode* node = m_doc.m_pModel.get();
+        for (std::u16string rest = path; !rest.empty();) {
+            const std::u16string name = rest.substr(0, rest.find(u'/'));
+            rest = rest.size() > name.size() ? rest.substr(name.size() + 1) : u"";
+            for (const auto& child : node->m_children) {
+                if (child->GetKeyName() == name) {
+                    node = child.get();
+                }
+            }
+        }
+        const QModelIndex item = View().ItemOf(node);
+        for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent()) {
+            View().expand(parent);
+        }
+        return item;
+    }
+    std::string Label(const QModelIndex& item) { return item.data().toString().toStdString(); }
+    void ClickImage(const QModelIndex& item)
+    {
+        QTest::mouseClick(View().viewport(), Qt::LeftButton, {}, View().ImageRect(item).center());
+        QCoreApplication::processEvents(); // the toggle comes after the click
+    }
+
+    CFolderFixture m_fixture;
+    CMessageRecorder m_messages;
+    std::vector<std::string> m_params;
+    CLyrafetchDoc m_doc{m_params};
+    CMainFrame m_frame{m_doc};
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, OpensCollapsedOnTheRootWithFreeSpace)
+{
+    Open("computer/A/One/1:1000000\nplayer/A/Two/1:2000000\n");
+    EXPECT_EQ(m_frame.windowTitle(), "Lyrafetch");
+    ASSERT_EQ(View().model()->rowCount(), 1);
+    const QModelIndex root = View().model()->index(0, 0);
+    EXPECT_EQ(Label(root), "> Root (1/2) (+0/+0MB)");
+    EXPECT_FALSE(View().isExpanded(root));
+    EXPECT_FALSE(View().rootIsDecorated());
+    EXPECT_EQ(m_frame.FreeSpaceText().toStdString(), FormatFreeSpace(m_doc.m_freeBytes, m_doc.m_totalBytes));
+    EXPECT_EQ(m_frame.MessageText(), "Ready");
+}
+
+TEST_F(MainWindowTest, ClicksOnTheImageCycleAPartlyOnPlayerFolder)
+{
+    Open("computer/A/One/1:3000000\nplayer/A/Two/1:2000000\ncomputer/A/Two/1:5\n");
+    const QModelIndex artist = Item(u"A");
+    EXPECT_EQ(Label(artist), "A (1/2) (+0/+0MB)");
+    const char* cycle[] = {"A (2/2) (+1/+3MB)", "A (0/2) (-1/-2MB)", "A (1/2) (+0/+0MB)", "A (2/2) (+1/+3MB)"};
+    for (const char* expected : cycle) {
+        ClickImage(artist);
+        EXPECT_EQ(Label(artist), expected);
+    }
+    EXPECT_EQ(View().currentIndex(), artist); // the click also selected it
+    EXPECT_EQ(Label(Item(u"A/One")), "One (1/1) (+1/+3MB)");
+    EXPECT_EQ(Label(View().model()->index(0, 0)), "Root (2/2) (+1/+3MB)");
+}
+
+TEST_F(MainWindowTest, AClickOnTheTextOnlySelects)
+{
+    Open("computer/A/One/1:1\n");
+    const QModelIndex album = Item(u"A/One");
+    const QRect text = View().visualRect(album);
+    QTest::mouseClick(View().viewport(), Qt::LeftButton, {}, QPoint(text.right() - 5, text.center().y()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(View().currentIndex(), album);
+    EXPECT_EQ(Label(album), "One (0/1) (+0/+0MB)");
+}
+
+TEST_F(MainWindowTest, SpaceTogglesTheCurrentItem)
+{
+    Open("computer/A/One/1:1\n");
+    View().setFocus();
+    View().setCurrentIndex({});
+    QTest::keyClick(&View(), Qt::Key_Space);
+    EXPECT_EQ(m_doc.m_pModel->m_selected, 0);
+
+    const QModelIndex album = Item(u"A/One");
+    View().setCurrentIndex(album);
+    QTest::keyClick(&View(), Qt::Key_Space);
+    EXPECT_EQ(Label(album), "One (1/1) (+1/+0MB)");
+    QTest::keyClick(&View(), Qt::Key_Space);
+    EXPECT_EQ(Label(album), "One (0/1) (+0/+0MB)");
+}
+
+TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
+{
+    Open("computer/A/One/1:1500000\nplayer/B/Two/1:2500000\n");
+    m_doc.m_freeBytes = 1000000;
+    m_doc.m_totalBytes = 8000000;
+    View().UpdateFreeSpace();
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 1MB / 8MB");
+    ClickImage(Item(u"A/One"));
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 0MB / 8MB"); // -500,000 bytes
+    ClickImage(Item(u"B/Two"));
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 2MB / 8MB");
+}
+
+TEST_F(MainWindowTest, WithoutFreeSpaceThereIsNoWarning)
+{
+    ArmFault(EFaultPoint::VolumeSpace, EIO);
+    Open("computer/A/One/1:7000000\n");
+    DisarmFaults();
+    ASSERT_EQ(m_messages.m_messages.size(), 1u);
+    ClickImage(Item(u"A/One"));
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : -7MB / 0MB");
+
+    // With the size known and too little room, Copy Files asks first.
+    m_doc.m_totalBytes = 10000000;
+    m_messages.QueueAnswer(IDCANCEL);
+    m_frame.CopyFilesAction()->trigger();
+    ASSERT_EQ(m_messages.m_messages.size(), 2u);
+    EXPECT_EQ(m_messages.m_messages[1].m_text, "Warning !!! Not enough free space on Jukebit. Proceed ?");
+    EXPECT_EQ(m_messages.m_messages[1].m_type, 0x31u);
+}
+
+TEST_F(MainWindowTest, TitleShowsTheCopiedAlbums)
+{
+    Open("computer/A/One/1:1\n");
+    m_frame.SetCopyProgress({true, 0, 4, 0, 4});
+    EXPECT_EQ(m_frame.windowTitle(), "0/4 - Lyrafetch");
+    m_frame.SetCopyProgress({true, 0, 1, 0, 4});
+    EXPECT_EQ(m_frame.windowTitle(), "3/4 - Lyrafetch");
+    m_frame.SetCopyProgress({false, 0, 0, 0, 4});
+    EXPECT_EQ(m_frame.windowTitle(), "Lyrafetch");
+}
+
+TEST_F(MainWindowTest, MenuPrompts)
+{
+    Open("computer/A/One/1:1\n");
+    const auto actions = m_frame.findChildren<QAction*>();
+    const auto exit = std::find_if(actions.begin(), actions.end(), [](QAction* a) { return a->text() == "E&xit"; });
+    ASSERT_NE(exit, actions.end());
+    m_frame.CopyFilesAction()->showStatusText(&m_frame);
+    EXPECT_EQ(m_frame.MessageText(), "");
+    (*exit)->showStatusText(&m_frame);
+    EXPECT_EQ(m_frame.MessageText(), "Quit the application; prompts to save documents");
+}
+
+TEST(StartUpTest, WithoutArgumentsOnlyTheUsageMessage)
+{
+    CMessageRecorder messages;
+    int argc = 1;
+    char name[] = "lyrafetch";
+    char* argv[] = {name, nullptr};
+    CLyrafetchApp app(argc, argv);
+    EXPECT_FALSE(app.InitInstance());
+    const std::vector<CRecordedMessage> expected = {{"Usage : Lyrafetch pcFolder jukebitFolder", 0x40}};
+    EXPECT_EQ(messages.m_messages, expected);
+    EXPECT_EQ(app.MainFrame(), nullptr);
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
+                std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
+                             [](QWidget* widget) { return widget->isVisible(); }));
+}
