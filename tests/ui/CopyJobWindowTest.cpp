@@ -1,0 +1,183 @@
+#include "app/LyrafetchDoc.h"
+#include "support/FolderFixture.h"
+#include "support/MessageRecorder.h"
+#include "ui/CopyFilesDlg.h"
+#include "ui/LogDlg.h"
+#include "ui/LyrafetchView.h"
+#include "ui/MainFrame.h"
+#include "ui/ModalScript.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Whole jobs run from the main window, the dialogs answered by a script.
+class CopyJobWindowTest : public ::testing::Test
+{
+protected:
+    void Open(const std::string& description)
+    {
+        m_fixture.Create("computer/\nplayer/\n" + description);
+        m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
+        ASSERT_TRUE(m_doc.OnNewDocument());
+        m_frame.View()->OnInitialUpdate();
+        m_frame.show();
+        QObject::connect(&m_frame, &QWidget::windowTitleChanged,
+                         [this](const QString& title) { m_titles.push_back(title.toStdString()); });
+    }
+    // Clicks the check-box image of the node at a path of key names.
+    void Toggle(const std::vector<std::u16string>& path)
+    {
+        CFolderNode* node = m_doc.m_pModel.get();
+        for (const auto& name : path) {
+            for (const auto& child : node->m_children) {
+                if (child->GetKeyName() == name) {
+                    node = child.get();
+                }
+            }
+        }
+        CLyrafetchView& view = *m_frame.View();
+        const QModelIndex item = view.ItemOf(node);
+        for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent()) {
+            view.expand(parent);
+        }
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.ImageRect(item).center());
+        QCoreApplication::processEvents();
+    }
+    // What the Copy Files dialog showed when it opened and when the job had ended.
+    struct CSeen
+    {
+        std::string m_opened;
+        std::string m_ended;
+        std::string m_log;
+    };
+    // Runs File > Copy Files; press acts on the opened dialog.
+    CSeen CopyFiles(const std::function<void(CCopyFilesDlg&)>& press)
+    {
+        CSeen seen;
+        const auto counts = [](CCopyFilesDlg& dialog) {
+            return (dialog.ToDeleteText() + "|" + dialog.ToCopyText()).toStdString();
+        };
+        m_script.On("CCopyFilesDlg", [&](QWidget* widget) {
+            auto& dialog = static_cast<CCopyFilesDlg&>(*widget);
+            seen.m_opened = counts(dialog);
+            press(dialog);
+        });
+        m_script.On("CLogDlg", [&](QWidget* widget) {
+            auto& log = static_cast<CLogDlg&>(*widget);
+            seen.m_log = log.LogText().toStdString();
+            seen.m_ended = counts(static_cast<CCopyFilesDlg&>(*log.parentWidget()));
+            log.accept();
+        });
+        m_frame.CopyFilesAction()->trigger();
+        return seen;
+    }
+    std::vector<CRecordedMessage> Messages() const { return m_messages.m_messages; }
+
+    CFolderFixture m_fixture;
+    CMessageRecorder m_messages;
+    CModalScript m_script;
+    std::vector<std::string> m_params;
+    CLyrafetchDoc m_doc{m_params};
+    CMainFrame m_frame{m_doc};
+    std::vector<std::string> m_titles;
+};
+
+} // namespace
+
+TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
+{
+    Open("computer/A/New/1:1000\ncomputer/A/New/2:2000\ncomputer/A/Next/1:10\nplayer/B/Old/1:5\n"
+         "computer/B/Old/1:5\n");
+    Toggle({u"A"});
+    Toggle({u"B", u"Old"});
+    const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+
+    EXPECT_EQ(seen.m_opened, "1 albums to delete|2 albums to copy");
+    EXPECT_EQ(seen.m_ended, "0 albums to delete|0 albums to copy");
+    EXPECT_EQ(m_titles,
+              (std::vector<std::string>{"0/2 - Lyrafetch", "1/2 - Lyrafetch", "2/2 - Lyrafetch", "Lyrafetch"}));
+    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
+    EXPECT_EQ(seen.m_log, "INFO   : Deleting \"JUKEBIT/B/Old\"\n"
+                          "INFO   : Copying \"COMPUTER/A/New\"\n"
+                          "INFO   : Copying \"COMPUTER/A/Next\"\n");
+    EXPECT_EQ(ReadFileText(m_fixture / "player/A/New/2"), ReadFileText(m_fixture / "computer/A/New/2"));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/B"));
+
+    // The tree is rebuilt from a new scan: the collapsed root alone, nothing to do.
+    CLyrafetchView& view = *m_frame.View();
+    ASSERT_EQ(view.model()->rowCount(), 1);
+    EXPECT_FALSE(view.isExpanded(view.model()->index(0, 0)));
+    EXPECT_EQ(view.model()->index(0, 0).data().toString().toStdString(), "Root (2/3) (+0/+0MB)");
+}
+
+TEST_F(CopyJobWindowTest, CancelAndEscapeDuringAJob)
+{
+    for (const bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Escape" : "Cancel");
+        m_messages.m_messages.clear();
+        m_messages.QueueAnswer(IDCANCEL); // no log
+        fs::remove_all(m_fixture / "player");
+        Open("computer/A/New/1:1000\n");
+        Toggle({u"A"});
+        bool cancelDisabled = false;
+        // Both in one go, before the job's last message can be handled.
+        CopyFiles([&](CCopyFilesDlg& dialog) {
+            dialog.OkButton()->click();
+            if (escape) {
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            } else {
+                dialog.CancelButton()->click();
+            }
+            cancelDisabled = !dialog.CancelButton()->isEnabled() && !dialog.OkButton()->isEnabled();
+        });
+        EXPECT_TRUE(cancelDisabled);
+        EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Canceled. See log ?", 0x41}}));
+        // Where the worker was when it saw the request is its own affair.
+        EXPECT_NE(m_doc.m_log.GetText().find("CANCEL : Canceled by user\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(CopyJobWindowTest, DecliningThePlayerOnlyWarningStartsNothing)
+{
+    Open("player/B/Only/1:5\n");
+    Toggle({u"B"});
+    m_messages.QueueAnswer(IDCANCEL);
+    bool idle = false;
+    CopyFiles([&](CCopyFilesDlg& dialog) {
+        dialog.OkButton()->click();
+        idle = dialog.OkButton()->isEnabled() && !m_doc.m_hCopyThread;
+        dialog.CancelButton()->click(); // closes the idle dialog
+    });
+    EXPECT_TRUE(idle);
+    EXPECT_EQ(Messages(),
+              (std::vector<CRecordedMessage>{
+                  {"Warning !!! You have choosen to delete files that are only on the Jukebit !!! Continue ?", 0x31}}));
+    EXPECT_TRUE(fs::exists(m_fixture / "player/B/Only/1"));
+    // Closed without a job: the selection stays as it was.
+    EXPECT_EQ(m_frame.View()->model()->index(0, 0).data().toString().toStdString(), "> Root (0/1) (-1/0MB)");
+}
+
+TEST_F(CopyJobWindowTest, NothingToDoAndAJobWithErrors)
+{
+    Open("computer/A/New/1:10\n");
+    m_messages.QueueAnswer(IDCANCEL);
+    CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    EXPECT_EQ(m_titles, (std::vector<std::string>{"0/0 - Lyrafetch", "Lyrafetch"}));
+    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
+
+    m_messages.m_messages.clear();
+    Toggle({u"A"});
+    fs::remove(m_fixture / "computer/A/New/1");
+    const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Errors ! See log ?", 0x31}}));
+    EXPECT_EQ(seen.m_log, "INFO   : Copying \"COMPUTER/A/New\"\n"
+                          "ERROR  : Opening \"COMPUTER/A/New/1\" : Error 2 (No such file or directory)\n"
+                          "INFO   : Deleting \"JUKEBIT/A/New\"\n");
+}
