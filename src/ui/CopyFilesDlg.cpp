@@ -41,6 +41,7 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     m_pJobMessage = new QLabel(this);
     m_pJobMessage->setMinimumHeight(3 * fontMetrics().lineSpacing());
     m_pJobMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pJobMessage->setWordWrap(true);
     m_pJobMessage->setMinimumWidth(330);
     m_pOk = new QPushButton("OK", this);
     m_pOk->setDefault(true);
