@@ -1,6 +1,7 @@
 #include "app/LyrafetchDoc.h"
 #include "support/FolderFixture.h"
 #include "support/MessageRecorder.h"
+#include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LogDlg.h"
 #include "ui/LyrafetchView.h"
@@ -180,4 +181,32 @@ TEST_F(CopyJobWindowTest, NothingToDoAndAJobWithErrors)
     EXPECT_EQ(seen.m_log, "INFO   : Copying \"COMPUTER/A/New\"\n"
                           "ERROR  : Opening \"COMPUTER/A/New/1\" : Error 2 (No such file or directory)\n"
                           "INFO   : Deleting \"JUKEBIT/A/New\"\n");
+}
+
+TEST(LogDlgTest, ShowsEveryEntryOnALineOfItsOwn)
+{
+    CCopyLog log;
+    CModalScript script;
+    std::vector<std::string> shown;
+    const auto show = [&] {
+        script.On("CLogDlg", [&](QWidget* widget) {
+            auto& dialog = static_cast<CLogDlg&>(*widget);
+            shown.push_back(dialog.LogText().toStdString());
+            dialog.accept();
+        });
+        CLogDlg dialog;
+        dialog.m_pLog = &log;
+        dialog.DoModal();
+    };
+    show();
+    log.Add(LOG_INFO, "Deleting \"%s\"", "JUKEBIT/A/Old");
+    log.Add(LOG_ERROR, "Deleting \"%s\" : Error %s", "JUKEBIT/A/Old/1", "13 (Permission denied)");
+    log.Add(LOG_CANCEL, "Canceled by user");
+    show();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], "");
+    // The last line ends too, so the caret can stand on an empty fourth line.
+    EXPECT_EQ(shown[1], "INFO   : Deleting \"JUKEBIT/A/Old\"\n"
+                        "ERROR  : Deleting \"JUKEBIT/A/Old/1\" : Error 13 (Permission denied)\n"
+                        "CANCEL : Canceled by user\n");
 }
