@@ -114,7 +114,9 @@ void CLyrafetchDoc::CopyThreadProc(CLyrafetchDoc* doc)
     CFolderNode* root = doc->m_pModel.get();
     root->DeletePass(doc->m_log);
     root->CopyPass(doc->m_log);
-    doc->m_pNotifyWnd->PostMessage(doc->m_nNotifyMsg, COPYNOTIFY_DONE, 0);
+    if (doc->m_pNotifyWnd != nullptr) {
+        doc->m_pNotifyWnd->PostMessage(doc->m_nNotifyMsg, COPYNOTIFY_DONE, 0);
+    }
     doc->m_bCopyReturned = true;
 }
 
@@ -150,7 +152,7 @@ void CLyrafetchDoc::NotifyLogLine()
 
 void CLyrafetchDoc::Post(std::uintptr_t wParam, std::intptr_t lParam)
 {
-    if (m_bCopyHeld) {
+    if (m_bCopyHeld && m_pNotifyWnd != nullptr) {
         m_pNotifyWnd->PostMessage(m_nNotifyMsg, wParam, lParam);
     }
 }

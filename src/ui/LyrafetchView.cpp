@@ -93,6 +93,7 @@ void CLyrafetchView::OnFileCopyFiles()
         return;
     }
     const CWaitCursor wait;
+    m_model.SetRoot(nullptr); // no item may point into the tree the load frees
     m_doc.Load();
     FillTree();
     UpdateFreeSpace();
