@@ -1,11 +1,7 @@
-#include "app/LyrafetchDoc.h"
-#include "support/FolderFixture.h"
-#include "support/MessageRecorder.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LogDlg.h"
-#include "ui/LyrafetchView.h"
-#include "ui/MainFrame.h"
+#include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
 
 #include <QAction>
@@ -19,38 +15,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // Whole jobs run from the main window, the dialogs answered by a script.
-class CopyJobWindowTest : public ::testing::Test
+class CopyJobWindowTest : public MainWindowFixture
 {
 protected:
-    void Open(const std::string& description)
+    CopyJobWindowTest()
     {
-        m_fixture.Create("computer/\nplayer/\n" + description);
-        m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
-        ASSERT_TRUE(m_doc.OnNewDocument());
-        m_frame.View()->OnInitialUpdate();
-        m_frame.show();
         QObject::connect(&m_frame, &QWidget::windowTitleChanged,
                          [this](const QString& title) { m_titles.push_back(title.toStdString()); });
     }
-    // Clicks the check-box image of the node at a path of key names.
-    void Toggle(const std::vector<std::u16string>& path)
-    {
-        CFolderNode* node = m_doc.m_pModel.get();
-        for (const auto& name : path) {
-            for (const auto& child : node->m_children) {
-                if (child->GetKeyName() == name) {
-                    node = child.get();
-                }
-            }
-        }
-        CLyrafetchView& view = *m_frame.View();
-        const QModelIndex item = view.ItemOf(node);
-        for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent()) {
-            view.expand(parent);
-        }
-        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.ImageRect(item).center());
-        QCoreApplication::processEvents();
-    }
+    void Toggle(const std::u16string& path) { ClickImage(Item(path)); }
     // What the Copy Files dialog showed when it opened and when the job had ended.
     struct CSeen
     {
@@ -81,12 +54,7 @@ protected:
     }
     std::vector<CRecordedMessage> Messages() const { return m_messages.m_messages; }
 
-    CFolderFixture m_fixture;
-    CMessageRecorder m_messages;
     CModalScript m_script;
-    std::vector<std::string> m_params;
-    CLyrafetchDoc m_doc{m_params};
-    CMainFrame m_frame{m_doc};
     std::vector<std::string> m_titles;
 };
 
@@ -96,8 +64,8 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
 {
     Open("computer/A/New/1:1000\ncomputer/A/New/2:2000\ncomputer/A/Next/1:10\nplayer/B/Old/1:5\n"
          "computer/B/Old/1:5\n");
-    Toggle({u"A"});
-    Toggle({u"B", u"Old"});
+    Toggle(u"A");
+    Toggle(u"B/Old");
     const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
 
     EXPECT_EQ(seen.m_opened, "1 albums to delete|2 albums to copy");
@@ -125,8 +93,9 @@ TEST_F(CopyJobWindowTest, CancelAndEscapeDuringAJob)
         m_messages.m_messages.clear();
         m_messages.QueueAnswer(IDCANCEL); // no log
         fs::remove_all(m_fixture / "player");
+        fs::remove_all(m_fixture / "computer");
         Open("computer/A/New/1:1000\n");
-        Toggle({u"A"});
+        Toggle(u"A");
         bool cancelDisabled = false;
         // Both in one go, before the job's last message can be handled.
         CopyFiles([&](CCopyFilesDlg& dialog) {
@@ -148,7 +117,7 @@ TEST_F(CopyJobWindowTest, CancelAndEscapeDuringAJob)
 TEST_F(CopyJobWindowTest, DecliningThePlayerOnlyWarningStartsNothing)
 {
     Open("player/B/Only/1:5\n");
-    Toggle({u"B"});
+    Toggle(u"B");
     m_messages.QueueAnswer(IDCANCEL);
     bool idle = false;
     CopyFiles([&](CCopyFilesDlg& dialog) {
@@ -174,7 +143,7 @@ TEST_F(CopyJobWindowTest, NothingToDoAndAJobWithErrors)
     EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
 
     m_messages.m_messages.clear();
-    Toggle({u"A"});
+    Toggle(u"A");
     fs::remove(m_fixture / "computer/A/New/1");
     const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
     EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Errors ! See log ?", 0x31}}));

@@ -1,11 +1,7 @@
-#include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
-#include "support/FolderFixture.h"
-#include "support/MessageRecorder.h"
 #include "ui/LyrafetchApp.h"
-#include "ui/LyrafetchView.h"
-#include "ui/MainFrame.h"
+#include "ui/MainWindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,55 +11,7 @@
 
 #include <cerrno>
 
-namespace {
-
-// The main window over a scanned demo pair, as the application opens it.
-class MainWindowTest : public ::testing::Test
-{
-protected:
-    void Open(const std::string& description)
-    {
-        m_fixture.Create("computer/\nplayer/\n" + description);
-        m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
-        ASSERT_TRUE(m_doc.OnNewDocument());
-        m_frame.View()->OnInitialUpdate();
-        m_frame.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_frame));
-    }
-    CLyrafetchView& View() { return *m_frame.View(); }
-    QModelIndex Item(const char16_t* path)
-    {
-        CFolderNode* node = m_doc.m_pModel.get();
-        for (std::u16string rest = path; !rest.empty();) {
-            const std::u16string name = rest.substr(0, rest.find(u'/'));
-            rest = rest.size() > name.size() ? rest.substr(name.size() + 1) : u"";
-            for (const auto& child : node->m_children) {
-                if (child->GetKeyName() == name) {
-                    node = child.get();
-                }
-            }
-        }
-        const QModelIndex item = View().ItemOf(node);
-        for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent()) {
-            View().expand(parent);
-        }
-        return item;
-    }
-    std::string Label(const QModelIndex& item) { return item.data().toString().toStdString(); }
-    void ClickImage(const QModelIndex& item)
-    {
-        QTest::mouseClick(View().viewport(), Qt::LeftButton, {}, View().ImageRect(item).center());
-        QCoreApplication::processEvents(); // the toggle comes after the click
-    }
-
-    CFolderFixture m_fixture;
-    CMessageRecorder m_messages;
-    std::vector<std::string> m_params;
-    CLyrafetchDoc m_doc{m_params};
-    CMainFrame m_frame{m_doc};
-};
-
-} // namespace
+using MainWindowTest = MainWindowFixture;
 
 TEST_F(MainWindowTest, OpensCollapsedOnTheRootWithFreeSpace)
 {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/LyrafetchDoc.h"
+#include "support/FolderFixture.h"
+#include "support/MessageRecorder.h"
+#include "ui/LyrafetchView.h"
+#include "ui/MainFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// The main window over a scanned pair of folders, opened as the application
+// opens it, with every message box recorded.
+class MainWindowFixture : public ::testing::Test
+{
+protected:
+    // Creates the folders of the description below "computer" and "player", loads and shows them.
+    void Open(const std::string& description);
+    CLyrafetchView& View() { return *m_frame.View(); }
+    // The item of the node at a path of key names ("A/One"), with its ancestors expanded.
+    QModelIndex Item(const std::u16string& path);
+    std::string Label(const QModelIndex& item) const { return item.data().toString().toStdString(); }
+    // A real click on the item's check-box image, and the toggle that follows it.
+    void ClickImage(const QModelIndex& item);
+
+    CFolderFixture m_fixture;
+    CMessageRecorder m_messages;
+    std::vector<std::string> m_params;
+    CLyrafetchDoc m_doc{m_params};
+    CMainFrame m_frame{m_doc};
+};
