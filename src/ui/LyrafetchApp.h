@@ -26,7 +26,6 @@ public:
     int Run();
 
     CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
-    CLyrafetchDoc* Document() const { return m_pDoc.get(); }
 
 private:
     std::unique_ptr<QApplication> m_pApp;

@@ -30,6 +30,7 @@ protected:
         std::string m_opened;
         std::string m_ended;
         std::string m_log;
+        std::string m_message;
     };
     // Runs File > Copy Files; press acts on the opened dialog.
     CSeen CopyFiles(const std::function<void(CCopyFilesDlg&)>& press)
@@ -46,7 +47,9 @@ protected:
         m_script.On("CLogDlg", [&](QWidget* widget) {
             auto& log = static_cast<CLogDlg&>(*widget);
             seen.m_log = log.LogText().toStdString();
-            seen.m_ended = counts(static_cast<CCopyFilesDlg&>(*log.parentWidget()));
+            auto& dialog = static_cast<CCopyFilesDlg&>(*log.parentWidget());
+            seen.m_ended = counts(dialog);
+            seen.m_message = dialog.JobMessageText().toStdString();
             log.accept();
         });
         m_frame.CopyFilesAction()->trigger();
@@ -70,6 +73,7 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
 
     EXPECT_EQ(seen.m_opened, "1 albums to delete|2 albums to copy");
     EXPECT_EQ(seen.m_ended, "0 albums to delete|0 albums to copy");
+    EXPECT_EQ(seen.m_message, "INFO   :\nCopying \"COMPUTER/A/Next\""); // the newest entry, tag above it
     EXPECT_EQ(m_titles,
               (std::vector<std::string>{"0/2 - Lyrafetch", "1/2 - Lyrafetch", "2/2 - Lyrafetch", "Lyrafetch"}));
     EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
