@@ -5,6 +5,9 @@
 #include "platform/MessageTarget.h"
 #include "text/Text.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <system_error>
 
 CLyrafetchDoc::CLyrafetchDoc(const std::vector<std::string>& params) : m_params(params)
@@ -32,6 +35,7 @@ void CLyrafetchDoc::Load()
     m_freeBytes = 0;
     m_totalBytes = 0;
     m_pModel.reset();
+    m_scanRecord = {};
     m_pModel = std::make_unique<CFolderNode>();
     if (!BuildModel()) {
         m_pModel.reset();
@@ -57,7 +61,7 @@ bool CLyrafetchDoc::BuildModel()
         }
         m_pModel->SetName(side, folder);
     }
-    if (!m_pModel->Scan()) {
+    if (!CheckRoots() || !m_pModel->Scan(m_scanRecord)) {
         return false;
     }
     if (m_pModel->m_children.empty()) {
@@ -65,6 +69,32 @@ bool CLyrafetchDoc::BuildModel()
         return false;
     }
     return true;
+}
+
+// Two roots that are one folder, or where one lies inside the other, would
+// have a job delete the computer's own albums or copy the player into itself.
+bool CLyrafetchDoc::CheckRoots() const
+{
+    std::array<std::vector<CFolderId>, SIDE_COUNT> chains;
+    for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+        // A root that cannot be read is for the scan to report.
+        if (m_pModel->m_names[side].empty() || GetFolderChain(m_pModel->m_names[side], chains[side]) != 0) {
+            return true;
+        }
+    }
+    const auto holds = [&](int side, const CFolderId& folder) {
+        return std::find(chains[side].begin(), chains[side].end(), folder) != chains[side].end();
+    };
+    const CFolderId& computer = chains[SIDE_COMPUTER].front();
+    const CFolderId& player = chains[SIDE_PLAYER].front();
+    const char* problem = computer == player             ? "Computer and Jukebit music folders are the same folder"
+                          : holds(SIDE_PLAYER, computer) ? "Jukebit music folder is inside Computer music folder"
+                          : holds(SIDE_COMPUTER, player) ? "Computer music folder is inside Jukebit music folder"
+                                                         : nullptr;
+    if (problem != nullptr) {
+        ShowMessageBox(problem, MB_OK | MB_ICONEXCLAMATION);
+    }
+    return problem == nullptr;
 }
 
 void CLyrafetchDoc::QueryFreeSpace(const char* folder)
@@ -91,6 +121,9 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         ShowMessageBox("Internal error : previous copy not ended", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
+    if (!OpenPlayerFolder()) {
+        return false;
+    }
     m_log.Clear();
     m_pNotifyWnd = notifyWnd;
     m_nNotifyMsg = notifyMsg;
@@ -103,10 +136,32 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         m_hCopyThread = std::make_unique<std::thread>(CopyThreadProc, this);
     } catch (const std::system_error&) {
         m_bCopyHeld = false;
+        m_log.m_player.Close();
         ShowMessageBox("Error creating copy thread", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     return true;
+}
+
+// The job reaches the player only through its root folder, opened here; it
+// must still be the folder that was scanned.
+bool CLyrafetchDoc::OpenPlayerFolder()
+{
+    const std::u16string& root = m_pModel->m_names[SIDE_PLAYER];
+    if (root.empty()) {
+        ShowMessageBox("No Jukebit music folder given\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    const int error = m_log.m_player.Open(root, m_scanRecord.m_rootIds[SIDE_PLAYER]);
+    if (error == ESTALE) {
+        ShowMessageBox("Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.",
+                       MB_OK | MB_ICONEXCLAMATION);
+    } else if (error != 0) {
+        ShowMessageBox(
+            FormatString("Opening Jukebit music folder :\nError : %S\nCopy not started.", SystemErrorText(error)),
+            MB_OK | MB_ICONEXCLAMATION);
+    }
+    return error == 0;
 }
 
 void CLyrafetchDoc::CopyThreadProc(CLyrafetchDoc* doc)
@@ -137,6 +192,7 @@ bool CLyrafetchDoc::EndCopy()
     WaitCopyEnd();
     m_hCopyThread.reset();
     m_bCopyHeld = false;
+    m_log.m_player.Close(); // a player held open could not be unmounted
     return true;
 }
 

@@ -50,6 +50,8 @@ public:
     void NotifyLogLine() override;
 
     std::unique_ptr<CFolderNode> m_pModel;
+    // What the scan of m_pModel saw of the two root folders.
+    CScanRecord m_scanRecord;
     std::uint64_t m_freeBytes = 0;
     std::uint64_t m_totalBytes = 0;
     std::unique_ptr<std::thread> m_hCopyThread;
@@ -59,6 +61,8 @@ public:
 
 private:
     bool BuildModel();
+    bool CheckRoots() const;
+    bool OpenPlayerFolder();
     static void CopyThreadProc(CLyrafetchDoc* doc);
     void Post(std::uintptr_t wParam, std::intptr_t lParam);
 

@@ -59,3 +59,16 @@ std::string CFolderNode::GetDisplayName() const
 {
     return m_pParent == nullptr ? "Root" : ToLogText(GetKeyName());
 }
+
+std::u16string CFolderNode::GetPlayerRelativePath() const
+{
+    if (m_pParent == nullptr) {
+        return {};
+    }
+    std::u16string path = m_pParent->GetPlayerRelativePath();
+    if (!path.empty()) {
+        path += PATH_SEPARATOR;
+    }
+    path += m_names[SIDE_PLAYER].empty() ? m_names[SIDE_COMPUTER] : m_names[SIDE_PLAYER];
+    return path;
+}

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/FileSystem.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,12 +33,19 @@ inline constexpr int SELECT_INITIAL = 2;
 
 class CCopyLog;
 class CCopyRecord;
+class CFolderHandle;
 
 // One file lying directly in a folder on one side.
 struct CFileEntry
 {
     std::u16string m_name;
     std::uint64_t m_size = 0;
+};
+
+// What a scan saw besides the tree: the folder each root named, links resolved.
+struct CScanRecord
+{
+    std::array<CFolderId, SIDE_COUNT> m_rootIds;
 };
 
 // Compares names with the letters A to Z folded to a to z and nothing else
@@ -61,13 +71,20 @@ public:
     std::u16string GetPath(int side, bool bLabelRoot) const { return GetPath(side, side, bLabelRoot); }
     std::u16string GetRelativePath(int side) const;
     std::u16string GetRootFolder(int side) const;
+    // The folder's path below the player's root as it is or will be there: the
+    // player's names of the folders that exist there, the computer's below.
+    std::u16string GetPlayerRelativePath() const;
     // The computer-side name when there is one, else the player-side name.
     const std::u16string& GetKeyName() const;
     std::string GetDisplayName() const;
 
     // Scanning: reads both folder trees below the root names and merges them.
     bool Scan();
+    bool Scan(CScanRecord& record);
     bool ScanFolders();
+    // Merges sub-folders found on one side into the children. Names must come
+    // in listing order: ASCII letters folded, ties by the unfolded text.
+    void AddChildren(int side, std::vector<std::u16string>& names);
     void AddChild(int side, const std::u16string& name);
     void ReportScanError(const std::u16string& path, int error);
     void ComputePresence();
@@ -89,18 +106,19 @@ public:
     // An album that is on the player and not selected.
     bool IsAlbumToDelete() const { return IsAlbum() && m_selected == 0 && !m_names[SIDE_PLAYER].empty(); }
 
-    // The copy job's delete pass. With pMade set, only what that record says
-    // a copy made is deleted; everything else stays with its folder.
+    // The copy job's delete pass, on the player's folders at
+    // GetPlayerRelativePath. With pMade set, only what that record says a copy
+    // made is deleted; everything else stays with its folder.
     void DeletePass(CCopyLog& log);
-    void RemoveAlbum(CCopyLog& log, int nameSide, bool includeSelf, const CCopyRecord* pMade = nullptr);
-    bool DeleteFolder(CCopyLog& log, int nameSide, const CCopyRecord* pMade = nullptr);
-    bool PruneFolder(CCopyLog& log, int nameSide, const CCopyRecord* pMade = nullptr);
+    void RemoveAlbum(CCopyLog& log, bool includeSelf, const CCopyRecord* pMade = nullptr);
+    bool DeleteFolder(CCopyLog& log, const CCopyRecord* pMade = nullptr);
+    bool PruneFolder(CCopyLog& log, const CCopyRecord* pMade = nullptr);
 
     // The copy job's copy pass; made records what it creates on the player.
     void CopyPass(CCopyLog& log);
     bool CreateFolders(CCopyLog& log, CCopyRecord& made);
     bool CopyFiles(CCopyLog& log, CCopyRecord& made);
-    bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made);
+    bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder);
 
     CFolderNode* m_pParent = nullptr;
     std::vector<std::unique_ptr<CFolderNode>> m_children;
@@ -117,4 +135,6 @@ private:
     void SetSubtreeSelection(int mode);
     bool ScanFolders(CScanPath& ancestors);
     bool ReadSide(int side, CScanPath& ancestors);
+    void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
+                    std::size_t groupStart);
 };

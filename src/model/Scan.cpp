@@ -6,6 +6,8 @@
 #include "text/Text.h"
 
 #include <algorithm>
+#include <span>
+#include <utility>
 
 // The folders on the path from the root to the node being read, per side, so
 // that a link back to one of them ends the scan instead of recursing for ever.
@@ -16,18 +18,34 @@ public:
     {
         return std::find(m_ids[side].begin(), m_ids[side].end(), id) != m_ids[side].end();
     }
-    void Push(int side, const CFolderId& id) { m_ids[side].push_back(id); }
+    void Push(int side, const CFolderId& id)
+    {
+        if (m_ids[side].empty()) {
+            m_record.m_rootIds[side] = id;
+        }
+        m_ids[side].push_back(id);
+    }
     void Pop(int side) { m_ids[side].pop_back(); }
+    const CScanRecord& Record() const { return m_record; }
 
 private:
     std::array<std::vector<CFolderId>, SIDE_COUNT> m_ids;
+    CScanRecord m_record;
 };
 
 bool CFolderNode::Scan()
 {
-    if (!ScanFolders()) {
+    CScanRecord record;
+    return Scan(record);
+}
+
+bool CFolderNode::Scan(CScanRecord& record)
+{
+    CScanPath ancestors;
+    if (!ScanFolders(ancestors)) {
         return false;
     }
+    record = ancestors.Record();
     ComputePresence();
     ComputeInitialSelection();
     ComputeAlbumCounts();
@@ -80,15 +98,17 @@ bool CFolderNode::ReadSide(int side, CScanPath& ancestors)
         return false;
     }
     std::vector<CFileEntry>& files = m_files[side];
+    std::vector<std::u16string> folders;
     files.reserve(std::count_if(listing.m_entries.begin(), listing.m_entries.end(),
                                 [](const CDirEntry& entry) { return !entry.m_bFolder; }));
     for (CDirEntry& entry : listing.m_entries) {
         if (entry.m_bFolder) {
-            AddChild(side, entry.m_name);
+            folders.push_back(std::move(entry.m_name));
         } else {
             files.push_back({std::move(entry.m_name), entry.m_size});
         }
     }
+    AddChildren(side, folders);
     if (listing.m_readError != 0) {
         ReportScanError(path, listing.m_readError);
         return false;
@@ -97,19 +117,67 @@ bool CFolderNode::ReadSide(int side, CScanPath& ancestors)
     return true;
 }
 
-void CFolderNode::AddChild(int side, const std::u16string& name)
+// One merge walk over the children and the names, both in folded name order.
+// Names that are equal with case folded form a group with the children of
+// that key: within it a name joins the child whose key is the same text, else
+// the first child without a name on this side, else a new child. Two names of
+// one side are therefore never one node.
+void CFolderNode::AddChildren(int side, std::vector<std::u16string>& names)
 {
-    for (const auto& child : m_children) {
-        if (CompareNames(child->GetKeyName(), name) == 0) {
-            child->SetName(side, name);
-            return;
+    std::vector<std::unique_ptr<CFolderNode>> merged;
+    merged.reserve(m_children.size() + names.size());
+    auto child = m_children.begin();
+    auto name = names.begin();
+    while (child != m_children.end() || name != names.end()) {
+        const bool childFirst =
+            name == names.end() || (child != m_children.end() && CompareNames((*child)->GetKeyName(), *name) <= 0);
+        const std::u16string& key = childFirst ? (*child)->GetKeyName() : *name;
+        const std::size_t groupStart = merged.size();
+        const auto groupNames = name;
+        while (name != names.end() && CompareNames(*name, key) == 0) {
+            ++name;
+        }
+        for (; child != m_children.end() && CompareNames((*child)->GetKeyName(), key) == 0; ++child) {
+            merged.push_back(std::move(*child));
+        }
+        MergeGroup(side, std::span(groupNames, name), merged, groupStart);
+    }
+    m_children = std::move(merged);
+}
+
+void CFolderNode::MergeGroup(int side, std::span<std::u16string> names,
+                             std::vector<std::unique_ptr<CFolderNode>>& merged, std::size_t groupStart)
+{
+    const auto group = [&] { return std::span(merged).subspan(groupStart); };
+    // A name taken by a child is left empty; no real name is.
+    const auto take = [&](std::u16string& name, const auto& fits) {
+        for (const auto& child : group()) {
+            if (child->m_names[side].empty() && fits(*child)) {
+                child->SetName(side, std::exchange(name, {}));
+                return;
+            }
+        }
+    };
+    for (std::u16string& name : names) {
+        take(name, [&](const CFolderNode& child) { return child.GetKeyName() == name; });
+    }
+    for (std::u16string& name : names) {
+        if (!name.empty()) {
+            take(name, [](const CFolderNode&) { return true; });
+        }
+        if (!name.empty()) {
+            merged.push_back(std::make_unique<CFolderNode>(this));
+            merged.back()->SetName(side, std::exchange(name, {}));
         }
     }
-    auto node = std::make_unique<CFolderNode>(this);
-    node->SetName(side, name);
-    const auto before = std::find_if(m_children.begin(), m_children.end(),
-                                     [&](const auto& child) { return CompareNames(child->GetKeyName(), name) > 0; });
-    m_children.insert(before, std::move(node));
+    std::sort(merged.begin() + static_cast<std::ptrdiff_t>(groupStart), merged.end(),
+              [](const auto& a, const auto& b) { return a->GetKeyName() < b->GetKeyName(); });
+}
+
+void CFolderNode::AddChild(int side, const std::u16string& name)
+{
+    std::vector<std::u16string> names = {name};
+    AddChildren(side, names);
 }
 
 void CFolderNode::ReportScanError(const std::u16string& path, int error)

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/FaultInjection.h"
+#include "platform/PosixSupport.h"
 #include "text/Utf.h"
 
 #include <algorithm>
@@ -28,16 +29,17 @@ bool IsDotEntry(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Fills the type and size of one entry, following links. A dangling link is a
-// file. Returns 0, or the error that kept the entry from being examined.
-int ExamineEntry(int folderFd, const dirent& raw, CDirEntry& entry)
+// Fills the type and size of one entry. Following links, a dangling link is a
+// file; otherwise a link is never a folder. Returns 0, or the error that kept
+// the entry from being examined.
+int ExamineEntry(int folderFd, const dirent& raw, bool bFollowLinks, CDirEntry& entry)
 {
     if (raw.d_type == DT_DIR) {
         entry.m_bFolder = true;
         return 0;
     }
     struct stat info;
-    if (fstatat(folderFd, raw.d_name, &info, 0) != 0 &&
+    if ((!bFollowLinks || fstatat(folderFd, raw.d_name, &info, 0) != 0) &&
         fstatat(folderFd, raw.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno;
     }
@@ -59,6 +61,45 @@ bool NameLess(const CDirEntry& a, const CDirEntry& b)
 }
 
 } // namespace
+
+int ReadListing(int fd, bool bFollowLinks, CFolderListing& listing)
+{
+    listing = CFolderListing();
+    const std::unique_ptr<DIR, CDirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        close(fd);
+        return error;
+    }
+    const int folderFd = dirfd(dir.get());
+    struct stat self;
+    if (fstat(folderFd, &self) == 0) {
+        listing.m_id = IdOf(self);
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* raw = readdir(dir.get());
+        if (raw == nullptr) {
+            listing.m_readError = errno;
+            break;
+        }
+        if (IsDotEntry(raw->d_name)) {
+            continue;
+        }
+        CDirEntry entry;
+        if (const int error = ExamineEntry(folderFd, *raw, bFollowLinks, entry)) {
+            if (error == ENOENT) {
+                continue; // removed since it was listed
+            }
+            listing.m_readError = error;
+            break;
+        }
+        entry.m_name = FromNativeName(raw->d_name);
+        listing.m_entries.push_back(std::move(entry));
+    }
+    std::sort(listing.m_entries.begin(), listing.m_entries.end(), NameLess);
+    return 0;
+}
 
 std::u16string FromNativeName(std::string_view name)
 {
@@ -94,48 +135,39 @@ std::string ToNativePath(const std::u16string& path)
     return result;
 }
 
-int ListFolder(const std::u16string& path, CFolderListing& listing, bool bFollowLink)
+int ListFolder(const std::u16string& path, CFolderListing& listing)
 {
     listing = CFolderListing();
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bFollowLink ? 0 : O_NOFOLLOW);
-    const int fd = open(ToNativePath(path).c_str(), flags);
+    const int fd =
+        RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    return fd < 0 ? errno : ReadListing(fd, true, listing);
+}
+
+int GetFolderChain(const std::u16string& path, std::vector<CFolderId>& chain)
+{
+    chain.clear();
+    // O_PATH: a folder above may be one this user can search but not read.
+    int fd = open(ToNativePath(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return errno;
     }
-    const std::unique_ptr<DIR, CDirCloser> dir(fdopendir(fd));
-    if (!dir) {
-        const int error = errno;
-        close(fd);
-        return error;
-    }
-    const int folderFd = dirfd(dir.get());
-    struct stat self;
-    if (fstat(folderFd, &self) == 0) {
-        listing.m_id = {static_cast<std::uint64_t>(self.st_dev), static_cast<std::uint64_t>(self.st_ino)};
-    }
     for (;;) {
-        errno = 0;
-        const dirent* raw = readdir(dir.get());
-        if (raw == nullptr) {
-            listing.m_readError = errno;
-            break;
+        struct stat info;
+        const int error = ResultOf(fstat(fd, &info));
+        const int parent = error ? -1 : openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int parentError = parent < 0 ? (error ? error : errno) : 0;
+        close(fd);
+        if (parentError) {
+            return parentError;
         }
-        if (IsDotEntry(raw->d_name)) {
-            continue;
+        // The system's root is its own parent.
+        if (!chain.empty() && chain.back() == IdOf(info)) {
+            close(parent);
+            return 0;
         }
-        CDirEntry entry;
-        if (const int error = ExamineEntry(folderFd, *raw, entry)) {
-            if (error == ENOENT) {
-                continue; // removed since it was listed
-            }
-            listing.m_readError = error;
-            break;
-        }
-        entry.m_name = FromNativeName(raw->d_name);
-        listing.m_entries.push_back(std::move(entry));
+        chain.push_back(IdOf(info));
+        fd = parent;
     }
-    std::sort(listing.m_entries.begin(), listing.m_entries.end(), NameLess);
-    return 0;
 }
 
 int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total)
@@ -152,49 +184,6 @@ int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::u
     return 0;
 }
 
-namespace {
-
-// Runs a system call again while a signal interrupts it; returns its result.
-template <typename Call> auto RetryOnInterrupt(Call call)
-{
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
-
-int ResultOf(int status)
-{
-    return status == 0 ? 0 : errno;
-}
-
-} // namespace
-
-int RemoveFile(const std::u16string& path)
-{
-    if (const int fault = TakeFault(EFaultPoint::RemoveFile)) {
-        return fault;
-    }
-    return ResultOf(unlink(ToNativePath(path).c_str()));
-}
-
-int RemoveFolder(const std::u16string& path)
-{
-    return ResultOf(rmdir(ToNativePath(path).c_str()));
-}
-
-int CreateFolder(const std::u16string& path)
-{
-    return ResultOf(mkdir(ToNativePath(path).c_str(), 0777));
-}
-
-bool IsExistingFolder(const std::u16string& path)
-{
-    struct stat info;
-    return stat(ToNativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 CFile::~CFile()
 {
     if (m_fd >= 0) {
@@ -204,16 +193,17 @@ CFile::~CFile()
 
 int CFile::OpenRead(const std::u16string& path)
 {
-    m_fd = RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC); });
-    return m_fd < 0 ? errno : 0;
-}
-
-int CFile::CreateNew(const std::u16string& path)
-{
+    // Without O_NONBLOCK the open of a pipe would wait for a writer for ever.
     m_fd = RetryOnInterrupt(
-        [&] { return open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666); });
-    m_bWriting = m_fd >= 0;
-    return m_fd < 0 ? errno : 0;
+        [&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+    if (m_fd < 0) {
+        return errno;
+    }
+    struct stat info;
+    if (fstat(m_fd, &info) != 0) {
+        return errno;
+    }
+    return S_ISREG(info.st_mode) ? 0 : ENOTSUP;
 }
 
 int CFile::Read(char* buffer, std::size_t size, std::size_t& count)
@@ -261,25 +251,4 @@ int CFile::Close()
         return errno;
     }
     return fault;
-}
-
-CFolderHandle::~CFolderHandle()
-{
-    if (m_fd >= 0) {
-        close(m_fd);
-    }
-}
-
-int CFolderHandle::Open(const std::u16string& path)
-{
-    m_fd = RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    return m_fd < 0 ? errno : 0;
-}
-
-int CFolderHandle::SyncFileSystem()
-{
-    if (const int fault = TakeFault(EFaultPoint::SyncFolder)) {
-        return fault;
-    }
-    return ResultOf(syncfs(m_fd));
 }

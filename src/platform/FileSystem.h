@@ -7,6 +7,8 @@
 
 // The file services of the program. Paths are wide text; they reach the
 // system through a lossless conversion, so every name on disk round-trips.
+// Everything here follows links: it serves the scan and the computer's side,
+// which are only ever read. The player's side is a fenced tree (FencedTree.h).
 
 // Joins folder names in real paths and in paths shown to the user.
 inline constexpr char16_t PATH_SEPARATOR = u'/';
@@ -19,7 +21,7 @@ std::string ToNativePath(const std::u16string& path);
 struct CDirEntry
 {
     std::u16string m_name;
-    bool m_bFolder = false;   // a link to a folder is a folder
+    bool m_bFolder = false;   // a link to a folder is a folder where links are followed
     std::uint64_t m_size = 0; // 0 for a folder
 };
 
@@ -43,17 +45,13 @@ struct CFolderListing
     CFolderId m_id;
 };
 
-// Lists a folder. Returns 0, or the error that kept the folder from being
-// opened, with the listing empty. With bFollowLink false a path that is itself
-// a link is not listed (ENOTDIR).
-int ListFolder(const std::u16string& path, CFolderListing& listing, bool bFollowLink = true);
+// Lists a folder, following links. Returns 0, or the error that kept the
+// folder from being opened, with the listing empty.
+int ListFolder(const std::u16string& path, CFolderListing& listing);
 
-// The other file services return 0 or the error of the failed call.
-int RemoveFile(const std::u16string& path);
-int RemoveFolder(const std::u16string& path);
-int CreateFolder(const std::u16string& path);
-// True for a folder or a link to one.
-bool IsExistingFolder(const std::u16string& path);
+// The folder at path, links resolved, then every folder above it up to the
+// system's root. Returns 0 or the error that kept one of them from being read.
+int GetFolderChain(const std::u16string& path, std::vector<CFolderId>& chain);
 
 // One open file, closed when it goes.
 class CFile
@@ -64,10 +62,9 @@ public:
     CFile& operator=(const CFile&) = delete;
     ~CFile();
 
+    // Opens a regular file for reading. A pipe, socket or device is refused
+    // (ENOTSUP) without ever blocking on it.
     int OpenRead(const std::u16string& path);
-    // Creates a file that does not exist yet: never overwrites, and never
-    // follows a link at the path.
-    int CreateNew(const std::u16string& path);
     // Reads up to size bytes; count 0 at the end of the file.
     int Read(char* buffer, std::size_t size, std::size_t& count);
     // Writes every byte, going on after a short write.
@@ -79,26 +76,10 @@ public:
     int Close();
 
 private:
+    friend class CFolderHandle; // creates files for writing
+
     int m_fd = -1;
     bool m_bWriting = false;
-};
-
-// A folder held open, to flush its file system.
-class CFolderHandle
-{
-public:
-    CFolderHandle() = default;
-    CFolderHandle(const CFolderHandle&) = delete;
-    CFolderHandle& operator=(const CFolderHandle&) = delete;
-    ~CFolderHandle();
-
-    int Open(const std::u16string& path);
-    // Writes everything of the folder's file system to the device, and reports
-    // any write-back error since Open.
-    int SyncFileSystem();
-
-private:
-    int m_fd = -1;
 };
 
 // Bytes available to this user and total bytes of the volume holding folder.

@@ -14,5 +14,12 @@ constexpr bool IsDiskFullError(int code)
     return code == ENOSPC || code == EDQUOT;
 }
 
+// An operation on a folder tree failed because its file system is gone (the
+// device unplugged, a user-space driver ended) or has turned read-only.
+constexpr bool IsVolumeGoneError(int code)
+{
+    return code == ENOTCONN || code == ENODEV || code == ENXIO || code == EIO || code == EROFS;
+}
+
 // The system's text for an error code. False when the system has none.
 bool GetSystemMessage(int code, std::string& text);

@@ -1,5 +1,6 @@
 #include "transfer/CopyLog.h"
 
+#include "model/FolderNode.h"
 #include "platform/SystemError.h"
 
 std::atomic<std::int32_t> g_cancelState{0};
@@ -36,6 +37,11 @@ std::string FormatLogEntry(const CCopyLogEntry& entry, bool twoLines)
     return std::string(known ? kTags[entry.m_level] : "") + (twoLines ? "\n" : " ") + entry.m_text;
 }
 
+std::string PlayerDisplayPath(const std::u16string& relative)
+{
+    return ToLogText(ROOT_LABELS[SIDE_PLAYER] + (PATH_SEPARATOR + relative));
+}
+
 bool CheckCancel(CCopyLog& log)
 {
     switch (g_cancelState.load()) {
@@ -55,6 +61,15 @@ int CheckDiskFull(CCopyLog& log, int error)
     if (IsDiskFullError(error)) {
         log.Add(LOG_CANCEL, "Canceled because disk is full");
         g_cancelState = 2;
+    }
+    return error;
+}
+
+int CheckPlayerGone(CCopyLog& log, int error)
+{
+    // Logged once: the removal of the album in progress meets the same errors.
+    if (IsVolumeGoneError(error) && g_cancelState.exchange(2) != 2) {
+        log.Add(LOG_CANCEL, "Canceled because disk is not available");
     }
     return error;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FencedTree.h"
 #include "text/Text.h"
 
 #include <atomic>
@@ -59,11 +60,18 @@ public:
     ICopyNotify* m_pNotify = nullptr;
     std::atomic<int> m_nAlbumsToDelete{0};
     std::atomic<int> m_nAlbumsToCopy{0};
+    // The player's music folder, held open while a job runs: the passes reach
+    // everything they delete or write through it.
+    CFencedTree m_player;
 };
 
 // The entry's eight-character level tag, then a blank (or a line feed when
 // twoLines is true), then its text.
 std::string FormatLogEntry(const CCopyLogEntry& entry, bool twoLines);
+
+// A path below the player's root as the log shows it: the player's root label,
+// then the path, converted as one text.
+std::string PlayerDisplayPath(const std::u16string& relative);
 
 // True when the job is canceled; a pending request from the user is logged
 // once and turns into the canceled state.
@@ -72,3 +80,8 @@ bool CheckCancel(CCopyLog& log);
 // Cancels the job when error is a full disk, with a log line saying so.
 // Returns error, for the caller's own error line.
 int CheckDiskFull(CCopyLog& log, int error);
+
+// Cancels the job, with one log line, when an error of an operation on the
+// player says that its file system is gone or read-only (the cable pulled, the
+// driver ended). Returns error, for the caller's own error line.
+int CheckPlayerGone(CCopyLog& log, int error);

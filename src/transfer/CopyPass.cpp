@@ -1,5 +1,5 @@
 #include "model/FolderNode.h"
-#include "platform/FileSystem.h"
+#include "platform/FencedTree.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
@@ -10,10 +10,18 @@ namespace {
 // One read and one write move at most this many bytes.
 constexpr std::size_t COPY_BUFFER_SIZE = 256 * 1024;
 
-// The player's root label, then a path below the root, each converted on its own.
-std::string PlayerDisplayPath(const std::u16string& relative)
+// The player's root label, then a path below the root, each converted on its
+// own: the form of the lines about an album's folders.
+std::string FolderDisplayPath(const std::u16string& relative)
 {
     return ToLogText(ROOT_LABELS[SIDE_PLAYER]) + static_cast<char>(PATH_SEPARATOR) + ToLogText(relative);
+}
+
+// The error of an operation on the player: a full disk or a player that is
+// gone cancels the job.
+int CheckPlayerError(CCopyLog& log, int error)
+{
+    return CheckPlayerGone(log, CheckDiskFull(log, error));
 }
 
 } // namespace
@@ -37,7 +45,7 @@ void CFolderNode::CopyPass(CCopyLog& log)
     const bool created = CreateFolders(log, made);
     const bool complete = created && !CheckCancel(log) && CopyFiles(log, made) && !CheckCancel(log);
     if (!complete) {
-        RemoveAlbum(log, SIDE_COMPUTER, created, &made);
+        RemoveAlbum(log, created, &made);
     }
     if (CheckCancel(log)) {
         return; // a canceled album is neither counted nor reported
@@ -45,6 +53,8 @@ void CFolderNode::CopyPass(CCopyLog& log)
     log.CountDown(log.m_nAlbumsToCopy);
 }
 
+// Folders that exist on the player keep the player's names; only those below
+// are made, under the computer's names.
 bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
 {
     if (m_pParent == nullptr) {
@@ -53,17 +63,16 @@ bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
     if (!m_pParent->CreateFolders(log, made)) {
         return false;
     }
-    const std::u16string path = LONG_PATH_PREFIX + GetPath(SIDE_PLAYER, SIDE_COMPUTER, false);
-    if (IsExistingFolder(path)) {
-        return true;
-    }
-    if (const int error = CreateFolder(path)) {
-        const int code = CheckDiskFull(log, error);
-        log.Add(LOG_ERROR, "Creating \"%s\" : Error %s", PlayerDisplayPath(GetRelativePath(SIDE_COMPUTER)),
-                SystemErrorText(code));
+    const std::u16string relative = GetPlayerRelativePath();
+    bool bCreated = false;
+    if (const int error = log.m_player.MakeFolder(relative, bCreated)) {
+        const int code = CheckPlayerError(log, error);
+        log.Add(LOG_ERROR, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
     }
-    made.AddFolder(path);
+    if (bCreated) {
+        made.AddFolder(relative);
+    }
     return true;
 }
 
@@ -71,30 +80,32 @@ bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
 // the player's file system once: only then is the album on the player for sure.
 bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
 {
-    const std::u16string folder = LONG_PATH_PREFIX + GetPath(SIDE_PLAYER, SIDE_COMPUTER, false);
-    const std::string display = PlayerDisplayPath(GetRelativePath(SIDE_COMPUTER));
-    CFolderHandle handle;
-    if (const int error = handle.Open(folder)) {
-        log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", display, SystemErrorText(CheckDiskFull(log, error)));
+    const std::u16string relative = GetPlayerRelativePath();
+    CFolderHandle folder;
+    if (const int error = log.m_player.OpenFolder(relative, folder)) {
+        const int code = CheckPlayerError(log, error);
+        log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
     }
     for (const CFileEntry& entry : m_files[SIDE_COMPUTER]) {
         if (CheckCancel(log)) {
             return true; // the caller sees the cancel itself
         }
-        if (!CopyFileEntry(log, entry, made)) {
+        if (!CopyFileEntry(log, entry, made, folder)) {
             return false;
         }
     }
-    if (const int error = handle.SyncFileSystem()) {
-        const int code = CheckDiskFull(log, error);
-        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", display, SystemErrorText(code));
+    if (const int error = folder.SyncFileSystem()) {
+        const int code = CheckPlayerError(log, error);
+        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
     }
     return true;
 }
 
-bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made)
+// The cancel state is read between buffers, so that one big file does not
+// hold a cancel back; the album is then taken away like any canceled one.
+bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder)
 {
     const std::u16string source = LONG_PATH_PREFIX + GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
     const std::string sourceDisplay = ToLogText(GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
@@ -105,18 +116,15 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
         return false;
     }
 
-    const std::u16string destination =
-        LONG_PATH_PREFIX + GetPath(SIDE_PLAYER, SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
-    const std::u16string relative = GetRelativePath(SIDE_COMPUTER) + PATH_SEPARATOR + entry.m_name;
-    const std::string destinationDisplay =
-        ToLogText(ROOT_LABELS[SIDE_PLAYER] + std::u16string(1, PATH_SEPARATOR) + relative);
+    const std::u16string relative = GetPlayerRelativePath() + PATH_SEPARATOR + entry.m_name;
+    const std::string destinationDisplay = PlayerDisplayPath(relative);
     CFile output;
-    if (const int error = output.CreateNew(destination)) {
-        const int code = CheckDiskFull(log, error);
+    if (const int error = folder.CreateFile(entry.m_name, output)) {
+        const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
         return false;
     }
-    made.AddFile(destination);
+    made.AddFile(relative);
 
     const auto buffer = std::make_unique<char[]>(COPY_BUFFER_SIZE);
     bool result = true;
@@ -132,8 +140,12 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
             break;
         }
         if (const int error = output.Write(buffer.get(), count)) {
-            const int code = CheckDiskFull(log, error);
+            const int code = CheckPlayerError(log, error);
             log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
+            result = false;
+            break;
+        }
+        if (CheckCancel(log)) {
             result = false;
             break;
         }
@@ -144,7 +156,7 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
     }
     // Data that reaches the device only now can still fail to be written.
     if (const int error = output.Close(); error != 0 && result) {
-        const int code = CheckDiskFull(log, error);
+        const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
         result = false;
     }

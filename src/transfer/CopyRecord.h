@@ -4,7 +4,7 @@
 #include <string>
 
 // The folders and files that one album's copy created on the player, by their
-// real paths. When the copy does not complete, only these are taken away
+// paths below the player's root. When the copy does not complete, only these are taken away
 // again: a file that was in the album's folder before stays, and so does the
 // folder.
 class CCopyRecord

@@ -3,8 +3,11 @@
 #include "support/FolderFixture.h"
 #include "support/MessageQueue.h"
 #include "support/MessageRecorder.h"
+#include "support/ScratchVolume.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -105,6 +108,48 @@ TEST_F(CopyJobTest, RefusalsLeaveTheJobAsItWas)
     RunJob();
     EXPECT_EQ(m_doc.m_log.GetText(), "INFO   : Deleting \"JUKEBIT/B/Old\"\r\n"
                                      "ERROR  : Opening \"JUKEBIT/B/Old\" : Error 2 (No such file or directory)\r\n");
+}
+
+// The job reaches the player only through the folder the scan read: not when
+// none was given, nor when it has gone or another folder stands in its place.
+TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
+{
+    Load("computer/A/New/1:1\nplayer/B/Old/1:1\n");
+    CScratchVolume volume;
+    const std::string mounted = volume.Mount(m_fixture / "player", 1 << 20);
+    m_fixture.Create("player/B/Old/1:1\n");
+    const std::string player = m_params[SIDE_PLAYER];
+    const std::string notStarted = "\nCopy not started.";
+    const struct
+    {
+        std::string m_player;
+        std::function<void()> m_change; // after the load
+        std::string m_message;
+    } cases[] = {
+        {player, [&] { volume.Unmount(); },
+         "Jukebit music folder is no longer the one that was read (unplugged ?)" + notStarted},
+        {player, [&] { fs::remove_all(m_fixture / "player"); },
+         "Opening Jukebit music folder :\nError : 2 (No such file or directory)" + notStarted},
+        {"", [] {}, "No Jukebit music folder given" + notStarted},
+    };
+    for (const auto& test : cases) {
+        if (!mounted.empty() && &test == &cases[0]) {
+            continue; // the machine allows no mount: the other ways still run
+        }
+        m_params[SIDE_PLAYER] = test.m_player;
+        fs::create_directories(m_fixture / "player");
+        ASSERT_TRUE(m_doc.OnNewDocument());
+        m_doc.m_pModel->ApplySelection(SELECT_NONE);
+        m_doc.m_pModel->m_children[0]->ApplySelection(SELECT_ALL);
+        const auto before = m_doc.m_log.GetText();
+        test.m_change();
+        m_messages.m_messages.clear();
+        EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
+        EXPECT_EQ(m_messages.m_messages, (std::vector<CRecordedMessage>{{test.m_message, 0x30}}));
+        EXPECT_FALSE(m_doc.m_hCopyThread);
+        EXPECT_EQ(m_doc.m_log.GetText(), before);
+        EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
+    }
 }
 
 TEST_F(CopyJobTest, CancelBeforeTheFirstCheckStillEndsWithDone)

@@ -78,6 +78,37 @@ TEST_F(LyrafetchDocTest, FoldersWithoutSubFolders)
     EXPECT_EQ(m_doc.m_pModel, nullptr);
 }
 
+// A job on two roots that are one folder, or one inside the other, would
+// delete the computer's own albums or copy the player into itself.
+TEST_F(LyrafetchDocTest, OverlappingRootsAreRefusedBeforeAnyScan)
+{
+    m_fixture.Create("music/A/B/\nmusic/sub/C/\nother/\n");
+    std::filesystem::create_directory_symlink(m_fixture / "music", m_fixture / "alias");
+    // A scan would meet this first and say so.
+    std::filesystem::create_directory_symlink(m_fixture / "music", m_fixture / "music/A/loop");
+    const std::string music = Folder("music");
+    const std::string same = "Computer and Jukebit music folders are the same folder";
+    const std::string playerInside = "Jukebit music folder is inside Computer music folder";
+    const std::string computerInside = "Computer music folder is inside Jukebit music folder";
+    const std::vector<std::string> cases[] = {
+        {music, music + "/", same},
+        {music + "/.", music, same},
+        {music, Folder("other/../music"), same},
+        {Folder("alias"), music, same},
+        {std::filesystem::relative(m_fixture / "music").string(), music, same},
+        {music, Folder("alias/sub"), playerInside},
+        {Folder("music/sub/C"), Folder("alias"), computerInside},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test[0] + " and " + test[1]);
+        m_messages.m_messages.clear();
+        m_params = {test[0], test[1]};
+        EXPECT_FALSE(m_doc.OnNewDocument());
+        ExpectOneMessage(test[2], 0x30);
+        EXPECT_EQ(m_doc.m_pModel, nullptr);
+    }
+}
+
 TEST_F(LyrafetchDocTest, LoadsBothTreesAndTheFreeSpaceIgnoringFurtherArguments)
 {
     m_fixture.Create("computer/\nplayer/Artist/Album/01.mp3:1\n");

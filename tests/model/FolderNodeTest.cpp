@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <random>
 
 namespace {
 
@@ -105,8 +107,70 @@ TEST(FolderNodeTest, AddChildMergesAndKeepsOrder)
     EXPECT_EQ(root.m_children[1]->m_names[SIDE_PLAYER], u"abba");
     EXPECT_EQ(root.m_children[4]->m_names[SIDE_PLAYER], u"zappa");
 
-    // A second name of the same side that compares equal replaces the first.
+    // A second name of one side that differs only in case is a folder of its own.
     root.AddChild(SIDE_COMPUTER, u"abba");
-    EXPECT_EQ(root.m_children[1]->m_names[SIDE_COMPUTER], u"abba");
-    EXPECT_EQ(root.m_children.size(), 6u);
+    ASSERT_EQ(root.m_children.size(), 7u);
+    EXPECT_EQ(root.m_children[1]->m_names[SIDE_COMPUTER], u"ABBA");
+    EXPECT_EQ(root.m_children[2]->m_names[SIDE_COMPUTER], u"abba");
+}
+
+// The merge walk against its rule stated plainly, on random mixtures of case
+// variants on both sides: within one side every name is a node of its own;
+// across the sides a name joins the node whose key is the same text, else the
+// first node equal with case folded that has no name on that side yet.
+TEST(FolderNodeTest, MergeKeepsEveryRuleOnRandomCaseVariants)
+{
+    using CNames = std::array<std::u16string, SIDE_COUNT>;
+    const auto key = [](const CNames& names) {
+        return names[SIDE_COMPUTER].empty() ? names[SIDE_PLAYER] : names[SIDE_COMPUTER];
+    };
+    const auto listingOrder = [](const std::u16string& a, const std::u16string& b) {
+        const int order = CompareNames(a, b);
+        return order < 0 || (order == 0 && a < b);
+    };
+    const std::u16string pool[] = {u"ab", u"Ab", u"aB", u"AB", u"b", u"B", u"a_", u"A_", u"ab2", u"AB2", u"\u00E9"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 500; ++round) {
+        CFolderNode root;
+        std::vector<CNames> expected;
+        for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+            std::vector<std::u16string> names;
+            std::copy_if(std::begin(pool), std::end(pool), std::back_inserter(names),
+                         [&](auto&) { return random() % 2; });
+            std::sort(names.begin(), names.end(), listingOrder);
+            std::vector<std::u16string> listing = names;
+            root.AddChildren(side, listing);
+
+            std::vector<bool> placed(names.size());
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                for (CNames& node : expected) {
+                    if (!placed[i] && node[side].empty() && key(node) == names[i]) {
+                        node[side] = names[i];
+                        placed[i] = true;
+                    }
+                }
+            }
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (placed[i]) {
+                    continue;
+                }
+                const auto node = std::find_if(expected.begin(), expected.end(), [&](const CNames& other) {
+                    return other[side].empty() && CompareNames(key(other), names[i]) == 0;
+                });
+                if (node != expected.end()) {
+                    (*node)[side] = names[i];
+                } else {
+                    expected.push_back({});
+                    expected.back()[side] = names[i];
+                }
+            }
+        }
+        std::sort(expected.begin(), expected.end(),
+                  [&](const CNames& a, const CNames& b) { return listingOrder(key(a), key(b)); });
+        std::vector<CNames> merged;
+        for (const auto& child : root.m_children) {
+            merged.push_back(child->m_names);
+        }
+        ASSERT_EQ(merged, expected) << "round " << round;
+    }
 }

@@ -22,6 +22,12 @@ void JobTest::ScanLibrary(const std::string& description)
 {
     m_fixture.Create("computer/\nplayer/\n" + description);
     ASSERT_TRUE(ScanPair());
+    OpenPlayer();
+}
+
+void JobTest::OpenPlayer()
+{
+    ASSERT_EQ(m_log.m_player.Open(m_root.m_names[SIDE_PLAYER], m_record.m_rootIds[SIDE_PLAYER]), 0);
 }
 
 std::vector<std::string> JobTest::LogLines() const

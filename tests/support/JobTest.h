@@ -16,8 +16,10 @@ protected:
     JobTest();
     ~JobTest() override;
 
-    // Creates the description below the fixture, both roots included, and scans.
+    // Creates the description below the fixture, both roots included, scans,
+    // and opens the player's folder for the passes as a job does.
     void ScanLibrary(const std::string& description);
+    void OpenPlayer();
     // The log's lines, without the line ends.
     std::vector<std::string> LogLines() const;
     void NotifyProgress() override { ++m_progress; }

@@ -10,7 +10,7 @@ bool ScannedPairTest::ScanPair(const std::string& computer, const std::string& p
     };
     m_root.SetName(SIDE_COMPUTER, name(computer));
     m_root.SetName(SIDE_PLAYER, name(player));
-    return m_root.Scan();
+    return m_root.Scan(m_record);
 }
 
 CFolderNode& ScannedPairTest::Node(const std::u16string& relative)

@@ -19,4 +19,5 @@ protected:
     CFolderFixture m_fixture;
     CMessageRecorder m_messages;
     CFolderNode m_root;
+    CScanRecord m_record;
 };

@@ -48,15 +48,21 @@ bool RunCommand(const std::string& command, std::string& output)
 
 CScratchVolume::~CScratchVolume()
 {
-    if (!m_folder.empty()) {
-        umount2(m_folder.c_str(), MNT_DETACH);
-    }
+    Unmount();
     std::string ignored;
     if (!m_loopDevice.empty()) {
         RunCommand("losetup -d " + m_loopDevice, ignored);
     }
     if (!m_image.empty()) {
         std::filesystem::remove(m_image);
+    }
+}
+
+void CScratchVolume::Unmount()
+{
+    if (!m_folder.empty()) {
+        umount2(m_folder.c_str(), MNT_DETACH);
+        m_folder.clear();
     }
 }
 
@@ -82,12 +88,15 @@ std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std:
     return "";
 }
 
-std::string CScratchVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes)
+std::string CScratchVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t inodes)
 {
     if (std::string error = EnterPrivateMountNamespace(); !error.empty()) {
         return error;
     }
-    const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
+    if (inodes != 0) {
+        options += ",nr_inodes=" + std::to_string(inodes);
+    }
     if (mount("lyrafetch-test", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
         return std::string("mounting tmpfs: ") + std::strerror(errno);
     }

@@ -16,9 +16,12 @@ public:
     CScratchVolume& operator=(const CScratchVolume&) = delete;
     ~CScratchVolume();
 
-    // Mount a volume of the given size over an existing folder. They return an
-    // empty string, or why the machine does not allow it.
-    std::string Mount(const std::filesystem::path& folder, std::uint64_t bytes);
+    // Mount a volume of the given size over an existing folder; inodes, when
+    // not 0, limits the files and folders of a tmpfs, its root included. They
+    // return an empty string, or why the machine does not allow it.
+    std::string Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t inodes = 0);
+    // Unmounts the volume now, as when a player is pulled out.
+    void Unmount();
     std::string MountExfat(const std::filesystem::path& folder, std::uint64_t bytes);
 
 private:

@@ -42,7 +42,7 @@ CFolderNode* FindNode(CFolderNode& root, const std::u16string& relative)
         const std::u16string name = relative.substr(start, end - start);
         CFolderNode* next = nullptr;
         for (const auto& child : node->m_children) {
-            if (CompareNames(child->GetKeyName(), name) == 0) {
+            if (child->GetKeyName() == name) {
                 next = child.get();
             }
         }

@@ -91,6 +91,24 @@ TEST_F(DeletePassTest, AFileThatCannotBeDeletedKeepsItsFolder)
     EXPECT_FALSE(fs::exists(m_fixture / "player/B"));
 }
 
+// A player pulled out stops the job at once instead of failing every album.
+TEST_F(DeletePassTest, APlayerThatIsGoneCancelsTheJob)
+{
+    ScanLibrary("player/A/Old/1:1\nplayer/A/Old/2:1\nplayer/B/Next/1:1\n");
+    m_root.ApplySelection(SELECT_NONE);
+    ArmFault(EFaultPoint::RemoveFile, ENODEV, 0, -1);
+    m_root.DeletePass(m_log);
+    m_root.CopyPass(m_log);
+
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              "INFO   : Deleting \"JUKEBIT/A/Old\"", "CANCEL : Canceled because disk is not available",
+                              "ERROR  : Deleting \"JUKEBIT/A/Old/1\" : Error 19 (No such device)",
+                              "ERROR  : Deleting \"JUKEBIT/A/Old/2\" : Error 19 (No such device)",
+                              "ERROR  : Deleting \"JUKEBIT/A/Old\" : Error 39 (Directory not empty)"}));
+    EXPECT_TRUE(fs::exists(m_fixture / "player/B/Next/1"));
+    EXPECT_EQ(m_progress, 1);
+}
+
 TEST_F(DeletePassTest, CancelIsSeenAtTheNextNode)
 {
     ScanLibrary("player/A/One/1:1\nplayer/A/Two/1:1\nplayer/B/Three/1:1\n");
@@ -110,16 +128,92 @@ TEST_F(DeletePassTest, CancelIsSeenAtTheNextNode)
     EXPECT_EQ(m_progress, 1);
 }
 
-TEST_F(DeletePassTest, AnAlbumFolderThatIsALinkIsNotEmptied)
+// A link on the player may lead anywhere, into the computer's own folder too:
+// the job never follows one, whether the scan saw it or it was made since.
+TEST_F(DeletePassTest, LinksOnThePlayerAreNeverFollowed)
 {
-    ScanLibrary("elsewhere/Album/1:1\nplayer/Artist/\n");
-    fs::create_directory_symlink(m_fixture / "elsewhere/Album", m_fixture / "player/Artist/Linked");
-    m_root.m_children.clear();
-    ASSERT_TRUE(ScanPair());
-    m_root.ApplySelection(SELECT_NONE);
-    m_root.DeletePass(m_log);
-    EXPECT_EQ(LogLines(),
-              (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/Artist/Linked\"",
-                                        "ERROR  : Opening \"JUKEBIT/Artist/Linked\" : Error 20 (Not a directory)"}));
-    EXPECT_TRUE(fs::exists(m_fixture / "elsewhere/Album/1"));
+    struct CCase
+    {
+        std::string m_player; // the player's folders, before the link is made
+        std::string m_link;   // a link on the player, made before or after the scan
+        std::string m_target; // below the fixture
+        bool m_bAfterScan;
+        std::vector<std::pair<std::u16string, int>> m_toggles;
+        std::vector<std::string> m_lines;
+    };
+    const std::string notADirectory = " : Error 20 (Not a directory)";
+    const std::string exists = " : Error 17 (File exists)";
+    const CCase cases[] = {
+        {"player/Art/x:1",
+         "Art/Old",
+         "outside/Old",
+         false,
+         {{u"Art/Old", SELECT_NONE}},
+         {"INFO   : Deleting \"JUKEBIT/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Art/Old\"" + notADirectory}},
+        {"player/",
+         "Art",
+         "computer/Art",
+         false,
+         {{u"Art/Old", SELECT_NONE}},
+         {"INFO   : Deleting \"JUKEBIT/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Art/Old\"" + notADirectory}},
+        {"player/Art/x:1",
+         "Art/New",
+         "outside/Old",
+         true,
+         {{u"Art/New", SELECT_ALL}},
+         {"INFO   : Copying \"COMPUTER/Art/New\"", "ERROR  : Creating \"JUKEBIT/Art/New\"" + exists,
+          "INFO   : Deleting \"JUKEBIT/Art/New\""}},
+        {"player/",
+         "Art",
+         "computer/Art",
+         true,
+         {{u"Art/New", SELECT_ALL}},
+         {"INFO   : Copying \"COMPUTER/Art/New\"", "ERROR  : Creating \"JUKEBIT/Art\"" + exists,
+          "INFO   : Deleting \"JUKEBIT/Art/New\"", "ERROR  : Opening \"JUKEBIT/Art\"" + notADirectory}},
+        {"player/",
+         "Top",
+         "outside/Top",
+         false,
+         {{u"Top/Art/Old", SELECT_NONE}},
+         {"INFO   : Deleting \"JUKEBIT/Top/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Top/Art/Old\"" + notADirectory}},
+        {"player/Top/Art/Old/1:1",
+         "Top",
+         "outside/Top",
+         true,
+         {{u"Top/Art/Old", SELECT_NONE}, {u"Top/Art/New", SELECT_ALL}},
+         {"INFO   : Deleting \"JUKEBIT/Top/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Top/Art/Old\"" + notADirectory,
+          "INFO   : Copying \"COMPUTER/Top/Art/New\"", "ERROR  : Creating \"JUKEBIT/Top\"" + exists,
+          "INFO   : Deleting \"JUKEBIT/Top/Art/New\"", "ERROR  : Opening \"JUKEBIT/Top/Art\"" + notADirectory}},
+    };
+    m_fixture.Create("computer/Art/New/1:1\ncomputer/Art/Old/1:1\ncomputer/Top/Art/New/1:1\n"
+                     "outside/Old/1:1\noutside/Top/Art/Old/1:1\n");
+    const auto computer = Snapshot("computer");
+    const auto outside = Snapshot("outside");
+    for (const CCase& test : cases) {
+        SCOPED_TRACE(test.m_lines.front() + " with the link " + test.m_link);
+        fs::remove_all(m_fixture / "player");
+        m_fixture.Create(test.m_player);
+        const auto makeLink = [&] {
+            fs::remove_all(m_fixture / "player" / test.m_link);
+            fs::create_directory_symlink(m_fixture / test.m_target, m_fixture / "player" / test.m_link);
+        };
+        if (!test.m_bAfterScan) {
+            makeLink();
+        }
+        m_root.m_children.clear();
+        ASSERT_TRUE(ScanPair());
+        OpenPlayer();
+        if (test.m_bAfterScan) {
+            makeLink();
+        }
+        for (const auto& [album, mode] : test.m_toggles) {
+            Node(album).ApplySelection(mode);
+        }
+        m_log.Clear();
+        m_root.DeletePass(m_log);
+        m_root.CopyPass(m_log);
+        EXPECT_EQ(LogLines(), test.m_lines);
+        EXPECT_EQ(Snapshot("computer"), computer);
+        EXPECT_EQ(Snapshot("outside"), outside);
+    }
 }

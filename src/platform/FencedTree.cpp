@@ -1,0 +1,213 @@
+#include "platform/FencedTree.h"
+
+#include "platform/FaultInjection.h"
+#include "platform/PosixSupport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+
+// Every folder of a fenced tree is opened with these; O_NOFOLLOW makes a link
+// at the name fail instead of being followed.
+constexpr int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// One component of a path: "." and ".." would step out of the walk.
+bool IsPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The native form of a single component, or EINVAL.
+int NativeName(const std::u16string& name, std::string& native)
+{
+    native = ToNativePath(name);
+    return IsPlainName(native) ? 0 : EINVAL;
+}
+
+} // namespace
+
+CFolderHandle::~CFolderHandle()
+{
+    Close();
+}
+
+void CFolderHandle::Close()
+{
+    if (m_fd >= 0) {
+        close(std::exchange(m_fd, -1));
+    }
+    m_id = {};
+}
+
+int CFolderHandle::Adopt(int fd)
+{
+    Close();
+    if (fd < 0) {
+        return errno;
+    }
+    m_fd = fd;
+    struct stat info;
+    if (fstat(m_fd, &info) != 0) {
+        const int error = errno;
+        Close();
+        return error;
+    }
+    m_id = IdOf(info);
+    return 0;
+}
+
+int CFolderHandle::OpenRoot(const std::u16string& path)
+{
+    return Adopt(
+        RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+}
+
+int CFolderHandle::OpenChild(const CFolderHandle& parent, const std::u16string& name)
+{
+    std::string native;
+    if (const int error = NativeName(name, native)) {
+        Close();
+        return error;
+    }
+    return Adopt(RetryOnInterrupt([&] { return openat(parent.m_fd, native.c_str(), FOLDER_FLAGS); }));
+}
+
+int CFolderHandle::List(CFolderListing& listing) const
+{
+    listing = CFolderListing();
+    // A description of its own, so that every listing starts at the beginning.
+    const int fd = RetryOnInterrupt([&] { return openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    return fd < 0 ? errno : ReadListing(fd, false, listing);
+}
+
+bool CFolderHandle::HasFolder(const std::u16string& name) const
+{
+    std::string native;
+    struct stat info;
+    return NativeName(name, native) == 0 && fstatat(m_fd, native.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+int CFolderHandle::CreateFolder(const std::u16string& name) const
+{
+    std::string native;
+    if (const int error = NativeName(name, native)) {
+        return error;
+    }
+    return ResultOf(mkdirat(m_fd, native.c_str(), 0777));
+}
+
+int CFolderHandle::CreateFile(const std::u16string& name, CFile& file) const
+{
+    std::string native;
+    if (const int error = NativeName(name, native)) {
+        return error;
+    }
+    file.m_fd = RetryOnInterrupt(
+        [&] { return openat(m_fd, native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
+    file.m_bWriting = file.m_fd >= 0;
+    return file.m_fd < 0 ? errno : 0;
+}
+
+int CFolderHandle::RemoveFile(const std::u16string& name) const
+{
+    std::string native;
+    if (const int error = NativeName(name, native)) {
+        return error;
+    }
+    if (const int fault = TakeFault(EFaultPoint::RemoveFile)) {
+        return fault;
+    }
+    return ResultOf(unlinkat(m_fd, native.c_str(), 0));
+}
+
+int CFolderHandle::RemoveFolder(const std::u16string& name) const
+{
+    std::string native;
+    if (const int error = NativeName(name, native)) {
+        return error;
+    }
+    return ResultOf(unlinkat(m_fd, native.c_str(), AT_REMOVEDIR));
+}
+
+int CFolderHandle::SyncFileSystem() const
+{
+    if (const int fault = TakeFault(EFaultPoint::SyncFolder)) {
+        return fault;
+    }
+    return ResultOf(syncfs(m_fd));
+}
+
+int CFencedTree::Open(const std::u16string& root, const CFolderId& expected)
+{
+    if (const int error = m_root.OpenRoot(root)) {
+        return error;
+    }
+    if (m_root.Id() != expected) {
+        m_root.Close();
+        return ESTALE;
+    }
+    return 0;
+}
+
+int CFencedTree::OpenFolder(const std::u16string& relative, CFolderHandle& folder) const
+{
+    int fd = RetryOnInterrupt([&] { return openat(m_root.m_fd, ".", FOLDER_FLAGS); });
+    for (std::size_t start = 0; fd >= 0 && !relative.empty() && start <= relative.size();) {
+        const std::size_t end = std::min(relative.find(PATH_SEPARATOR, start), relative.size());
+        std::string native;
+        const int error = NativeName(relative.substr(start, end - start), native);
+        const int next = error ? -1 : RetryOnInterrupt([&] { return openat(fd, native.c_str(), FOLDER_FLAGS); });
+        const int nextError = error ? error : errno;
+        close(fd);
+        fd = next;
+        errno = nextError;
+        start = end + 1;
+    }
+    return folder.Adopt(fd);
+}
+
+int CFencedTree::OpenParent(const std::u16string& relative, CFolderHandle& parent, std::u16string& name) const
+{
+    const std::size_t slash = relative.rfind(PATH_SEPARATOR);
+    name = slash == std::u16string::npos ? relative : relative.substr(slash + 1);
+    return OpenFolder(slash == std::u16string::npos ? std::u16string() : relative.substr(0, slash), parent);
+}
+
+int CFencedTree::MakeFolder(const std::u16string& relative, bool& bCreated) const
+{
+    bCreated = false;
+    CFolderHandle parent;
+    std::u16string name;
+    if (const int error = OpenParent(relative, parent, name)) {
+        return error;
+    }
+    if (parent.HasFolder(name)) {
+        return 0;
+    }
+    const int error = parent.CreateFolder(name);
+    bCreated = error == 0;
+    return error;
+}
+
+int CFencedTree::RemoveFile(const std::u16string& relative) const
+{
+    CFolderHandle parent;
+    std::u16string name;
+    const int error = OpenParent(relative, parent, name);
+    return error ? error : parent.RemoveFile(name);
+}
+
+int CFencedTree::RemoveFolder(const std::u16string& relative) const
+{
+    if (relative.empty()) {
+        return EBUSY; // the root itself always stays
+    }
+    CFolderHandle parent;
+    std::u16string name;
+    const int error = OpenParent(relative, parent, name);
+    return error ? error : parent.RemoveFolder(name);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+// Helpers of the platform layer's own files; nothing outside src/platform
+// includes this.
+
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+
+#include <sys/stat.h>
+
+// Runs a system call again while a signal interrupts it; returns its result.
+template <typename Call> auto RetryOnInterrupt(Call call)
+{
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// 0 for a call that succeeded, else its errno.
+inline int ResultOf(int status)
+{
+    return status == 0 ? 0 : errno;
+}
+
+inline CFolderId IdOf(const struct stat& info)
+{
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// Lists the open folder fd, which it takes over and closes. With bFollowLinks
+// false a link is an entry of its own and never a folder.
+int ReadListing(int fd, bool bFollowLinks, CFolderListing& listing);
