@@ -1,9 +1,8 @@
 // Copies a synthetic selection of about 1 GB (albums of 10 to 15 files of 3
 // to 12 MB) to an empty player folder with a whole copy job, and compares the
-// time with `cp -r` of the same albums followed by `sync`, on the same file
-// system. The job flushes the player once per album, so both include the
-// flush. Pass a folder as the first argument to put the player there (an
-// exFAT image, say); by default it lies beside the source.
+// time with `cp -r` of the same albums followed by a flush, on the same file
+// system. The job flushes every album to the device, so both include it. Pass a folder as the first argument to put the
+// player there (an exFAT image, say); by default it lies beside the source.
 #include "BenchSupport.h"
 #include "LibraryGenerator.h"
 
@@ -89,28 +88,36 @@ int main(int argc, char** argv)
     const fs::path copy = target / "bench-cp";
     RunCommand("cat " + Quoted(computer) + "/*/*/* >/dev/null"); // the source in the cache for both
 
+    // Two references: a flush of everything, which is all a kernel file system
+    // needs, and a flush of each copied file (coreutils' sync FILE... calls
+    // fsync on each), the only one that reaches a FUSE driver.
+    const std::string cp = "cp -r " + Quoted(computer) + "/. " + Quoted(copy);
+    const std::string references[] = {cp + " && sync", cp + " && find " + Quoted(copy) + " -type f -exec sync {} +"};
     const int runs = 5;
     double jobSeconds = 1e30;
-    double cpSeconds = 1e30;
+    double referenceSeconds[2] = {1e30, 1e30};
     for (int run = 0; run < runs; ++run) {
-        // Alternate, so that neither always meets the file system after the other.
+        // Alternate, so that none always meets the file system after another.
         fs::remove_all(player);
         fs::create_directories(player);
         RunCommand("sync");
         jobSeconds = std::min(jobSeconds, BestSeconds(1, [&] { RunJob(computer, player); }));
-        fs::remove_all(copy);
-        fs::create_directories(copy);
-        RunCommand("sync");
-        cpSeconds = std::min(cpSeconds, BestSeconds(1, [&] {
-                                 RunCommand("cp -r " + Quoted(computer) + "/. " + Quoted(copy) + " && sync");
-                             }));
+        for (int reference = 0; reference < 2; ++reference) {
+            fs::remove_all(copy);
+            fs::create_directories(copy);
+            RunCommand("sync");
+            referenceSeconds[reference] =
+                std::min(referenceSeconds[reference], BestSeconds(1, [&] { RunCommand(references[reference]); }));
+        }
     }
     fs::remove_all(player);
     fs::remove_all(copy);
 
     std::printf("copy benchmark: 1 GB in %s, best of %d runs\n", target.c_str(), runs);
-    std::printf("  copy job        %8.2f s\n", jobSeconds);
-    std::printf("  cp -r + sync    %8.2f s\n", cpSeconds);
-    std::printf("  ratio job/cp    %8.2f   (goal <= 1.10)\n", jobSeconds / cpSeconds);
+    std::printf("  copy job                  %8.2f s\n", jobSeconds);
+    std::printf("  cp -r + sync              %8.2f s   ratio %5.2f (goal <= 1.10 on a kernel file system)\n",
+                referenceSeconds[0], jobSeconds / referenceSeconds[0]);
+    std::printf("  cp -r + sync of each file %8.2f s   ratio %5.2f (goal <= 1.10 on FUSE)\n", referenceSeconds[1],
+                jobSeconds / referenceSeconds[1]);
     return 0;
 }

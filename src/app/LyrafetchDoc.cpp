@@ -87,14 +87,16 @@ bool CLyrafetchDoc::CheckRoots() const
     };
     const CFolderId& computer = chains[SIDE_COMPUTER].front();
     const CFolderId& player = chains[SIDE_PLAYER].front();
-    const char* problem = computer == player             ? "Computer and Jukebit music folders are the same folder"
-                          : holds(SIDE_PLAYER, computer) ? "Jukebit music folder is inside Computer music folder"
-                          : holds(SIDE_COMPUTER, player) ? "Computer music folder is inside Jukebit music folder"
-                                                         : nullptr;
-    if (problem != nullptr) {
-        ShowMessageBox(problem, MB_OK | MB_ICONEXCLAMATION);
+    if (computer == player) {
+        ReportRootOverlap(ERootOverlap::Same);
+    } else if (holds(SIDE_PLAYER, computer)) {
+        ReportRootOverlap(ERootOverlap::PlayerInsideComputer);
+    } else if (holds(SIDE_COMPUTER, player)) {
+        ReportRootOverlap(ERootOverlap::ComputerInsidePlayer);
+    } else {
+        return true;
     }
-    return problem == nullptr;
+    return false;
 }
 
 void CLyrafetchDoc::QueryFreeSpace(const char* folder)
@@ -152,7 +154,7 @@ bool CLyrafetchDoc::OpenPlayerFolder()
         ShowMessageBox("No Jukebit music folder given\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
-    const int error = m_log.m_player.Open(root, m_scanRecord.m_rootIds[SIDE_PLAYER]);
+    const int error = m_log.m_player.Open(root, m_scanRecord.m_roots[SIDE_PLAYER]);
     if (error == ESTALE) {
         ShowMessageBox("Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.",
                        MB_OK | MB_ICONEXCLAMATION);
@@ -167,6 +169,7 @@ bool CLyrafetchDoc::OpenPlayerFolder()
 void CLyrafetchDoc::CopyThreadProc(CLyrafetchDoc* doc)
 {
     CFolderNode* root = doc->m_pModel.get();
+    CFolderNode::RemoveLeftovers(doc->m_log, doc->m_scanRecord);
     root->DeletePass(doc->m_log);
     root->CopyPass(doc->m_log);
     if (doc->m_pNotifyWnd != nullptr) {

@@ -42,11 +42,27 @@ struct CFileEntry
     std::uint64_t m_size = 0;
 };
 
-// What a scan saw besides the tree: the folder each root named, links resolved.
+// A copy writes a new album into a folder of this name beside where the album
+// belongs and gives it the album's name only once it is complete on the
+// device. Players hide it, FAT and exFAT take it, and no album is named so.
+inline constexpr char16_t STAGING_FOLDER[] = u".lyrafetch-partial";
+
+class CFolderNode;
+
+// What a scan saw besides the tree.
 struct CScanRecord
 {
-    std::array<CFolderId, SIDE_COUNT> m_rootIds;
+    // The folder each root named, links resolved.
+    std::array<CFolderStamp, SIDE_COUNT> m_roots;
+    // The player's folders that hold a staging folder, left by a job that was
+    // cut off; the tree shows none of them.
+    std::vector<CFolderNode*> m_leftovers;
 };
+
+// Two roots that are one folder, or where one lies inside the other: a job
+// would delete the computer's own albums or copy the player into itself.
+enum class ERootOverlap { Same, PlayerInsideComputer, ComputerInsidePlayer };
+void ReportRootOverlap(ERootOverlap overlap);
 
 // Compares names with the letters A to Z folded to a to z and nothing else
 // folded: negative, zero or positive.
@@ -114,11 +130,20 @@ public:
     bool DeleteFolder(CCopyLog& log, const CCopyRecord* pMade = nullptr);
     bool PruneFolder(CCopyLog& log, const CCopyRecord* pMade = nullptr);
 
+    // Removes a staging folder that the scan found in this folder, left by a
+    // job that was cut off, and prunes the folders it leaves empty.
+    void RemoveLeftover(CCopyLog& log);
+    // The first step of a job: every leftover of the record, until a cancel.
+    static void RemoveLeftovers(CCopyLog& log, const CScanRecord& record);
+
     // The copy job's copy pass; made records what it creates on the player.
+    // A new album is written into a staging folder and published under its
+    // name once it is complete on the device.
     void CopyPass(CCopyLog& log);
     bool CreateFolders(CCopyLog& log, CCopyRecord& made);
     bool CopyFiles(CCopyLog& log, CCopyRecord& made);
     bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder);
+    bool PublishAlbum(CCopyLog& log, CCopyRecord& made);
 
     CFolderNode* m_pParent = nullptr;
     std::vector<std::unique_ptr<CFolderNode>> m_children;
@@ -131,10 +156,10 @@ public:
     std::int32_t m_albums = 0;
 
 private:
-    class CScanPath;
+    class CScanState;
     void SetSubtreeSelection(int mode);
-    bool ScanFolders(CScanPath& ancestors);
-    bool ReadSide(int side, CScanPath& ancestors);
+    bool ScanFolders(CScanState& state);
+    bool ReadSide(int side, CScanState& state);
     void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
                     std::size_t groupStart);
 };

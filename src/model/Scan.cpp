@@ -9,24 +9,25 @@
 #include <span>
 #include <utility>
 
-// The folders on the path from the root to the node being read, per side, so
-// that a link back to one of them ends the scan instead of recursing for ever.
-class CFolderNode::CScanPath
+// What a scan keeps while it walks: the folders on the path from the root to
+// the node being read, per side, so that a link back to one of them ends the
+// scan instead of recursing for ever, and the record it hands back.
+class CFolderNode::CScanState
 {
 public:
     bool Contains(int side, const CFolderId& id) const
     {
         return std::find(m_ids[side].begin(), m_ids[side].end(), id) != m_ids[side].end();
     }
-    void Push(int side, const CFolderId& id)
+    void Push(int side, const CFolderId& id) { m_ids[side].push_back(id); }
+    // A folder below the roots that is the other side's root: one lies inside
+    // the other through a mount that the folders above the roots do not show.
+    bool IsOtherRoot(int side, const CFolderId& id) const
     {
-        if (m_ids[side].empty()) {
-            m_record.m_rootIds[side] = id;
-        }
-        m_ids[side].push_back(id);
+        return !m_ids[1 - side].empty() && m_record.m_roots[1 - side].m_id == id;
     }
     void Pop(int side) { m_ids[side].pop_back(); }
-    const CScanRecord& Record() const { return m_record; }
+    CScanRecord& Record() { return m_record; }
 
 private:
     std::array<std::vector<CFolderId>, SIDE_COUNT> m_ids;
@@ -41,11 +42,11 @@ bool CFolderNode::Scan()
 
 bool CFolderNode::Scan(CScanRecord& record)
 {
-    CScanPath ancestors;
-    if (!ScanFolders(ancestors)) {
+    CScanState state;
+    if (!ScanFolders(state)) {
         return false;
     }
-    record = ancestors.Record();
+    record = std::move(state.Record());
     ComputePresence();
     ComputeInitialSelection();
     ComputeAlbumCounts();
@@ -54,38 +55,38 @@ bool CFolderNode::Scan(CScanRecord& record)
 
 bool CFolderNode::ScanFolders()
 {
-    CScanPath ancestors;
-    return ScanFolders(ancestors);
+    CScanState state;
+    return ScanFolders(state);
 }
 
-bool CFolderNode::ScanFolders(CScanPath& ancestors)
+bool CFolderNode::ScanFolders(CScanState& state)
 {
     std::array<bool, SIDE_COUNT> read{};
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
         if (m_names[side].empty()) {
             continue;
         }
-        if (!ReadSide(side, ancestors)) {
+        if (!ReadSide(side, state)) {
             return false;
         }
         read[side] = true;
     }
     for (const auto& child : m_children) {
-        if (!child->ScanFolders(ancestors)) {
+        if (!child->ScanFolders(state)) {
             return false;
         }
     }
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
         if (read[side]) {
-            ancestors.Pop(side);
+            state.Pop(side);
         }
     }
     return true;
 }
 
 // Lists this node's folder on one side: sub-folders become children, the
-// other entries the side's files. On success the folder joins the ancestors.
-bool CFolderNode::ReadSide(int side, CScanPath& ancestors)
+// other entries the side's files. On success the folder joins the path of the walk.
+bool CFolderNode::ReadSide(int side, CScanState& state)
 {
     const std::u16string path = GetPath(side, false);
     CFolderListing listing;
@@ -93,8 +94,15 @@ bool CFolderNode::ReadSide(int side, CScanPath& ancestors)
         ReportScanError(path, error);
         return false;
     }
-    if (ancestors.Contains(side, listing.m_id)) {
+    if (state.Contains(side, listing.m_id)) {
         ReportScanError(path, ERROR_FOLDER_LOOP);
+        return false;
+    }
+    if (m_pParent == nullptr) {
+        state.Record().m_roots[side] = StampOf(listing);
+    } else if (state.IsOtherRoot(side, listing.m_id)) {
+        ReportRootOverlap(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
+                                                : ERootOverlap::ComputerInsidePlayer);
         return false;
     }
     std::vector<CFileEntry>& files = m_files[side];
@@ -102,7 +110,11 @@ bool CFolderNode::ReadSide(int side, CScanPath& ancestors)
     files.reserve(std::count_if(listing.m_entries.begin(), listing.m_entries.end(),
                                 [](const CDirEntry& entry) { return !entry.m_bFolder; }));
     for (CDirEntry& entry : listing.m_entries) {
-        if (entry.m_bFolder) {
+        if (entry.m_bFolder && entry.m_name == STAGING_FOLDER) {
+            if (side == SIDE_PLAYER) {
+                state.Record().m_leftovers.push_back(this);
+            }
+        } else if (entry.m_bFolder) {
             folders.push_back(std::move(entry.m_name));
         } else {
             files.push_back({std::move(entry.m_name), entry.m_size});
@@ -113,7 +125,7 @@ bool CFolderNode::ReadSide(int side, CScanPath& ancestors)
         ReportScanError(path, listing.m_readError);
         return false;
     }
-    ancestors.Push(side, listing.m_id);
+    state.Push(side, listing.m_id);
     return true;
 }
 
@@ -184,6 +196,14 @@ void CFolderNode::ReportScanError(const std::u16string& path, int error)
 {
     ShowMessageBox("Error : " + SystemErrorText(error) + "\nWhile reading : " + ToLogText(path),
                    MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ReportRootOverlap(ERootOverlap overlap)
+{
+    static const char* const kTexts[] = {"Computer and Jukebit music folders are the same folder",
+                                         "Jukebit music folder is inside Computer music folder",
+                                         "Computer music folder is inside Jukebit music folder"};
+    ShowMessageBox(kTexts[static_cast<int>(overlap)], MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CFolderNode::ComputePresence()

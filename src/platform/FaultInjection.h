@@ -11,7 +11,8 @@ enum class EFaultPoint {
     ReadFile,    // a read of an open file
     WriteFile,   // a write to a file created for writing
     CloseFile,   // the close of a written file
-    SyncFolder,  // the flush of a folder's file system
+    SyncFile,    // the flush of a written file
+    SyncFolder,  // the flush of a folder
     RemoveFile,  // the deletion of a file
     Count
 };

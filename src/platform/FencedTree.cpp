@@ -3,7 +3,11 @@
 #include "platform/FaultInjection.h"
 #include "platform/PosixSupport.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <utility>
@@ -18,6 +22,20 @@ constexpr int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 bool IsPlainName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// Opens the folder name inside the folder dirFd; sets errno when it fails. A
+// bind mount would lead out of the tree as surely as a link.
+int OpenFolderAt(int dirFd, const char* name)
+{
+    const int fd = RetryOnInterrupt([&] { return openat(dirFd, name, FOLDER_FLAGS); });
+    struct statx info;
+    if (fd >= 0 && statx(fd, "", AT_EMPTY_PATH, 0, &info) == 0 && (info.stx_attributes & STATX_ATTR_MOUNT_ROOT)) {
+        close(fd);
+        errno = EXDEV;
+        return -1;
+    }
+    return fd;
 }
 
 // The native form of a single component, or EINVAL.
@@ -63,16 +81,6 @@ int CFolderHandle::OpenRoot(const std::u16string& path)
 {
     return Adopt(
         RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-}
-
-int CFolderHandle::OpenChild(const CFolderHandle& parent, const std::u16string& name)
-{
-    std::string native;
-    if (const int error = NativeName(name, native)) {
-        Close();
-        return error;
-    }
-    return Adopt(RetryOnInterrupt([&] { return openat(parent.m_fd, native.c_str(), FOLDER_FLAGS); }));
 }
 
 int CFolderHandle::List(CFolderListing& listing) const
@@ -133,6 +141,38 @@ int CFolderHandle::RemoveFolder(const std::u16string& name) const
     return ResultOf(unlinkat(m_fd, native.c_str(), AT_REMOVEDIR));
 }
 
+int CFolderHandle::RenameFolder(const std::u16string& from, const std::u16string& to) const
+{
+    std::string nativeFrom;
+    std::string nativeTo;
+    if (NativeName(from, nativeFrom) != 0 || NativeName(to, nativeTo) != 0) {
+        return EINVAL;
+    }
+    if (renameat2(m_fd, nativeFrom.c_str(), m_fd, nativeTo.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL) {
+        return errno;
+    }
+    // A file system without RENAME_NOREPLACE: look first, from the same folder.
+    struct stat info;
+    if (fstatat(m_fd, nativeTo.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        return EEXIST;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    return ResultOf(renameat(m_fd, nativeFrom.c_str(), m_fd, nativeTo.c_str()));
+}
+
+int CFolderHandle::Sync() const
+{
+    if (const int fault = TakeFault(EFaultPoint::SyncFolder)) {
+        return fault;
+    }
+    return ResultOf(fsync(m_fd));
+}
+
 int CFolderHandle::SyncFileSystem() const
 {
     if (const int fault = TakeFault(EFaultPoint::SyncFolder)) {
@@ -141,15 +181,22 @@ int CFolderHandle::SyncFileSystem() const
     return ResultOf(syncfs(m_fd));
 }
 
-int CFencedTree::Open(const std::u16string& root, const CFolderId& expected)
+int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
 {
-    if (const int error = m_root.OpenRoot(root)) {
+    CFolderListing listing;
+    int error = m_root.OpenRoot(root);
+    if (error == 0) {
+        error = m_root.List(listing);
+    }
+    if (error == 0 && StampOf(listing) != expected) {
+        error = ESTALE;
+    }
+    if (error != 0) {
+        m_root.Close();
         return error;
     }
-    if (m_root.Id() != expected) {
-        m_root.Close();
-        return ESTALE;
-    }
+    struct statfs info;
+    m_bFlushEachFile = fstatfs(m_root.m_fd, &info) != 0 || info.f_type == FUSE_SUPER_MAGIC;
     return 0;
 }
 
@@ -160,7 +207,7 @@ int CFencedTree::OpenFolder(const std::u16string& relative, CFolderHandle& folde
         const std::size_t end = std::min(relative.find(PATH_SEPARATOR, start), relative.size());
         std::string native;
         const int error = NativeName(relative.substr(start, end - start), native);
-        const int next = error ? -1 : RetryOnInterrupt([&] { return openat(fd, native.c_str(), FOLDER_FLAGS); });
+        const int next = error ? -1 : OpenFolderAt(fd, native.c_str());
         const int nextError = error ? error : errno;
         close(fd);
         fd = next;
@@ -177,20 +224,19 @@ int CFencedTree::OpenParent(const std::u16string& relative, CFolderHandle& paren
     return OpenFolder(slash == std::u16string::npos ? std::u16string() : relative.substr(0, slash), parent);
 }
 
-int CFencedTree::MakeFolder(const std::u16string& relative, bool& bCreated) const
+bool CFencedTree::HasFolder(const std::u16string& relative) const
 {
-    bCreated = false;
     CFolderHandle parent;
     std::u16string name;
-    if (const int error = OpenParent(relative, parent, name)) {
-        return error;
-    }
-    if (parent.HasFolder(name)) {
-        return 0;
-    }
-    const int error = parent.CreateFolder(name);
-    bCreated = error == 0;
-    return error;
+    return OpenParent(relative, parent, name) == 0 && parent.HasFolder(name);
+}
+
+int CFencedTree::CreateFolder(const std::u16string& relative) const
+{
+    CFolderHandle parent;
+    std::u16string name;
+    const int error = OpenParent(relative, parent, name);
+    return error ? error : parent.CreateFolder(name);
 }
 
 int CFencedTree::RemoveFile(const std::u16string& relative) const

@@ -5,10 +5,12 @@
 #include <string>
 
 // A folder tree that is reached only from a descriptor of its root, one path
-// component at a time, never through a link: nothing done inside it can reach
-// a file outside it, whatever links, renames or swaps happen on disk meanwhile.
-// A link, or anything but a folder, where a folder is expected fails the
-// operation with the error of the call (ELOOP or ENOTDIR).
+// component at a time, never through a link and never into another mount:
+// nothing done inside it can reach a file outside it, whatever links, mounts,
+// renames or swaps happen on disk meanwhile. A link, or anything but a
+// folder, where a folder is expected fails the operation with the error of
+// the call (ELOOP or ENOTDIR); a folder that another file system is mounted
+// on fails it with EXDEV.
 
 // A folder held open. Names given to it are single components inside it.
 class CFolderHandle
@@ -21,8 +23,6 @@ public:
 
     // The root of a tree: a link at path is followed, once.
     int OpenRoot(const std::u16string& path);
-    // The folder name inside parent.
-    int OpenChild(const CFolderHandle& parent, const std::u16string& name);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     const CFolderId& Id() const { return m_id; }
@@ -36,6 +36,11 @@ public:
     int CreateFile(const std::u16string& name, CFile& file) const;
     int RemoveFile(const std::u16string& name) const;
     int RemoveFolder(const std::u16string& name) const;
+    // Gives the folder from the new name to, which must not exist: nothing is
+    // ever replaced.
+    int RenameFolder(const std::u16string& from, const std::u16string& to) const;
+    // Writes the folder's entries to the device and waits until they are there.
+    int Sync() const;
     // Writes everything of the folder's file system to the device, and reports
     // any write-back error since the folder was opened.
     int SyncFileSystem() const;
@@ -56,13 +61,19 @@ class CFencedTree
 {
 public:
     // Opens the root; fails with ESTALE when it is no longer the folder
-    // expected, as when a player was unmounted and its mount point is left.
-    int Open(const std::u16string& root, const CFolderId& expected);
+    // expected, as when a player was unmounted and its mount point is left,
+    // or another player plugged in its place.
+    int Open(const std::u16string& root, const CFolderStamp& expected);
     void Close() { m_root.Close(); }
+    // True on a file system whose whole flush (syncfs) never reaches its
+    // driver, as with FUSE: there each written file and each folder whose
+    // entries changed must be flushed on its own.
+    bool FlushesEachFile() const { return m_bFlushEachFile; }
 
     int OpenFolder(const std::u16string& relative, CFolderHandle& folder) const;
-    // Creates the folder when it is not there; bCreated tells which.
-    int MakeFolder(const std::u16string& relative, bool& bCreated) const;
+    // True when relative is a folder (not a link to one).
+    bool HasFolder(const std::u16string& relative) const;
+    int CreateFolder(const std::u16string& relative) const;
     int RemoveFile(const std::u16string& relative) const;
     int RemoveFolder(const std::u16string& relative) const;
 
@@ -71,4 +82,5 @@ private:
     int OpenParent(const std::u16string& relative, CFolderHandle& parent, std::u16string& name) const;
 
     CFolderHandle m_root;
+    bool m_bFlushEachFile = false;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <dirent.h>
@@ -143,6 +144,16 @@ int ListFolder(const std::u16string& path, CFolderListing& listing)
     return fd < 0 ? errno : ReadListing(fd, true, listing);
 }
 
+CFolderStamp StampOf(const CFolderListing& listing)
+{
+    std::u16string names;
+    for (const CDirEntry& entry : listing.m_entries) {
+        names += entry.m_name;
+        names += PATH_SEPARATOR; // which no name holds
+    }
+    return {listing.m_id, std::hash<std::u16string>()(names)};
+}
+
 int GetFolderChain(const std::u16string& path, std::vector<CFolderId>& chain)
 {
     chain.clear();
@@ -193,13 +204,21 @@ CFile::~CFile()
 
 int CFile::OpenRead(const std::u16string& path)
 {
-    // Without O_NONBLOCK the open of a pipe would wait for a writer for ever.
-    m_fd = RetryOnInterrupt(
-        [&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+    // Opening a device can act on it, and opening a pipe would wait for a
+    // writer for ever: only a regular file is opened, and O_NONBLOCK keeps the
+    // open of whatever took its place meanwhile from waiting.
+    const std::string native = ToNativePath(path);
+    struct stat info;
+    if (stat(native.c_str(), &info) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return ENOTSUP;
+    }
+    m_fd = RetryOnInterrupt([&] { return open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
     if (m_fd < 0) {
         return errno;
     }
-    struct stat info;
     if (fstat(m_fd, &info) != 0) {
         return errno;
     }
@@ -240,6 +259,14 @@ void CFile::StartWriteBack()
 {
     // Only a hint: what it fails to start, the flush still writes.
     sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+int CFile::Sync()
+{
+    if (const int fault = TakeFault(EFaultPoint::SyncFile)) {
+        return fault;
+    }
+    return ResultOf(fsync(m_fd));
 }
 
 int CFile::Close()

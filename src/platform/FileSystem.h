@@ -13,6 +13,12 @@
 // Joins folder names in real paths and in paths shown to the user.
 inline constexpr char16_t PATH_SEPARATOR = u'/';
 
+// The path of name inside folder; a relative folder may be empty.
+inline std::u16string JoinPath(const std::u16string& folder, const std::u16string& name)
+{
+    return folder.empty() ? name : folder + PATH_SEPARATOR + name;
+}
+
 // A file name as bytes. Valid UTF-8 decodes normally; every other byte b
 // becomes the lone surrogate U+DC00 + b, which ToNativePath turns back into b.
 std::u16string FromNativeName(std::string_view name);
@@ -45,6 +51,19 @@ struct CFolderListing
     CFolderId m_id;
 };
 
+// What tells a folder from another that has taken its place: its device and
+// inode, and the names it held when it was listed. Players of one model in one
+// slot often have the same device and inode; what they hold differs.
+struct CFolderStamp
+{
+    CFolderId m_id;
+    std::size_t m_namesDigest = 0;
+
+    bool operator==(const CFolderStamp&) const = default;
+};
+
+CFolderStamp StampOf(const CFolderListing& listing);
+
 // Lists a folder, following links. Returns 0, or the error that kept the
 // folder from being opened, with the listing empty.
 int ListFolder(const std::u16string& path, CFolderListing& listing);
@@ -72,6 +91,8 @@ public:
     // Asks the system to start writing the file's data to the device now,
     // without waiting for it; a later flush then has less left to do.
     void StartWriteBack();
+    // Writes the file's data to the device and waits until it is there.
+    int Sync();
     // Closes the file; for a written file a failure here is a failed write.
     int Close();
 

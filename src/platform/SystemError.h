@@ -18,7 +18,7 @@ constexpr bool IsDiskFullError(int code)
 // device unplugged, a user-space driver ended) or has turned read-only.
 constexpr bool IsVolumeGoneError(int code)
 {
-    return code == ENOTCONN || code == ENODEV || code == ENXIO || code == EIO || code == EROFS;
+    return code == ENOTCONN || code == ECONNABORTED || code == ENODEV || code == ENXIO || code == EIO || code == EROFS;
 }
 
 // The system's text for an error code. False when the system has none.

@@ -3,6 +3,8 @@
 #include "platform/SystemError.h"
 #include "text/Utf.h"
 
+#include <algorithm>
+
 bool NarrowToWide(std::u16string& out, const std::string& in)
 {
     out.clear();
@@ -40,7 +42,14 @@ bool WideToNarrow(std::string& out, const std::u16string& in)
 std::string ToLogText(const std::u16string& text)
 {
     std::string narrow;
-    return WideToNarrow(narrow, text) ? narrow : TEXT_CONVERSION_ERROR;
+    if (!WideToNarrow(narrow, text)) {
+        return TEXT_CONVERSION_ERROR;
+    }
+    // A file name may hold a line break: it must not start a line of its own
+    // in the log, or a label or message a line that is not one.
+    std::replace_if(
+        narrow.begin(), narrow.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }, '?');
+    return narrow;
 }
 
 std::string SystemErrorText(int code)

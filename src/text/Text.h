@@ -15,8 +15,8 @@ inline constexpr char TEXT_CONVERSION_ERROR[] = "<Unicode to Ascii conversion er
 bool NarrowToWide(std::u16string& out, const std::string& in);
 bool WideToNarrow(std::string& out, const std::u16string& in);
 
-// The narrow form of a wide text for messages and log lines, or
-// TEXT_CONVERSION_ERROR when it has none.
+// The narrow form of a wide text for messages and log lines, with every
+// control character shown as '?', or TEXT_CONVERSION_ERROR when it has none.
 std::string ToLogText(const std::u16string& text);
 
 // "2 (No such file or directory)": the code in decimal and the system's text

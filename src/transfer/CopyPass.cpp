@@ -17,6 +17,24 @@ std::string FolderDisplayPath(const std::u16string& relative)
     return ToLogText(ROOT_LABELS[SIDE_PLAYER]) + static_cast<char>(PATH_SEPARATOR) + ToLogText(relative);
 }
 
+// An album counts as copied only once its data is on the device. A kernel
+// file system writes all of it with one flush of the volume (syncfs), which
+// also reports a write-back error of any file; a FUSE driver never sees that
+// flush, only the flush (fsync) of each written file and changed folder.
+int FlushFile(const CCopyLog& log, CFile& file)
+{
+    if (log.m_player.FlushesEachFile()) {
+        return file.Sync();
+    }
+    file.StartWriteBack(); // overlaps the device writes with the next file's copy
+    return 0;
+}
+
+int FlushFolder(const CCopyLog& log, const CFolderHandle& folder)
+{
+    return log.m_player.FlushesEachFile() ? folder.Sync() : folder.SyncFileSystem();
+}
+
 // The error of an operation on the player: a full disk or a player that is
 // gone cancels the job.
 int CheckPlayerError(CCopyLog& log, int error)
@@ -43,7 +61,8 @@ void CFolderNode::CopyPass(CCopyLog& log)
     log.Add(LOG_INFO, "Copying \"%s\"", ToLogText(GetPath(SIDE_COMPUTER, true)));
     CCopyRecord made;
     const bool created = CreateFolders(log, made);
-    const bool complete = created && !CheckCancel(log) && CopyFiles(log, made) && !CheckCancel(log);
+    const bool complete =
+        created && !CheckCancel(log) && CopyFiles(log, made) && !CheckCancel(log) && PublishAlbum(log, made);
     if (!complete) {
         RemoveAlbum(log, created, &made);
     }
@@ -54,7 +73,8 @@ void CFolderNode::CopyPass(CCopyLog& log)
 }
 
 // Folders that exist on the player keep the player's names; only those below
-// are made, under the computer's names.
+// are made, under the computer's names. The album's own folder, when it is
+// not there yet, is made as the staging folder.
 bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
 {
     if (m_pParent == nullptr) {
@@ -64,25 +84,29 @@ bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
         return false;
     }
     const std::u16string relative = GetPlayerRelativePath();
-    bool bCreated = false;
-    if (const int error = log.m_player.MakeFolder(relative, bCreated)) {
+    if (log.m_player.HasFolder(relative)) {
+        made.m_albumFolder = relative;
+        return true;
+    }
+    const std::u16string folder = IsAlbum() ? JoinPath(m_pParent->GetPlayerRelativePath(), STAGING_FOLDER) : relative;
+    if (const int error = log.m_player.CreateFolder(folder)) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
     }
-    if (bCreated) {
-        made.AddFolder(relative);
-    }
+    made.AddFolder(folder);
+    made.m_albumFolder = folder;
+    made.m_bStaged = IsAlbum();
     return true;
 }
 
-// Copies the album's files in the order of the computer's listing, then flushes
-// the player's file system once: only then is the album on the player for sure.
+// Copies the album's files in the order of the computer's listing; each file
+// and then the folder's entries reach the device before the album is done.
 bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
 {
     const std::u16string relative = GetPlayerRelativePath();
     CFolderHandle folder;
-    if (const int error = log.m_player.OpenFolder(relative, folder)) {
+    if (const int error = log.m_player.OpenFolder(made.m_albumFolder, folder)) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
@@ -95,7 +119,7 @@ bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
             return false;
         }
     }
-    if (const int error = folder.SyncFileSystem()) {
+    if (const int error = FlushFolder(log, folder)) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
@@ -116,49 +140,83 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
         return false;
     }
 
-    const std::u16string relative = GetPlayerRelativePath() + PATH_SEPARATOR + entry.m_name;
-    const std::string destinationDisplay = PlayerDisplayPath(relative);
+    const std::string destinationDisplay = PlayerDisplayPath(JoinPath(GetPlayerRelativePath(), entry.m_name));
     CFile output;
     if (const int error = folder.CreateFile(entry.m_name, output)) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
         return false;
     }
-    made.AddFile(relative);
+    made.AddFile(entry.m_name);
 
     const auto buffer = std::make_unique<char[]>(COPY_BUFFER_SIZE);
-    bool result = true;
+    int error = 0;
     for (;;) {
         std::size_t count = 0;
-        if (const int error = input.Read(buffer.get(), COPY_BUFFER_SIZE, count)) {
+        if ((error = input.Read(buffer.get(), COPY_BUFFER_SIZE, count))) {
             const int code = CheckDiskFull(log, error);
             log.Add(LOG_ERROR, "Reading \"%s\" : Error %s", sourceDisplay, SystemErrorText(code));
-            result = false;
-            break;
+            return false;
         }
         if (count == 0) {
             break;
         }
-        if (const int error = output.Write(buffer.get(), count)) {
-            const int code = CheckPlayerError(log, error);
-            log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
-            result = false;
+        if ((error = output.Write(buffer.get(), count))) {
             break;
         }
         if (CheckCancel(log)) {
-            result = false;
-            break;
+            return false;
         }
     }
-    input.Close();
-    if (result) {
-        output.StartWriteBack(); // overlaps the device writes with the next file's copy
-    }
     // Data that reaches the device only now can still fail to be written.
-    if (const int error = output.Close(); error != 0 && result) {
+    if (error == 0) {
+        error = FlushFile(log, output);
+    }
+    if (const int closeError = output.Close(); error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
-        result = false;
+        return false;
     }
-    return result;
+    return true;
+}
+
+// Gives the staging folder the album's name, which must still be free, and
+// makes that reach the device: the parent's entries changed, and so did the
+// entries of the folder above each folder that this copy made.
+bool CFolderNode::PublishAlbum(CCopyLog& log, CCopyRecord& made)
+{
+    if (!made.m_bStaged) {
+        return true;
+    }
+    const std::u16string relative = GetPlayerRelativePath();
+    CFolderHandle parent;
+    int error = log.m_player.OpenFolder(m_pParent->GetPlayerRelativePath(), parent);
+    if (error == 0) {
+        error = parent.RenameFolder(STAGING_FOLDER, m_names[SIDE_COMPUTER]);
+    }
+    if (error != 0) {
+        const int code = CheckPlayerError(log, error);
+        log.Add(LOG_ERROR, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+        return false;
+    }
+    made.Publish(relative);
+    error = FlushFolder(log, parent);
+    for (const CFolderNode* node = m_pParent;
+         error == 0 && log.m_player.FlushesEachFile() && made.MadeFolder(node->GetPlayerRelativePath());
+         node = node->m_pParent) {
+        CFolderHandle above;
+        error = log.m_player.OpenFolder(node->m_pParent->GetPlayerRelativePath(), above);
+        if (error == 0) {
+            error = above.Sync();
+        }
+    }
+    if (error != 0) {
+        const int code = CheckPlayerError(log, error);
+        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+        return false;
+    }
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -27,7 +28,10 @@ protected:
     {
         m_doc.m_log.m_nAlbumsToDelete = m_doc.m_pModel->CountAlbumsToDelete();
         m_doc.m_log.m_nAlbumsToCopy = m_doc.m_pModel->CountAlbumsToCopy();
-        EXPECT_TRUE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
+        if (!m_doc.StartCopy(&m_queue, WM_COPYNOTIFY)) {
+            ADD_FAILURE() << "the job did not start";
+            return {};
+        }
         std::vector<CPostedMessage> messages = m_queue.WaitFor(COPYNOTIFY_DONE);
         EXPECT_TRUE(m_doc.EndCopy());
         EXPECT_TRUE(m_doc.IsCopyFinished());
@@ -90,7 +94,8 @@ TEST_F(CopyJobTest, RefusalsLeaveTheJobAsItWas)
     CLyrafetchDoc empty(m_params);
     EXPECT_FALSE(empty.StartCopy(&m_queue, WM_COPYNOTIFY));
 
-    Load("player/B/Old/1:1\n");
+    // The cover keeps the player's root as it was: a job needs the root the scan read.
+    Load("player/B/Old/1:1\nplayer/B/cover.jpg:1\n");
     m_doc.m_pModel->ApplySelection(SELECT_NONE);
     ASSERT_TRUE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
     m_queue.WaitFor(COPYNOTIFY_DONE);
@@ -150,6 +155,33 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         EXPECT_EQ(m_doc.m_log.GetText(), before);
         EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
     }
+}
+
+// Players of one model plugged into one slot have the same device number, and
+// their music folders often the same inode (the root of the volume): another
+// player plugged in since the load must not receive the job chosen for the
+// first. What its music folder holds tells it apart.
+TEST_F(CopyJobTest, AnotherPlayerInTheSameSlotGetsNoJob)
+{
+    m_fixture.Create("computer/\nplayer/\n");
+    const fs::path player = m_fixture / "player";
+    auto first = std::make_unique<CScratchVolume>();
+    if (const std::string failure = first->MountExfat(player, 8 << 20); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+    }
+    Load("player/Art/Old/1:1\n");
+    m_doc.m_pModel->ApplySelection(SELECT_NONE); // Old goes from the first player
+    first.reset();                               // unplugged
+    CScratchVolume second;
+    ASSERT_EQ(second.MountExfat(player, 8 << 20), "");
+    m_fixture.Create("player/Band/Old/1:7\nplayer/Art/Old/1:7\n"); // the second player's own albums
+
+    m_messages.m_messages.clear();
+    EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
+    EXPECT_EQ(m_messages.m_messages,
+              (std::vector<CRecordedMessage>{
+                  {"Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.", 0x30}}));
+    EXPECT_TRUE(fs::exists(player / "Art/Old/1"));
 }
 
 TEST_F(CopyJobTest, CancelBeforeTheFirstCheckStillEndsWithDone)

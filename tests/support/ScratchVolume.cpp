@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -85,7 +88,47 @@ std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std:
         return "mount.exfat-fuse: " + output;
     }
     m_folder = folder;
+    m_exfatFolder = folder;
     return "";
+}
+
+std::string CScratchVolume::Bind(const std::filesystem::path& source, const std::filesystem::path& folder)
+{
+    if (std::string error = EnterPrivateMountNamespace(); !error.empty()) {
+        return error;
+    }
+    if (mount(source.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        return std::string("bind mount: ") + std::strerror(errno);
+    }
+    m_folder = folder;
+    return "";
+}
+
+void CScratchVolume::KillExfatDriver()
+{
+    // The driver keeps its command line: mount.exfat-fuse ... LOOP FOLDER.
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream file(entry.path() / "cmdline");
+        const std::string cmdline((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (cmdline.find("mount.exfat-fuse") != std::string::npos &&
+            cmdline.find(m_loopDevice + '\0') != std::string::npos) {
+            kill(std::stoi(entry.path().filename().string()), SIGKILL);
+        }
+    }
+}
+
+std::string CScratchVolume::PlugExfatAgain()
+{
+    Unmount();
+    std::string output;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (RunCommand("mount.exfat-fuse -o uid=0,gid=0 " + m_loopDevice + " " + m_exfatFolder.string(), output)) {
+            m_folder = m_exfatFolder;
+            return "";
+        }
+        usleep(100000); // the killed driver may still hold the device
+    }
+    return "mount.exfat-fuse: " + output;
 }
 
 std::string CScratchVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t inodes)

@@ -23,9 +23,17 @@ public:
     // Unmounts the volume now, as when a player is pulled out.
     void Unmount();
     std::string MountExfat(const std::filesystem::path& folder, std::uint64_t bytes);
+    // Mounts the folder source over folder as well, as `mount --bind` does.
+    std::string Bind(const std::filesystem::path& source, const std::filesystem::path& folder);
+    // Kills the user-space driver of the exFAT volume, as when its cable is
+    // pulled: every call on it then fails with ENOTCONN. Plug then unmounts
+    // what is left and mounts the same image again at the same folder.
+    void KillExfatDriver();
+    std::string PlugExfatAgain();
 
 private:
     std::filesystem::path m_folder;
     std::filesystem::path m_image;
     std::string m_loopDevice;
+    std::filesystem::path m_exfatFolder;
 };

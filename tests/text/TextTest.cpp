@@ -49,6 +49,8 @@ TEST(TextConversion, UnpairedSurrogateFailsAndLogsAsConversionError)
         EXPECT_EQ(ToLogText(text), "<Unicode to Ascii conversion error>");
     }
     EXPECT_EQ(ToLogText(u"JUKEBIT/Artist"), "JUKEBIT/Artist");
+    // A name cannot start a line of its own, such as a forged cancel.
+    EXPECT_EQ(ToLogText(u"Live\nCANCEL : Canceled by user\r\x7F"), "Live?CANCEL : Canceled by user??");
 }
 
 TEST(SystemErrorTextTest, NumberAndSystemText)

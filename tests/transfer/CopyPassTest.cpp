@@ -2,11 +2,16 @@
 #include "platform/FaultInjection.h"
 #include "support/JobTest.h"
 #include "support/ScratchVolume.h"
+#include "support/TreeDump.h"
 
 #include <cerrno>
 #include <functional>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -325,4 +330,63 @@ TEST_F(CopyPassTest, OnAnExfatPlayerWhatWasThereStaysAndBadNamesFailCleanly)
                                       {"évora/Live/", ""},
                                       {"évora/Live/02.mp3", theirs}}));
     EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+}
+
+// A job cut off in the middle of an album's big file, by a kill of its process
+// or by the end of the player's driver when the cable is pulled: what it left
+// never looks like an album, and the next job copies the album whole.
+TEST_F(CopyPassTest, AnAlbumCutOffIsNeverSeenAndTheNextJobCopiesItWhole)
+{
+    enum class ECut { KillJob, KillJobOnExfat, PullExfat };
+    for (const ECut cut : {ECut::KillJob, ECut::KillJobOnExfat, ECut::PullExfat}) {
+        SCOPED_TRACE(static_cast<int>(cut));
+        fs::remove_all(m_fixture / "player");
+        fs::create_directories(m_fixture / "player");
+        CScratchVolume volume;
+        if (cut != ECut::KillJob) {
+            if (const std::string failure = volume.MountExfat(m_fixture / "player", 16 << 20); !failure.empty()) {
+                GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+            }
+        }
+        m_root.m_children.clear();
+        ScanLibrary("computer/A/One/1:10\ncomputer/A/One/2:2000000\ncomputer/A/One/3:10\n");
+        // At the second buffer of the big file.
+        ArmFault(EFaultPoint::WriteFile, 0, 2, 1,
+                 [&] { cut == ECut::PullExfat ? volume.KillExfatDriver() : static_cast<void>(raise(SIGKILL)); });
+        if (cut == ECut::PullExfat) {
+            CopyAll();
+            m_log.m_player.Close(); // as the end of the job does: the dead volume then goes
+            ASSERT_EQ(volume.PlugExfatAgain(), "");
+        } else if (const pid_t job = fork(); job == 0) {
+            CopyAll();
+            _exit(0);
+        } else {
+            int status = 0;
+            ASSERT_EQ(waitpid(job, &status, 0), job);
+            ASSERT_TRUE(WIFSIGNALED(status));
+        }
+        DisarmFaults();
+        g_cancelState = 0;
+
+        m_root.m_children.clear();
+        ASSERT_TRUE(ScanPair()) << (m_messages.m_messages.empty() ? "" : m_messages.m_messages.back().m_text);
+        OpenPlayer();
+        EXPECT_EQ(m_root.m_onPlayer, 0);
+        EXPECT_EQ(DumpTree(m_root).find(".lyrafetch"), std::string::npos) << DumpTree(m_root);
+        m_log.Clear();
+        CFolderNode::RemoveLeftovers(m_log, m_record);
+        CopyAll();
+        std::vector<std::string> lines = LogLines();
+        if (lines.size() == 2) { // the pulled player may have kept nothing of the album
+            EXPECT_EQ(lines[0], "INFO   : Deleting \"JUKEBIT/A/.lyrafetch-partial\"");
+            lines.erase(lines.begin());
+        }
+        EXPECT_EQ(lines, std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/One\""});
+        EXPECT_EQ(Snapshot("player"),
+                  (std::map<std::string, std::string>{{"A/", ""},
+                                                      {"A/One/", ""},
+                                                      {"A/One/1", ReadFileText(m_fixture / "computer/A/One/1")},
+                                                      {"A/One/2", ReadFileText(m_fixture / "computer/A/One/2")},
+                                                      {"A/One/3", ReadFileText(m_fixture / "computer/A/One/3")}}));
+    }
 }

@@ -1,6 +1,7 @@
 #include "model/FolderNode.h"
 #include "platform/FaultInjection.h"
 #include "support/JobTest.h"
+#include "support/ScratchVolume.h"
 
 #include <cerrno>
 
@@ -128,9 +129,10 @@ TEST_F(DeletePassTest, CancelIsSeenAtTheNextNode)
     EXPECT_EQ(m_progress, 1);
 }
 
-// A link on the player may lead anywhere, into the computer's own folder too:
-// the job never follows one, whether the scan saw it or it was made since.
-TEST_F(DeletePassTest, LinksOnThePlayerAreNeverFollowed)
+// A link or a mount on the player may lead anywhere, into the computer's own
+// folder too: the job never crosses one, whether the scan saw it or it was
+// made since.
+TEST_F(DeletePassTest, LinksAndMountsOnThePlayerAreNeverCrossed)
 {
     struct CCase
     {
@@ -138,62 +140,59 @@ TEST_F(DeletePassTest, LinksOnThePlayerAreNeverFollowed)
         std::string m_link;   // a link on the player, made before or after the scan
         std::string m_target; // below the fixture
         bool m_bAfterScan;
+        bool m_bMount; // the target mounted at m_link instead
         std::vector<std::pair<std::u16string, int>> m_toggles;
         std::vector<std::string> m_lines;
     };
     const std::string notADirectory = " : Error 20 (Not a directory)";
     const std::string exists = " : Error 17 (File exists)";
+    const std::string crossDevice = " : Error 18 (Invalid cross-device link)";
+    // clang-format off
     const CCase cases[] = {
-        {"player/Art/x:1",
-         "Art/Old",
-         "outside/Old",
-         false,
-         {{u"Art/Old", SELECT_NONE}},
+        {"player/Art/x:1", "Art/Old", "outside/Old", false, false, {{u"Art/Old", SELECT_NONE}},
          {"INFO   : Deleting \"JUKEBIT/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Art/Old\"" + notADirectory}},
-        {"player/",
-         "Art",
-         "computer/Art",
-         false,
-         {{u"Art/Old", SELECT_NONE}},
+        {"player/", "Art", "computer/Art", false, false, {{u"Art/Old", SELECT_NONE}},
          {"INFO   : Deleting \"JUKEBIT/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Art/Old\"" + notADirectory}},
-        {"player/Art/x:1",
-         "Art/New",
-         "outside/Old",
-         true,
-         {{u"Art/New", SELECT_ALL}},
+        {"player/Art/x:1", "Art/New", "outside/Old", true, false, {{u"Art/New", SELECT_ALL}},
          {"INFO   : Copying \"COMPUTER/Art/New\"", "ERROR  : Creating \"JUKEBIT/Art/New\"" + exists,
           "INFO   : Deleting \"JUKEBIT/Art/New\""}},
-        {"player/",
-         "Art",
-         "computer/Art",
-         true,
-         {{u"Art/New", SELECT_ALL}},
+        {"player/", "Art", "computer/Art", true, false, {{u"Art/New", SELECT_ALL}},
          {"INFO   : Copying \"COMPUTER/Art/New\"", "ERROR  : Creating \"JUKEBIT/Art\"" + exists,
           "INFO   : Deleting \"JUKEBIT/Art/New\"", "ERROR  : Opening \"JUKEBIT/Art\"" + notADirectory}},
-        {"player/",
-         "Top",
-         "outside/Top",
-         false,
-         {{u"Top/Art/Old", SELECT_NONE}},
+        {"player/", "Top", "outside/Top", false, false, {{u"Top/Art/Old", SELECT_NONE}},
          {"INFO   : Deleting \"JUKEBIT/Top/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Top/Art/Old\"" + notADirectory}},
-        {"player/Top/Art/Old/1:1",
-         "Top",
-         "outside/Top",
-         true,
+        {"player/Top/Art/Old/1:1", "Top", "outside/Top", true, false,
          {{u"Top/Art/Old", SELECT_NONE}, {u"Top/Art/New", SELECT_ALL}},
          {"INFO   : Deleting \"JUKEBIT/Top/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Top/Art/Old\"" + notADirectory,
           "INFO   : Copying \"COMPUTER/Top/Art/New\"", "ERROR  : Creating \"JUKEBIT/Top\"" + exists,
           "INFO   : Deleting \"JUKEBIT/Top/Art/New\"", "ERROR  : Opening \"JUKEBIT/Top/Art\"" + notADirectory}},
+        {"player/Art/Old/", "Art/Old", "computer/Art/Old", false, true, {{u"Art/Old", SELECT_NONE}},
+         {"INFO   : Deleting \"JUKEBIT/Art/Old\"", "ERROR  : Opening \"JUKEBIT/Art/Old\"" + crossDevice}},
+        {"player/Backup/", "Backup", "computer/Art", false, true, {{u"Backup/Old", SELECT_NONE}},
+         {"INFO   : Deleting \"JUKEBIT/Backup/Old\"", "ERROR  : Opening \"JUKEBIT/Backup/Old\"" + crossDevice}},
+        {"player/Art/", "Art", "outside/Top", true, true, {{u"Art/New", SELECT_ALL}},
+         {"INFO   : Copying \"COMPUTER/Art/New\"", "ERROR  : Creating \"JUKEBIT/Art/New\"" + crossDevice,
+          "INFO   : Deleting \"JUKEBIT/Art/New\"", "ERROR  : Opening \"JUKEBIT/Art\"" + crossDevice}},
     };
+    // clang-format on
     m_fixture.Create("computer/Art/New/1:1\ncomputer/Art/Old/1:1\ncomputer/Top/Art/New/1:1\n"
                      "outside/Old/1:1\noutside/Top/Art/Old/1:1\n");
     const auto computer = Snapshot("computer");
     const auto outside = Snapshot("outside");
     for (const CCase& test : cases) {
-        SCOPED_TRACE(test.m_lines.front() + " with the link " + test.m_link);
+        SCOPED_TRACE(test.m_lines.front() + " with the link or mount " + test.m_link);
         fs::remove_all(m_fixture / "player");
         m_fixture.Create(test.m_player);
+        CScratchVolume mount; // gone before the next case removes the player
         const auto makeLink = [&] {
+            if (test.m_bMount) {
+                if (const std::string failure =
+                        mount.Bind(m_fixture / test.m_target, m_fixture / "player" / test.m_link);
+                    !failure.empty()) {
+                    GTEST_SKIP() << "cannot mount here: " << failure;
+                }
+                return;
+            }
             fs::remove_all(m_fixture / "player" / test.m_link);
             fs::create_directory_symlink(m_fixture / test.m_target, m_fixture / "player" / test.m_link);
         };
