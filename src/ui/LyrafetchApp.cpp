@@ -7,6 +7,20 @@
 #include "ui/QtMessageBoxes.h"
 #include "ui/WaitCursor.h"
 
+#include <QIcon>
+
+// The program's icon at each size the resource file holds, the same images
+// that are installed for the desktop's menus.
+static QIcon ApplicationIcon()
+{
+    Q_INIT_RESOURCE(lyrafetch);
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QString(":/icons/lyrafetch-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
 // QApplication has taken its own options out of argv by the time the
 // command line is read.
 CLyrafetchApp::CLyrafetchApp(int& argc, char** argv)
@@ -15,6 +29,8 @@ CLyrafetchApp::CLyrafetchApp(int& argc, char** argv)
         m_pApp = std::make_unique<QApplication>(argc, argv);
     }
     QApplication::setApplicationName(APP_TITLE);
+    QApplication::setWindowIcon(ApplicationIcon());
+    QGuiApplication::setDesktopFileName("lyrafetch");
     ParseCommandLine(argc, argv, m_cmdInfo);
 }
 
