@@ -33,6 +33,7 @@ inline constexpr int SELECT_INITIAL = 2;
 
 class CCopyLog;
 class CCopyRecord;
+class CFile;
 class CFolderHandle;
 
 // One file lying directly in a folder on one side.
@@ -142,7 +143,9 @@ public:
     void CopyPass(CCopyLog& log);
     bool CreateFolders(CCopyLog& log, CCopyRecord& made);
     bool CopyFiles(CCopyLog& log, CCopyRecord& made);
-    bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder);
+    // Leaves the written file open in output, for CopyFiles to flush and close.
+    bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
+                       CFile& output);
     bool PublishAlbum(CCopyLog& log, CCopyRecord& made);
 
     CFolderNode* m_pParent = nullptr;

@@ -195,6 +195,18 @@ int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::u
     return 0;
 }
 
+CFile::CFile(CFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_bWriting(std::exchange(other.m_bWriting, false))
+{
+}
+
+CFile& CFile::operator=(CFile&& other) noexcept
+{
+    std::swap(m_fd, other.m_fd);
+    std::swap(m_bWriting, other.m_bWriting);
+    return *this;
+}
+
 CFile::~CFile()
 {
     if (m_fd >= 0) {

@@ -77,8 +77,8 @@ class CFile
 {
 public:
     CFile() = default;
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
+    CFile(CFile&& other) noexcept;
+    CFile& operator=(CFile&& other) noexcept;
     ~CFile();
 
     // Opens a regular file for reading. A pipe, socket or device is refused

@@ -3,12 +3,16 @@
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
+#include <deque>
 #include <memory>
+#include <utility>
 
 namespace {
 
 // One read and one write move at most this many bytes.
 constexpr std::size_t COPY_BUFFER_SIZE = 256 * 1024;
+// Written files of an album held open until they are flushed, at most.
+constexpr std::size_t MAX_WRITTEN_FILES = 64;
 
 // The player's root label, then a path below the root, each converted on its
 // own: the form of the lines about an album's folders.
@@ -21,15 +25,6 @@ std::string FolderDisplayPath(const std::u16string& relative)
 // file system writes all of it with one flush of the volume (syncfs), which
 // also reports a write-back error of any file; a FUSE driver never sees that
 // flush, only the flush (fsync) of each written file and changed folder.
-int FlushFile(const CCopyLog& log, CFile& file)
-{
-    if (log.m_player.FlushesEachFile()) {
-        return file.Sync();
-    }
-    file.StartWriteBack(); // overlaps the device writes with the next file's copy
-    return 0;
-}
-
 int FlushFolder(const CCopyLog& log, const CFolderHandle& folder)
 {
     return log.m_player.FlushesEachFile() ? folder.Sync() : folder.SyncFileSystem();
@@ -40,6 +35,21 @@ int FlushFolder(const CCopyLog& log, const CFolderHandle& folder)
 int CheckPlayerError(CCopyLog& log, int error)
 {
     return CheckPlayerGone(log, CheckDiskFull(log, error));
+}
+
+// Flushes where the file system needs it and closes a written file; data that
+// reaches the device only now can still fail to be written.
+bool CloseWrittenFile(CCopyLog& log, CFile& file, const std::u16string& relative)
+{
+    int error = log.m_player.FlushesEachFile() ? file.Sync() : 0;
+    if (const int closeError = file.Close(); error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        const int code = CheckPlayerError(log, error);
+        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", PlayerDisplayPath(relative), SystemErrorText(code));
+    }
+    return error == 0;
 }
 
 } // namespace
@@ -102,6 +112,8 @@ bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
 
 // Copies the album's files in the order of the computer's listing; each file
 // and then the folder's entries reach the device before the album is done.
+// Written files stay open until the album is written: their data goes to the
+// device meanwhile, and a driver flushed file by file then finds little left.
 bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
 {
     const std::u16string relative = GetPlayerRelativePath();
@@ -111,11 +123,27 @@ bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
         log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;
     }
+    std::deque<std::pair<CFile, std::u16string>> written;
+    const auto closeOldest = [&] {
+        auto [file, name] = std::move(written.front());
+        written.pop_front();
+        return CloseWrittenFile(log, file, JoinPath(relative, name));
+    };
     for (const CFileEntry& entry : m_files[SIDE_COMPUTER]) {
         if (CheckCancel(log)) {
             return true; // the caller sees the cancel itself
         }
-        if (!CopyFileEntry(log, entry, made, folder)) {
+        CFile output;
+        if (!CopyFileEntry(log, entry, made, folder, output)) {
+            return false;
+        }
+        written.emplace_back(std::move(output), entry.m_name);
+        if (written.size() > MAX_WRITTEN_FILES && !closeOldest()) {
+            return false;
+        }
+    }
+    while (!written.empty()) {
+        if (!closeOldest()) {
             return false;
         }
     }
@@ -129,7 +157,8 @@ bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
 
 // The cancel state is read between buffers, so that one big file does not
 // hold a cancel back; the album is then taken away like any canceled one.
-bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder)
+bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
+                                CFile& output)
 {
     const std::u16string source = LONG_PATH_PREFIX + GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
     const std::string sourceDisplay = ToLogText(GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
@@ -141,7 +170,6 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
     }
 
     const std::string destinationDisplay = PlayerDisplayPath(JoinPath(GetPlayerRelativePath(), entry.m_name));
-    CFile output;
     if (const int error = folder.CreateFile(entry.m_name, output)) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
@@ -150,10 +178,9 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
     made.AddFile(entry.m_name);
 
     const auto buffer = std::make_unique<char[]>(COPY_BUFFER_SIZE);
-    int error = 0;
     for (;;) {
         std::size_t count = 0;
-        if ((error = input.Read(buffer.get(), COPY_BUFFER_SIZE, count))) {
+        if (const int error = input.Read(buffer.get(), COPY_BUFFER_SIZE, count)) {
             const int code = CheckDiskFull(log, error);
             log.Add(LOG_ERROR, "Reading \"%s\" : Error %s", sourceDisplay, SystemErrorText(code));
             return false;
@@ -161,25 +188,16 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
         if (count == 0) {
             break;
         }
-        if ((error = output.Write(buffer.get(), count))) {
-            break;
+        if (const int error = output.Write(buffer.get(), count)) {
+            const int code = CheckPlayerError(log, error);
+            log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
+            return false;
         }
         if (CheckCancel(log)) {
             return false;
         }
     }
-    // Data that reaches the device only now can still fail to be written.
-    if (error == 0) {
-        error = FlushFile(log, output);
-    }
-    if (const int closeError = output.Close(); error == 0) {
-        error = closeError;
-    }
-    if (error != 0) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
-        return false;
-    }
+    output.StartWriteBack(); // overlaps the device writes with the next file's copy
     return true;
 }
 
