@@ -102,6 +102,10 @@ void CCopyFilesDlg::accept()
     }
     m_progress.bRunning = true;
     ReportProgress();
+    // While the job runs Enter does nothing: it goes to OK, the default button, which is disabled. Cancel must not
+    // take over as default when the focus moves to it, or a second Enter would cancel the job.
+    m_pCancel->setAutoDefault(false);
+    m_pOk->setDefault(true);
     m_pOk->setEnabled(false);
 }
 
