@@ -2,9 +2,13 @@
 #include "platform/FaultInjection.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/MainWindowFixture.h"
+#include "ui/ModalScript.h"
+#include "ui/QtMessageBoxes.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -136,4 +140,29 @@ TEST(StartUpTest, WithoutArgumentsOnlyTheUsageMessage)
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
                 std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
                              [](QWidget* widget) { return widget->isVisible(); }));
+}
+
+// The usage message comes up under the load's wait cursor, as a real box.
+TEST(StartUpTest, AMessageBoxShowsTheNormalCursor)
+{
+    const MessageBoxHandler previous = SetMessageBoxHandler({});
+    InstallQtMessageBoxes();
+    CModalScript script;
+    std::string text;
+    Qt::CursorShape cursor = Qt::BlankCursor;
+    script.On("QMessageBox", [&](QWidget* widget) {
+        auto& box = static_cast<QMessageBox&>(*widget);
+        text = box.text().toStdString();
+        cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+        box.button(QMessageBox::Ok)->click();
+    });
+    int argc = 1;
+    char name[] = "lyrafetch";
+    char* argv[] = {name, nullptr};
+    CLyrafetchApp app(argc, argv);
+    EXPECT_FALSE(app.InitInstance());
+    SetMessageBoxHandler(previous);
+    EXPECT_EQ(text, "Usage : Lyrafetch pcFolder jukebitFolder");
+    EXPECT_EQ(cursor, Qt::ArrowCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
