@@ -45,6 +45,21 @@ TEST_F(MainWindowTest, ClicksOnTheImageCycleAPartlyOnPlayerFolder)
     EXPECT_EQ(Label(View().model()->index(0, 0)), "Root (2/2) (+1/+3MB)");
 }
 
+// The selection colours the row, never the check box: partly selected and
+// not selected must look apart on every row.
+TEST_F(MainWindowTest, TheSelectedRowKeepsItsImage)
+{
+    Open("computer/A/One/1:1\nplayer/A/Two/1:1\ncomputer/A/Two/1:1\n");
+    for (const char16_t* path : {u"A", u"A/One", u"A/Two"}) { // some, none and all selected
+        const QModelIndex item = Item(path);
+        View().clearSelection();
+        const QImage normal = View().viewport()->grab(View().ImageRect(item)).toImage();
+        View().setCurrentIndex(item);
+        ASSERT_TRUE(View().selectionModel()->isSelected(item));
+        EXPECT_EQ(View().viewport()->grab(View().ImageRect(item)).toImage(), normal);
+    }
+}
+
 TEST_F(MainWindowTest, AClickOnTheTextOnlySelects)
 {
     Open("computer/A/One/1:1\n");
