@@ -7,10 +7,14 @@
 #include "ui/MainFrame.h"
 #include "ui/WaitCursor.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPersistentModelIndex>
+#include <QScrollBar>
 #include <QTimer>
+
+#include <algorithm>
 
 CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, CMainFrame* pFrame, QWidget* parent)
     : QTreeView(parent), m_doc(doc), m_pFrame(pFrame)
@@ -22,6 +26,15 @@ CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, CMainFrame* pFrame, QWidget* 
     setIconSize(QSize(16, 16));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Labels are shown whole, never shortened: the one column is as wide as the view, or as the widest row shown
+    // since the tree was filled or collapsed, and the view scrolls sideways when it is wider, as a native tree
+    // control does. Only the rows in view are measured, so expanding or toggling a large tree costs no more than
+    // drawing it.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::Fixed);
+    header()->setResizeContentsPrecision(0); // sizeHintForColumn measures the rows in view alone
+    setTextElideMode(Qt::ElideNone);
+    connect(this, &QTreeView::collapsed, this, [this] { m_nLabelsWidth = 0; });
 }
 
 void CLyrafetchView::OnInitialUpdate()
@@ -35,6 +48,7 @@ void CLyrafetchView::OnInitialUpdate()
 void CLyrafetchView::FillTree()
 {
     m_model.SetRoot(m_doc.m_pModel.get());
+    m_nLabelsWidth = 0;
 }
 
 void CLyrafetchView::ToggleItem(const QModelIndex& item)
@@ -117,6 +131,31 @@ QRect CLyrafetchView::ImageRect(const QModelIndex& item) const
     option.text = m_model.data(item, Qt::DisplayRole).toString();
     option.features |= QStyleOptionViewItem::HasDisplay;
     return style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this);
+}
+
+void CLyrafetchView::FitColumn()
+{
+    m_nLabelsWidth = std::max(m_nLabelsWidth, sizeHintForColumn(0));
+    const int width = std::max(m_nLabelsWidth, viewport()->width());
+    if (columnWidth(0) != width) {
+        setColumnWidth(0, width);
+    }
+}
+
+// Whatever brought new rows or labels into view, they are measured before they are drawn.
+void CLyrafetchView::paintEvent(QPaintEvent* event)
+{
+    FitColumn();
+    QTreeView::paintEvent(event);
+}
+
+// Bringing an item into view scrolls up or down only, as in a native tree; the base class would also scroll the
+// wide column back to its left edge on every click or arrow key.
+void CLyrafetchView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    const int x = horizontalScrollBar()->value();
+    QTreeView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(x);
 }
 
 // The click selects the item as usual; a click on its image also toggles it,

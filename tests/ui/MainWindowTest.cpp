@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,26 @@ TEST_F(MainWindowTest, AClickOnTheTextOnlySelects)
     QCoreApplication::processEvents();
     EXPECT_EQ(View().currentIndex(), album);
     EXPECT_EQ(Label(album), "One (0/1) (+0/+0MB)");
+}
+
+// A label wider than the view is shown whole, and the view scrolls sideways
+// to its end; moving to another row leaves it scrolled where it is.
+TEST_F(MainWindowTest, ALongLabelIsShownWhole)
+{
+    m_frame.resize(320, 240);
+    Open("computer/A/Album 05 with a rather long title/1:83000000\n");
+    const QModelIndex album = Item(u"A/Album 05 with a rather long title");
+    View().viewport()->repaint();
+    QCoreApplication::processEvents();
+    EXPECT_GE(View().visualRect(album).width(), View().sizeHintForIndex(album).width());
+    QScrollBar& scrollBar = *View().horizontalScrollBar();
+    ASSERT_GT(scrollBar.maximum(), 0);
+
+    View().setCurrentIndex(album);
+    scrollBar.setValue(scrollBar.maximum());
+    QTest::keyClick(&View(), Qt::Key_Up);
+    EXPECT_EQ(View().currentIndex(), Item(u"A"));
+    EXPECT_EQ(scrollBar.value(), scrollBar.maximum());
 }
 
 TEST_F(MainWindowTest, SpaceTogglesTheCurrentItem)
