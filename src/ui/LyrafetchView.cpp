@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPersistentModelIndex>
 #include <QScrollBar>
 #include <QTimer>
@@ -156,6 +157,40 @@ void CLyrafetchView::scrollTo(const QModelIndex& index, ScrollHint hint)
     const int x = horizontalScrollBar()->value();
     QTreeView::scrollTo(index, hint);
     horizontalScrollBar()->setValue(x);
+}
+
+// Dotted lines join each item to its parent and to its next sibling, as in a native tree with lines; the style then
+// draws the expand buttons. The top item has neither: the tree has no lines at the root.
+void CLyrafetchView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    const int indent = indentation();
+    const int buttonGap = model()->hasChildren(index) ? indent / 4 : 0;
+    const QColor text = palette().color(QPalette::Text);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor grey((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
+                      (text.blue() + base.blue()) / 2);
+    const QBrush dots(grey, Qt::Dense4Pattern);
+    const QPoint origin = painter->brushOrigin();
+    painter->setBrushOrigin(-horizontalOffset(), -verticalOffset()); // the dots move with the rows
+    // The cell next to the item is its own; each cell further out belongs to the next ancestor.
+    QRect cell(rect.right() + 1 - indent, rect.top(), indent, rect.height());
+    for (QModelIndex item = index, parent = index.parent(); parent.isValid();
+         item = parent, parent = parent.parent(), cell.translate(-indent, 0)) {
+        const bool hasNextSibling = item.row() + 1 < model()->rowCount(parent);
+        const int x = cell.left() + indent / 2;
+        const int y = cell.center().y();
+        if (item == index) {
+            painter->fillRect(x, cell.top(), 1, y - buttonGap - cell.top(), dots);
+            painter->fillRect(x + buttonGap, y, cell.right() + 1 - x - buttonGap, 1, dots);
+            if (hasNextSibling) {
+                painter->fillRect(x, y + buttonGap, 1, cell.bottom() + 1 - y - buttonGap, dots);
+            }
+        } else if (hasNextSibling) {
+            painter->fillRect(x, cell.top(), 1, cell.height(), dots);
+        }
+    }
+    painter->setBrushOrigin(origin);
+    QTreeView::drawBranches(painter, rect, index);
 }
 
 // The click selects the item as usual; a click on its image also toggles it,
