@@ -1,5 +1,8 @@
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
+#include "ui/AboutDlg.h"
+#include "ui/CopyFilesDlg.h"
+#include "ui/LogDlg.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
@@ -7,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -160,6 +164,24 @@ TEST_F(MainWindowTest, MenuPrompts)
     EXPECT_EQ(m_frame.MessageText(), "");
     (*exit)->showStatusText(&m_frame);
     EXPECT_EQ(m_frame.MessageText(), "Quit the application; prompts to save documents");
+}
+
+// About, Copy Files and Log are modal frames of a fixed size.
+TEST(DialogTest, FixedFramesAndTheAboutText)
+{
+    CAboutDlg about;
+    CCopyFilesDlg copyFiles;
+    CLogDlg log;
+    for (const QDialog* dialog :
+         {static_cast<QDialog*>(&about), static_cast<QDialog*>(&copyFiles), static_cast<QDialog*>(&log)}) {
+        SCOPED_TRACE(dialog->windowTitle().toStdString());
+        EXPECT_TRUE(dialog->minimumSize() == dialog->maximumSize());
+    }
+    QStringList lines;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        lines << label->text();
+    }
+    EXPECT_EQ(lines.join("|"), "Lyrafetch Version " LYRAFETCH_VERSION "|Copyright (C) 2026 The Lyrafetch developers");
 }
 
 TEST(StartUpTest, WithoutArgumentsOnlyTheUsageMessage)
