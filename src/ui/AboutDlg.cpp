@@ -1,16 +1,22 @@
 #include "ui/AboutDlg.h"
 
-#include <QDialogButtonBox>
+#include "resources/ResourceIds.h"
+#include "ui/DialogFrame.h"
+
+#include <QGridLayout>
 #include <QLabel>
-#include <QVBoxLayout>
+#include <QPushButton>
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle("About Lyrafetch");
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel("Lyrafetch Version 1.0", this));
-    layout->addWidget(new QLabel("Keeps the music folder of a player in step with the computer's.", this));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    layout->addWidget(buttons);
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(new QLabel(QString("Lyrafetch Version ") + LYRAFETCH_VERSION, this), 0, 0);
+    layout->addWidget(new QLabel(IDS_COPYRIGHT, this), 1, 0);
+    auto* ok = new QPushButton("OK", this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(ok, 0, 1);
+    layout->setColumnStretch(0, 1);
+    SetFixedFrame(*this, 235, 55);
 }

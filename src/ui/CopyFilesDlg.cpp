@@ -3,6 +3,7 @@
 #include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
 #include "platform/MessageBox.h"
+#include "ui/DialogFrame.h"
 #include "ui/LogDlg.h"
 
 #include <QCoreApplication>
@@ -39,10 +40,11 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     m_pToDelete = new QLabel(this);
     m_pToCopy = new QLabel(this);
     m_pJobMessage = new QLabel(this);
-    m_pJobMessage->setMinimumHeight(3 * fontMetrics().lineSpacing());
+    // Three lines of the dialog's width: a long entry wraps inside them instead of widening the dialog.
+    m_pJobMessage->setMinimumSize(DialogUnits(*this, 220, 27));
+    m_pJobMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_pJobMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pJobMessage->setWordWrap(true);
-    m_pJobMessage->setMinimumWidth(330);
     m_pOk = new QPushButton("OK", this);
     m_pOk->setDefault(true);
     m_pCancel = new QPushButton("Cancel", this);
@@ -54,8 +56,10 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     layout->addWidget(m_pToCopy, 1, 0, 1, 3);
     layout->addWidget(m_pJobMessage, 2, 0, 1, 3);
     layout->setColumnStretch(0, 1);
+    layout->setRowStretch(2, 1);
     layout->addWidget(m_pOk, 3, 1);
     layout->addWidget(m_pCancel, 3, 2);
+    SetFixedFrame(*this, 234, 95);
 }
 
 int CCopyFilesDlg::DoModal()
@@ -102,6 +106,10 @@ void CCopyFilesDlg::accept()
     }
     m_progress.bRunning = true;
     ReportProgress();
+    // While the job runs Enter does nothing: it goes to OK, the default button, which is disabled. Cancel must not
+    // take over as default when the focus moves to it, or a second Enter would cancel the job.
+    m_pCancel->setAutoDefault(false);
+    m_pOk->setDefault(true);
     m_pOk->setEnabled(false);
 }
 

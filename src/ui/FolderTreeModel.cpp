@@ -13,8 +13,11 @@ static void InitResources()
 CFolderTreeModel::CFolderTreeModel(QObject* parent) : QAbstractItemModel(parent)
 {
     InitResources();
+    // One image serves as normal and as selected image: a check box tinted by the selection would hide its state.
     for (std::size_t state = 0; state < m_images.size(); ++state) {
-        m_images[state] = QIcon(QPixmap(IDB_CHECKBOX_IMAGES[state]));
+        const QPixmap image(IDB_CHECKBOX_IMAGES[state]);
+        m_images[state].addPixmap(image, QIcon::Normal);
+        m_images[state].addPixmap(image, QIcon::Selected);
     }
 }
 

@@ -1,8 +1,8 @@
 #include "ui/LogDlg.h"
 
 #include "transfer/CopyLog.h"
+#include "ui/DialogFrame.h"
 
-#include <QDialogButtonBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -17,13 +17,12 @@ CLogDlg::CLogDlg(QWidget* parent) : QDialog(parent)
     m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_pText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(m_pText);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, Qt::Horizontal, this);
-    buttons->setCenterButtons(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    layout->addWidget(buttons);
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    buttons->button(QDialogButtonBox::Ok)->setFocus();
-    resize(600, 400);
+    auto* ok = new QPushButton("OK", this);
+    ok->setDefault(true);
+    ok->setFocus();
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(ok, 0, Qt::AlignHCenter);
+    SetFixedFrame(*this, 400, 250);
 }
 
 int CLogDlg::DoModal()

@@ -7,10 +7,15 @@
 #include "ui/MainFrame.h"
 #include "ui/WaitCursor.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPersistentModelIndex>
+#include <QScrollBar>
 #include <QTimer>
+
+#include <algorithm>
 
 CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, CMainFrame* pFrame, QWidget* parent)
     : QTreeView(parent), m_doc(doc), m_pFrame(pFrame)
@@ -22,6 +27,15 @@ CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, CMainFrame* pFrame, QWidget* 
     setIconSize(QSize(16, 16));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Labels are shown whole, never shortened: the one column is as wide as the view, or as the widest row shown
+    // since the tree was filled or collapsed, and the view scrolls sideways when it is wider, as a native tree
+    // control does. Only the rows in view are measured, so expanding or toggling a large tree costs no more than
+    // drawing it.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::Fixed);
+    header()->setResizeContentsPrecision(0); // sizeHintForColumn measures the rows in view alone
+    setTextElideMode(Qt::ElideNone);
+    connect(this, &QTreeView::collapsed, this, [this] { m_nLabelsWidth = 0; });
 }
 
 void CLyrafetchView::OnInitialUpdate()
@@ -35,6 +49,7 @@ void CLyrafetchView::OnInitialUpdate()
 void CLyrafetchView::FillTree()
 {
     m_model.SetRoot(m_doc.m_pModel.get());
+    m_nLabelsWidth = 0;
 }
 
 void CLyrafetchView::ToggleItem(const QModelIndex& item)
@@ -117,6 +132,65 @@ QRect CLyrafetchView::ImageRect(const QModelIndex& item) const
     option.text = m_model.data(item, Qt::DisplayRole).toString();
     option.features |= QStyleOptionViewItem::HasDisplay;
     return style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this);
+}
+
+void CLyrafetchView::FitColumn()
+{
+    m_nLabelsWidth = std::max(m_nLabelsWidth, sizeHintForColumn(0));
+    const int width = std::max(m_nLabelsWidth, viewport()->width());
+    if (columnWidth(0) != width) {
+        setColumnWidth(0, width);
+    }
+}
+
+// Whatever brought new rows or labels into view, they are measured before they are drawn.
+void CLyrafetchView::paintEvent(QPaintEvent* event)
+{
+    FitColumn();
+    QTreeView::paintEvent(event);
+}
+
+// Bringing an item into view scrolls up or down only, as in a native tree; the base class would also scroll the
+// wide column back to its left edge on every click or arrow key.
+void CLyrafetchView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    const int x = horizontalScrollBar()->value();
+    QTreeView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(x);
+}
+
+// Dotted lines join each item to its parent and to its next sibling, as in a native tree with lines; the style then
+// draws the expand buttons. The top item has neither: the tree has no lines at the root.
+void CLyrafetchView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    const int indent = indentation();
+    const int buttonGap = model()->hasChildren(index) ? indent / 4 : 0;
+    const QColor text = palette().color(QPalette::Text);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor grey((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
+                      (text.blue() + base.blue()) / 2);
+    const QBrush dots(grey, Qt::Dense4Pattern);
+    const QPoint origin = painter->brushOrigin();
+    painter->setBrushOrigin(-horizontalOffset(), -verticalOffset()); // the dots move with the rows
+    // The cell next to the item is its own; each cell further out belongs to the next ancestor.
+    QRect cell(rect.right() + 1 - indent, rect.top(), indent, rect.height());
+    for (QModelIndex item = index, parent = index.parent(); parent.isValid();
+         item = parent, parent = parent.parent(), cell.translate(-indent, 0)) {
+        const bool hasNextSibling = item.row() + 1 < model()->rowCount(parent);
+        const int x = cell.left() + indent / 2;
+        const int y = cell.center().y();
+        if (item == index) {
+            painter->fillRect(x, cell.top(), 1, y - buttonGap - cell.top(), dots);
+            painter->fillRect(x + buttonGap, y, cell.right() + 1 - x - buttonGap, 1, dots);
+            if (hasNextSibling) {
+                painter->fillRect(x, y + buttonGap, 1, cell.bottom() + 1 - y - buttonGap, dots);
+            }
+        } else if (hasNextSibling) {
+            painter->fillRect(x, cell.top(), 1, cell.height(), dots);
+        }
+    }
+    painter->setBrushOrigin(origin);
+    QTreeView::drawBranches(painter, rect, index);
 }
 
 // The click selects the item as usual; a click on its image also toggles it,

@@ -30,15 +30,22 @@ public:
     // Where an item's check-box image is drawn, in viewport coordinates.
     QRect ImageRect(const QModelIndex& item) const;
 
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void UpdateAncestors(const CFolderNode* node);
     void UpdateSubtree(const CFolderNode* node);
+    // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
+    void FitColumn();
 
     CLyrafetchDoc& m_doc;
     CMainFrame* m_pFrame;
     CFolderTreeModel m_model;
+    int m_nLabelsWidth = 0; // the widest row measured since the last fill or collapse
 };

@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 
 CMainFrame::CMainFrame(CLyrafetchDoc& doc)
@@ -22,7 +23,8 @@ CMainFrame::CMainFrame(CLyrafetchDoc& doc)
     statusBar()->addPermanentWidget(m_pFreeSpacePane);
     UpdateFreeSpacePane();
     ShowReady();
-    resize(640, 480);
+    // Three quarters of the screen each way: room for the long labels and many rows of a real library.
+    resize(screen()->availableGeometry().size() * 3 / 4);
 }
 
 void CMainFrame::CreateMenus()

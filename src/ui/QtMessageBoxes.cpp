@@ -2,6 +2,7 @@
 
 #include "app/Presentation.h"
 #include "platform/MessageBox.h"
+#include "ui/WaitCursor.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -14,6 +15,8 @@ void InstallQtMessageBoxes()
         QMessageBox box(
             information ? QMessageBox::Information : QMessageBox::Warning, APP_TITLE, QString::fromStdString(text),
             question ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, QApplication::activeWindow());
+        // Raised under the wait cursor of a load, the box waits for a click all the same.
+        const CNormalCursor normal;
         return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
     });
 }

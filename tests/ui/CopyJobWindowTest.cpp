@@ -61,6 +61,12 @@ protected:
     std::vector<std::string> m_titles;
 };
 
+// A key as the user types it: to the widget that has the focus.
+void TypeKey(CCopyFilesDlg& dialog, Qt::Key key)
+{
+    QTest::keyClick(dialog.focusWidget() ? dialog.focusWidget() : &dialog, key);
+}
+
 } // namespace
 
 TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
@@ -90,31 +96,48 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
     EXPECT_EQ(view.model()->index(0, 0).data().toString().toStdString(), "Root (2/3) (+0/+0MB)");
 }
 
-TEST_F(CopyJobWindowTest, CancelAndEscapeDuringAJob)
+// Enter starts the job; then only Cancel and Escape ask to cancel it, and a
+// second Enter does nothing.
+TEST_F(CopyJobWindowTest, CancelEscapeAndEnterDuringAJob)
 {
-    for (const bool escape : {false, true}) {
-        SCOPED_TRACE(escape ? "Escape" : "Cancel");
+    struct CCase
+    {
+        const char* m_name;
+        std::function<void(CCopyFilesDlg&)> m_press;
+        bool m_cancels;
+    };
+    const CCase cases[] = {
+        {"Cancel", [](CCopyFilesDlg& dialog) { dialog.CancelButton()->click(); }, true},
+        {"Escape", [](CCopyFilesDlg& dialog) { TypeKey(dialog, Qt::Key_Escape); }, true},
+        {"Enter", [](CCopyFilesDlg& dialog) { TypeKey(dialog, Qt::Key_Return); }, false},
+    };
+    for (const CCase& test : cases) {
+        SCOPED_TRACE(test.m_name);
         m_messages.m_messages.clear();
         m_messages.QueueAnswer(IDCANCEL); // no log
         fs::remove_all(m_fixture / "player");
         fs::remove_all(m_fixture / "computer");
         Open("computer/A/New/1:1000\n");
         Toggle(u"A");
-        bool cancelDisabled = false;
+        bool okDisabled = false;
+        bool cancelEnabled = false;
         // Both in one go, before the job's last message can be handled.
         CopyFiles([&](CCopyFilesDlg& dialog) {
-            dialog.OkButton()->click();
-            if (escape) {
-                QTest::keyClick(&dialog, Qt::Key_Escape);
-            } else {
-                dialog.CancelButton()->click();
-            }
-            cancelDisabled = !dialog.CancelButton()->isEnabled() && !dialog.OkButton()->isEnabled();
+            TypeKey(dialog, Qt::Key_Return);
+            test.m_press(dialog);
+            okDisabled = !dialog.OkButton()->isEnabled();
+            cancelEnabled = dialog.CancelButton()->isEnabled();
         });
-        EXPECT_TRUE(cancelDisabled);
-        EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Canceled. See log ?", 0x41}}));
-        // Where the worker was when it saw the request is its own affair.
-        EXPECT_NE(m_doc.m_log.GetText().find("CANCEL : Canceled by user\r\n"), std::string::npos);
+        EXPECT_TRUE(okDisabled);
+        EXPECT_EQ(cancelEnabled, !test.m_cancels);
+        if (test.m_cancels) {
+            EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Canceled. See log ?", 0x41}}));
+            // Where the worker was when it saw the request is its own affair.
+            EXPECT_NE(m_doc.m_log.GetText().find("CANCEL : Canceled by user\r\n"), std::string::npos);
+        } else {
+            EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
+            EXPECT_TRUE(fs::exists(m_fixture / "player/A/New/1"));
+        }
     }
 }
 

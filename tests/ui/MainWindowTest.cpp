@@ -1,10 +1,19 @@
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
+#include "ui/AboutDlg.h"
+#include "ui/CopyFilesDlg.h"
+#include "ui/LogDlg.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/MainWindowFixture.h"
+#include "ui/ModalScript.h"
+#include "ui/QtMessageBoxes.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -41,6 +50,21 @@ TEST_F(MainWindowTest, ClicksOnTheImageCycleAPartlyOnPlayerFolder)
     EXPECT_EQ(Label(View().model()->index(0, 0)), "Root (2/2) (+1/+3MB)");
 }
 
+// The selection colours the row, never the check box: partly selected and
+// not selected must look apart on every row.
+TEST_F(MainWindowTest, TheSelectedRowKeepsItsImage)
+{
+    Open("computer/A/One/1:1\nplayer/A/Two/1:1\ncomputer/A/Two/1:1\n");
+    for (const char16_t* path : {u"A", u"A/One", u"A/Two"}) { // some, none and all selected
+        const QModelIndex item = Item(path);
+        View().clearSelection();
+        const QImage normal = View().viewport()->grab(View().ImageRect(item)).toImage();
+        View().setCurrentIndex(item);
+        ASSERT_TRUE(View().selectionModel()->isSelected(item));
+        EXPECT_EQ(View().viewport()->grab(View().ImageRect(item)).toImage(), normal);
+    }
+}
+
 TEST_F(MainWindowTest, AClickOnTheTextOnlySelects)
 {
     Open("computer/A/One/1:1\n");
@@ -50,6 +74,26 @@ TEST_F(MainWindowTest, AClickOnTheTextOnlySelects)
     QCoreApplication::processEvents();
     EXPECT_EQ(View().currentIndex(), album);
     EXPECT_EQ(Label(album), "One (0/1) (+0/+0MB)");
+}
+
+// A label wider than the view is shown whole, and the view scrolls sideways
+// to its end; moving to another row leaves it scrolled where it is.
+TEST_F(MainWindowTest, ALongLabelIsShownWhole)
+{
+    m_frame.resize(320, 240);
+    Open("computer/A/Album 05 with a rather long title/1:83000000\n");
+    const QModelIndex album = Item(u"A/Album 05 with a rather long title");
+    View().viewport()->repaint();
+    QCoreApplication::processEvents();
+    EXPECT_GE(View().visualRect(album).width(), View().sizeHintForIndex(album).width());
+    QScrollBar& scrollBar = *View().horizontalScrollBar();
+    ASSERT_GT(scrollBar.maximum(), 0);
+
+    View().setCurrentIndex(album);
+    scrollBar.setValue(scrollBar.maximum());
+    QTest::keyClick(&View(), Qt::Key_Up);
+    EXPECT_EQ(View().currentIndex(), Item(u"A"));
+    EXPECT_EQ(scrollBar.value(), scrollBar.maximum());
 }
 
 TEST_F(MainWindowTest, SpaceTogglesTheCurrentItem)
@@ -122,6 +166,24 @@ TEST_F(MainWindowTest, MenuPrompts)
     EXPECT_EQ(m_frame.MessageText(), "Quit the application; prompts to save documents");
 }
 
+// About, Copy Files and Log are modal frames of a fixed size.
+TEST(DialogTest, FixedFramesAndTheAboutText)
+{
+    CAboutDlg about;
+    CCopyFilesDlg copyFiles;
+    CLogDlg log;
+    for (const QDialog* dialog :
+         {static_cast<QDialog*>(&about), static_cast<QDialog*>(&copyFiles), static_cast<QDialog*>(&log)}) {
+        SCOPED_TRACE(dialog->windowTitle().toStdString());
+        EXPECT_TRUE(dialog->minimumSize() == dialog->maximumSize());
+    }
+    QStringList lines;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        lines << label->text();
+    }
+    EXPECT_EQ(lines.join("|"), "Lyrafetch Version " LYRAFETCH_VERSION "|Copyright (C) 2026 The Lyrafetch developers");
+}
+
 TEST(StartUpTest, WithoutArgumentsOnlyTheUsageMessage)
 {
     CMessageRecorder messages;
@@ -136,4 +198,29 @@ TEST(StartUpTest, WithoutArgumentsOnlyTheUsageMessage)
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
                 std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
                              [](QWidget* widget) { return widget->isVisible(); }));
+}
+
+// The usage message comes up under the load's wait cursor, as a real box.
+TEST(StartUpTest, AMessageBoxShowsTheNormalCursor)
+{
+    const MessageBoxHandler previous = SetMessageBoxHandler({});
+    InstallQtMessageBoxes();
+    CModalScript script;
+    std::string text;
+    Qt::CursorShape cursor = Qt::BlankCursor;
+    script.On("QMessageBox", [&](QWidget* widget) {
+        auto& box = static_cast<QMessageBox&>(*widget);
+        text = box.text().toStdString();
+        cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+        box.button(QMessageBox::Ok)->click();
+    });
+    int argc = 1;
+    char name[] = "lyrafetch";
+    char* argv[] = {name, nullptr};
+    CLyrafetchApp app(argc, argv);
+    EXPECT_FALSE(app.InitInstance());
+    SetMessageBoxHandler(previous);
+    EXPECT_EQ(text, "Usage : Lyrafetch pcFolder jukebitFolder");
+    EXPECT_EQ(cursor, Qt::ArrowCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
