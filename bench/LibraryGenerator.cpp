@@ -40,15 +40,19 @@ public:
             const std::string playerArtist = Chance(0.2) ? Upper(artistName) : artistName;
             for (int album = 0; album < m_params.m_albumsPerArtist; ++album) {
                 const std::string albumName = Name("Album", album);
+                const fs::path computerAlbum =
+                    m_params.m_bFlat ? fs::path(artistName + " - " + albumName) : fs::path(artistName) / albumName;
+                const fs::path playerAlbum =
+                    m_params.m_bFlat ? fs::path(playerArtist + " - " + albumName) : fs::path(playerArtist) / albumName;
                 const double placement = Uniform();
                 const bool onBoth = placement < m_params.m_overlap;
                 const bool playerOnly = !onBoth && placement < m_params.m_overlap + m_params.m_playerOnly;
                 const int files = static_cast<int>(Between(m_params.m_minFilesPerAlbum, m_params.m_maxFilesPerAlbum));
                 if (!playerOnly) {
-                    WriteAlbum(computer / artistName / albumName, files);
+                    WriteAlbum(computer / computerAlbum, files);
                 }
                 if (onBoth || playerOnly) {
-                    WriteAlbum(player / playerArtist / albumName, files);
+                    WriteAlbum(player / playerAlbum, files);
                 }
                 ++m_stats.m_albums;
             }
@@ -66,7 +70,8 @@ private:
 
     std::string Name(const char* kind, int index)
     {
-        std::string name = std::string(kind) + " " + std::to_string(1000 + index).substr(1) + " " +
+        // Five digits: names stay apart in the largest libraries generated.
+        std::string name = std::string(kind) + " " + std::to_string(100000 + index).substr(1) + " " +
                            kWords[Between(0, kWords.size() - 1)];
         if (Chance(m_params.m_nonAscii)) {
             name += std::string(" ") + kAccented[Between(0, kAccented.size() - 1)];

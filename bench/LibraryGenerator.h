@@ -5,7 +5,8 @@
 #include <string>
 
 // A synthetic pair of music libraries: a computer folder and a player folder
-// with artists holding albums holding files. Each album lies on both sides,
+// with artists holding albums holding files, or with the albums directly in
+// the root, named "Artist - Album" (a flat library). Each album lies on both sides,
 // on the computer only or on the player only; the same seed gives the same
 // pair.
 struct CLibraryParams
@@ -19,6 +20,7 @@ struct CLibraryParams
     double m_overlap = 0.6;    // share of albums on both sides
     double m_playerOnly = 0.2; // share of albums on the player only; the rest are on the computer only
     double m_nonAscii = 0.1;   // share of artist and album names with non-ASCII letters
+    bool m_bFlat = false;      // albums directly in the root
     std::uint32_t m_seed = 1;
 };
 

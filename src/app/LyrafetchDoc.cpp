@@ -61,7 +61,7 @@ bool CLyrafetchDoc::BuildModel()
         }
         m_pModel->SetName(side, folder);
     }
-    if (!CheckRoots() || !m_pModel->Scan(m_scanRecord)) {
+    if (!CheckRoots() || !m_pModel->Scan(m_scanRecord, m_pScanProgress)) {
         return false;
     }
     if (m_pModel->m_children.empty()) {

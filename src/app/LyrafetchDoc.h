@@ -50,8 +50,10 @@ public:
     void NotifyLogLine() override;
 
     std::unique_ptr<CFolderNode> m_pModel;
-    // What the scan of m_pModel saw of the two root folders.
+    // What the scan of m_pModel saw besides the tree.
     CScanRecord m_scanRecord;
+    // Told how far each load's scan has come; null when nobody asks.
+    IScanProgress* m_pScanProgress = nullptr;
     std::uint64_t m_freeBytes = 0;
     std::uint64_t m_totalBytes = 0;
     std::unique_ptr<std::thread> m_hCopyThread;

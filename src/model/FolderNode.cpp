@@ -4,6 +4,8 @@
 #include "text/Text.h"
 #include "text/Utf.h"
 
+#include <algorithm>
+
 int CompareNames(const std::u16string& a, const std::u16string& b)
 {
     // Past its end a string reads as the terminating 0.
@@ -14,6 +16,12 @@ int CompareNames(const std::u16string& a, const std::u16string& b)
             return unitA - unitB;
         }
     }
+}
+
+bool NameOrderLess(const std::u16string& a, const std::u16string& b)
+{
+    const int order = CompareNames(a, b);
+    return order < 0 || (order == 0 && a < b);
 }
 
 std::u16string CFolderNode::GetPath(int rootSide, int nameSide, bool bLabelRoot) const
@@ -53,6 +61,18 @@ std::u16string CFolderNode::GetRootFolder(int side) const
 const std::u16string& CFolderNode::GetKeyName() const
 {
     return m_names[SIDE_COMPUTER].empty() ? m_names[SIDE_PLAYER] : m_names[SIDE_COMPUTER];
+}
+
+std::size_t CFolderNode::IndexInParent() const
+{
+    if (m_pParent == nullptr) {
+        return 0;
+    }
+    const auto& siblings = m_pParent->m_children;
+    const auto at = std::lower_bound(
+        siblings.begin(), siblings.end(), GetKeyName(),
+        [](const auto& sibling, const std::u16string& key) { return NameOrderLess(sibling->GetKeyName(), key); });
+    return static_cast<std::size_t>(at - siblings.begin());
 }
 
 std::string CFolderNode::GetDisplayName() const

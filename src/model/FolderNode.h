@@ -60,6 +60,17 @@ struct CScanRecord
     std::vector<CFolderNode*> m_leftovers;
 };
 
+// Told on the scanning thread, after each folder it reads, how far a scan has
+// come: the folders read so far on both sides and the file entries they held.
+class IScanProgress
+{
+public:
+    virtual void OnScanProgress(std::uint64_t folders, std::uint64_t files) = 0;
+
+protected:
+    ~IScanProgress() = default;
+};
+
 // Two roots that are one folder, or where one lies inside the other: a job
 // would delete the computer's own albums or copy the player into itself.
 enum class ERootOverlap { Same, PlayerInsideComputer, ComputerInsidePlayer };
@@ -68,6 +79,9 @@ void ReportRootOverlap(ERootOverlap overlap);
 // Compares names with the letters A to Z folded to a to z and nothing else
 // folded: negative, zero or positive.
 int CompareNames(const std::u16string& a, const std::u16string& b);
+// The order of a folder's children and of a listing: by CompareNames, and
+// names equal with case folded by their unfolded text.
+bool NameOrderLess(const std::u16string& a, const std::u16string& b);
 
 // One folder of the merged tree of the computer's and the player's music
 // folders. A node owns its children; the leaves are the albums.
@@ -93,11 +107,14 @@ public:
     std::u16string GetPlayerRelativePath() const;
     // The computer-side name when there is one, else the player-side name.
     const std::u16string& GetKeyName() const;
+    // Where the node stands among its parent's children (0 for the root),
+    // found by its key in their order without visiting them all.
+    std::size_t IndexInParent() const;
     std::string GetDisplayName() const;
 
     // Scanning: reads both folder trees below the root names and merges them.
     bool Scan();
-    bool Scan(CScanRecord& record);
+    bool Scan(CScanRecord& record, IScanProgress* pProgress = nullptr);
     bool ScanFolders();
     // Merges sub-folders found on one side into the children. Names must come
     // in listing order: ASCII letters folded, ties by the unfolded text.

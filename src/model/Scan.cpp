@@ -11,10 +11,13 @@
 
 // What a scan keeps while it walks: the folders on the path from the root to
 // the node being read, per side, so that a link back to one of them ends the
-// scan instead of recursing for ever, and the record it hands back.
+// scan instead of recursing for ever, the record it hands back, and how far
+// it has come.
 class CFolderNode::CScanState
 {
 public:
+    explicit CScanState(IScanProgress* pProgress = nullptr) : m_pProgress(pProgress) {}
+
     bool Contains(int side, const CFolderId& id) const
     {
         return std::find(m_ids[side].begin(), m_ids[side].end(), id) != m_ids[side].end();
@@ -27,11 +30,22 @@ public:
         return !m_ids[1 - side].empty() && m_record.m_roots[1 - side].m_id == id;
     }
     void Pop(int side) { m_ids[side].pop_back(); }
+    void CountFolder(std::size_t files)
+    {
+        ++m_folders;
+        m_files += files;
+        if (m_pProgress != nullptr) {
+            m_pProgress->OnScanProgress(m_folders, m_files);
+        }
+    }
     CScanRecord& Record() { return m_record; }
 
 private:
     std::array<std::vector<CFolderId>, SIDE_COUNT> m_ids;
     CScanRecord m_record;
+    IScanProgress* m_pProgress = nullptr;
+    std::uint64_t m_folders = 0;
+    std::uint64_t m_files = 0;
 };
 
 bool CFolderNode::Scan()
@@ -40,9 +54,9 @@ bool CFolderNode::Scan()
     return Scan(record);
 }
 
-bool CFolderNode::Scan(CScanRecord& record)
+bool CFolderNode::Scan(CScanRecord& record, IScanProgress* pProgress)
 {
-    CScanState state;
+    CScanState state(pProgress);
     if (!ScanFolders(state)) {
         return false;
     }
@@ -121,6 +135,7 @@ bool CFolderNode::ReadSide(int side, CScanState& state)
         }
     }
     AddChildren(side, folders);
+    state.CountFolder(files.size());
     if (listing.m_readError != 0) {
         ReportScanError(path, listing.m_readError);
         return false;
@@ -183,7 +198,7 @@ void CFolderNode::MergeGroup(int side, std::span<std::u16string> names,
         }
     }
     std::sort(merged.begin() + static_cast<std::ptrdiff_t>(groupStart), merged.end(),
-              [](const auto& a, const auto& b) { return a->GetKeyName() < b->GetKeyName(); });
+              [](const auto& a, const auto& b) { return NameOrderLess(a->GetKeyName(), b->GetKeyName()); });
 }
 
 void CFolderNode::AddChild(int side, const std::u16string& name)

@@ -30,6 +30,26 @@ int FlushFolder(const CCopyLog& log, const CFolderHandle& folder)
     return log.m_player.FlushesEachFile() ? folder.Sync() : folder.SyncFileSystem();
 }
 
+// Makes an album's new name reach the device: the entries of its parent
+// changed, and so did those of the folder above each folder that the copy
+// made. One flush of the volume does it all on a kernel file system.
+int FlushNewName(const CCopyLog& log, const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made)
+{
+    int error = FlushFolder(log, parent);
+    if (!log.m_player.FlushesEachFile()) {
+        return error;
+    }
+    for (const CFolderNode* node = album.m_pParent; error == 0 && made.MadeFolder(node->GetPlayerRelativePath());
+         node = node->m_pParent) {
+        CFolderHandle above;
+        error = log.m_player.OpenFolder(node->m_pParent->GetPlayerRelativePath(), above);
+        if (error == 0) {
+            error = above.Sync();
+        }
+    }
+    return error;
+}
+
 // The error of an operation on the player: a full disk or a player that is
 // gone cancels the job.
 int CheckPlayerError(CCopyLog& log, int error)
@@ -202,8 +222,7 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
 }
 
 // Gives the staging folder the album's name, which must still be free, and
-// makes that reach the device: the parent's entries changed, and so did the
-// entries of the folder above each folder that this copy made.
+// makes that reach the device.
 bool CFolderNode::PublishAlbum(CCopyLog& log, CCopyRecord& made)
 {
     if (!made.m_bStaged) {
@@ -221,17 +240,7 @@ bool CFolderNode::PublishAlbum(CCopyLog& log, CCopyRecord& made)
         return false;
     }
     made.Publish(relative);
-    error = FlushFolder(log, parent);
-    for (const CFolderNode* node = m_pParent;
-         error == 0 && log.m_player.FlushesEachFile() && made.MadeFolder(node->GetPlayerRelativePath());
-         node = node->m_pParent) {
-        CFolderHandle above;
-        error = log.m_player.OpenFolder(node->m_pParent->GetPlayerRelativePath(), above);
-        if (error == 0) {
-            error = above.Sync();
-        }
-    }
-    if (error != 0) {
+    if ((error = FlushNewName(log, *this, parent, made))) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;

@@ -35,7 +35,8 @@ CFolderNode* CFolderTreeModel::NodeFromIndex(const QModelIndex& index) const
 
 QModelIndex CFolderTreeModel::IndexFromNode(const CFolderNode* node) const
 {
-    return node ? createIndex(RowOf(node), 0, const_cast<CFolderNode*>(node)) : QModelIndex();
+    return node ? createIndex(static_cast<int>(node->IndexInParent()), 0, const_cast<CFolderNode*>(node))
+                : QModelIndex();
 }
 
 void CFolderTreeModel::NodeChanged(const CFolderNode* node)
@@ -52,20 +53,6 @@ void CFolderTreeModel::ChildrenChanged(const CFolderNode* node)
                          createIndex(static_cast<int>(children.size()) - 1, 0, children.back().get()),
                          {Qt::DisplayRole, Qt::DecorationRole});
     }
-}
-
-int CFolderTreeModel::RowOf(const CFolderNode* node) const
-{
-    if (node->m_pParent == nullptr) {
-        return 0;
-    }
-    const auto& siblings = node->m_pParent->m_children;
-    for (std::size_t row = 0; row < siblings.size(); ++row) {
-        if (siblings[row].get() == node) {
-            return static_cast<int>(row);
-        }
-    }
-    return -1;
 }
 
 QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& parent) const

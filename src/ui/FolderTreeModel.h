@@ -32,8 +32,6 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
-    int RowOf(const CFolderNode* node) const;
-
     CFolderNode* m_pRoot = nullptr;
     std::array<QIcon, 3> m_images;
 };

@@ -2,6 +2,7 @@
 
 #include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
+#include "ui/LoadingFeedback.h"
 #include "ui/LyrafetchView.h"
 #include "ui/MainFrame.h"
 #include "ui/QtMessageBoxes.h"
@@ -42,6 +43,7 @@ bool CLyrafetchApp::InitInstance()
     bool loaded = false;
     {
         const CWaitCursor wait;
+        const CLoadingFeedback feedback(*m_pDoc, nullptr);
         loaded = m_pDoc->OnNewDocument();
     }
     if (!loaded) {

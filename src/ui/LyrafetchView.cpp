@@ -4,6 +4,7 @@
 #include "app/Presentation.h"
 #include "platform/MessageBox.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/LoadingFeedback.h"
 #include "ui/MainFrame.h"
 #include "ui/WaitCursor.h"
 
@@ -109,6 +110,7 @@ void CLyrafetchView::OnFileCopyFiles()
     }
     const CWaitCursor wait;
     m_model.SetRoot(nullptr); // no item may point into the tree the load frees
+    const CLoadingFeedback feedback(m_doc, window());
     m_doc.Load();
     FillTree();
     UpdateFreeSpace();

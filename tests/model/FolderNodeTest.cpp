@@ -124,10 +124,6 @@ TEST(FolderNodeTest, MergeKeepsEveryRuleOnRandomCaseVariants)
     const auto key = [](const CNames& names) {
         return names[SIDE_COMPUTER].empty() ? names[SIDE_PLAYER] : names[SIDE_COMPUTER];
     };
-    const auto listingOrder = [](const std::u16string& a, const std::u16string& b) {
-        const int order = CompareNames(a, b);
-        return order < 0 || (order == 0 && a < b);
-    };
     const std::u16string pool[] = {u"ab", u"Ab", u"aB", u"AB", u"b", u"B", u"a_", u"A_", u"ab2", u"AB2", u"\u00E9"};
     std::mt19937 random(7);
     for (int round = 0; round < 500; ++round) {
@@ -137,7 +133,7 @@ TEST(FolderNodeTest, MergeKeepsEveryRuleOnRandomCaseVariants)
             std::vector<std::u16string> names;
             std::copy_if(std::begin(pool), std::end(pool), std::back_inserter(names),
                          [&](auto&) { return random() % 2; });
-            std::sort(names.begin(), names.end(), listingOrder);
+            std::sort(names.begin(), names.end(), NameOrderLess);
             std::vector<std::u16string> listing = names;
             root.AddChildren(side, listing);
 
@@ -166,9 +162,10 @@ TEST(FolderNodeTest, MergeKeepsEveryRuleOnRandomCaseVariants)
             }
         }
         std::sort(expected.begin(), expected.end(),
-                  [&](const CNames& a, const CNames& b) { return listingOrder(key(a), key(b)); });
+                  [&](const CNames& a, const CNames& b) { return NameOrderLess(key(a), key(b)); });
         std::vector<CNames> merged;
         for (const auto& child : root.m_children) {
+            ASSERT_EQ(child->IndexInParent(), merged.size());
             merged.push_back(child->m_names);
         }
         ASSERT_EQ(merged, expected) << "round " << round;

@@ -98,6 +98,19 @@ TEST_F(CopyPassTest, NeverTouchesAFileThatWasThereBefore)
     EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
 }
 
+// A folder that appears at the album's place while the album is written is
+// never replaced by it, not even an empty one.
+TEST_F(CopyPassTest, AFolderThatAppearsMeanwhileIsNeverReplaced)
+{
+    ScanLibrary("computer/A/New/1:10\n");
+    ArmFault(EFaultPoint::SyncFolder, 0, 0, 1, [&] { fs::create_directories(m_fixture / "player/A/New"); });
+    CopyAll();
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/New\"",
+                                                    "ERROR  : Creating \"JUKEBIT/A/New\" : Error 17 (File exists)",
+                                                    "INFO   : Deleting \"JUKEBIT/A/New\""}));
+    EXPECT_EQ(Snapshot("player"), (std::map<std::string, std::string>{{"A/", ""}, {"A/New/", ""}}));
+}
+
 TEST_F(CopyPassTest, FailedArtistFolderGivesThreeLines)
 {
     ScanLibrary("computer/Artist/New/1:10\n");

@@ -2,12 +2,15 @@
 #include "platform/FaultInjection.h"
 #include "ui/AboutDlg.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/FolderTreeModel.h"
+#include "ui/LoadingFeedback.h"
 #include "ui/LogDlg.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
 #include "ui/QtMessageBoxes.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -18,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 using MainWindowTest = MainWindowFixture;
@@ -223,4 +227,54 @@ TEST(StartUpTest, AMessageBoxShowsTheNormalCursor)
     EXPECT_EQ(text, "Usage : Lyrafetch pcFolder jukebitFolder");
     EXPECT_EQ(cursor, Qt::ArrowCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// A load that takes long says so, with what it has read so far; a quick one
+// shows nothing.
+TEST_F(MainWindowTest, ALongLoadShowsHowFarItHasCome)
+{
+    Open("computer/A/One/1:1\ncomputer/A/Two/2:1\nplayer/A/One/1:1\n");
+    {
+        const CLoadingFeedback quick(m_doc, &m_frame);
+        m_doc.Load();
+        EXPECT_EQ(quick.Window(), nullptr);
+    }
+    const CLoadingFeedback slow(m_doc, &m_frame, 0);
+    m_doc.Load();
+    ASSERT_NE(slow.Window(), nullptr);
+    EXPECT_TRUE(slow.Window()->isVisible());
+    EXPECT_EQ(slow.Text().toStdString(), "Reading the music folders :\n1 folders, 0 files");
+    EXPECT_NE(m_doc.m_pModel, nullptr);
+}
+
+// Qt's own checks of an item model, over a flat library whose albums all lie
+// in the root, as the model finds each item's row by its name.
+TEST(FolderTreeModelTest, StaysConsistentOverAFlatLibrary)
+{
+    CFolderNode root;
+    for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+        std::vector<std::u16string> names;
+        for (int album = side; album < 3000; album += 1 + side) {
+            names.push_back(u"Album " + QString::number(album).toStdU16String());
+        }
+        std::sort(names.begin(), names.end(), NameOrderLess);
+        root.AddChildren(side, names);
+    }
+    root.ComputePresence();
+    root.ComputeInitialSelection();
+    root.ComputeAlbumCounts();
+    CFolderTreeModel model;
+    const QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.SetRoot(&root);
+    const QModelIndex top = model.index(0, 0);
+    ASSERT_EQ(model.rowCount(top), 3000);
+    for (int row = 0; row < model.rowCount(top); ++row) {
+        const QModelIndex item = model.index(row, 0, top);
+        ASSERT_EQ(model.parent(item), top);
+        ASSERT_EQ(model.IndexFromNode(model.NodeFromIndex(item)), item);
+    }
+    root.m_children[7]->ApplySelection(SELECT_NONE);
+    model.NodeChanged(root.m_children[7].get());
+    model.ChildrenChanged(&root);
+    model.SetRoot(nullptr);
 }
