@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -41,6 +42,12 @@ void CLoadingFeedback::OnScanProgress(std::uint64_t folders, std::uint64_t files
         (new QVBoxLayout(m_pWindow.get()))->addWidget(m_pText);
     }
     m_pText->setText(QString("Reading the music folders :\n%1 folders, %2 files").arg(folders).arg(files));
+    if (!m_pWindow->isVisible()) {
+        // Over the main window, or in the middle of the screen before there is one.
+        const QRect area = m_pParent ? m_pParent->geometry() : m_pWindow->screen()->availableGeometry();
+        m_pWindow->adjustSize();
+        m_pWindow->move(area.center() - m_pWindow->rect().center());
+    }
     m_pWindow->show();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
