@@ -155,7 +155,9 @@ bool CLyrafetchDoc::OpenPlayerFolder()
         return false;
     }
     const int error = m_log.m_player.Open(root, m_scanRecord.m_roots[SIDE_PLAYER]);
-    if (error == ESTALE) {
+    if (error == EWOULDBLOCK) {
+        ShowMessageBox("Jukebit music folder is in use by another copy\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
+    } else if (error == ESTALE) {
         ShowMessageBox("Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.",
                        MB_OK | MB_ICONEXCLAMATION);
     } else if (error != 0) {

@@ -3,10 +3,12 @@
 #include "platform/FaultInjection.h"
 #include "platform/PosixSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -191,6 +193,11 @@ int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
     if (error == 0 && StampOf(listing) != expected) {
         error = ESTALE;
     }
+    // One job at a time on a player, whichever program runs it: another would
+    // take this one's staging folder for a leftover.
+    if (error == 0 && flock(m_root.m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        error = EWOULDBLOCK;
+    }
     if (error != 0) {
         m_root.Close();
         return error;
@@ -224,11 +231,23 @@ int CFencedTree::OpenParent(const std::u16string& relative, CFolderHandle& paren
     return OpenFolder(slash == std::u16string::npos ? std::u16string() : relative.substr(0, slash), parent);
 }
 
-bool CFencedTree::HasFolder(const std::u16string& relative) const
+bool CFencedTree::HasFolder(const std::u16string& relative, bool bExactName) const
 {
     CFolderHandle parent;
     std::u16string name;
-    return OpenParent(relative, parent, name) == 0 && parent.HasFolder(name);
+    CFolderListing listing;
+    if (OpenParent(relative, parent, name) != 0 || !parent.HasFolder(name)) {
+        return false;
+    }
+    return !bExactName || (parent.List(listing) == 0 &&
+                           std::any_of(listing.m_entries.begin(), listing.m_entries.end(), [&](const CDirEntry& entry) {
+                               return entry.m_bFolder && entry.m_name == name;
+                           }));
+}
+
+int CFencedTree::Flush(const CFolderHandle& folder) const
+{
+    return m_bFlushEachFile ? folder.Sync() : folder.SyncFileSystem();
 }
 
 int CFencedTree::CreateFolder(const std::u16string& relative) const

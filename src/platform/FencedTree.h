@@ -62,17 +62,24 @@ class CFencedTree
 public:
     // Opens the root; fails with ESTALE when it is no longer the folder
     // expected, as when a player was unmounted and its mount point is left,
-    // or another player plugged in its place.
+    // or another player plugged in its place, and with EWOULDBLOCK while
+    // another job holds it open.
     int Open(const std::u16string& root, const CFolderStamp& expected);
     void Close() { m_root.Close(); }
     // True on a file system whose whole flush (syncfs) never reaches its
     // driver, as with FUSE: there each written file and each folder whose
     // entries changed must be flushed on its own.
     bool FlushesEachFile() const { return m_bFlushEachFile; }
+    // Makes the entries of a folder of the tree reach the device: with the
+    // whole file system, which also reports a write-back error of any file,
+    // where that flush reaches the device, else the folder alone.
+    int Flush(const CFolderHandle& folder) const;
 
     int OpenFolder(const std::u16string& relative, CFolderHandle& folder) const;
-    // True when relative is a folder (not a link to one).
-    bool HasFolder(const std::u16string& relative) const;
+    // True when relative is a folder (not a link to one). With bExactName its
+    // last component must also be the folder's name to the letter: a file
+    // system that ignores case finds a folder by another spelling of its name.
+    bool HasFolder(const std::u16string& relative, bool bExactName = false) const;
     int CreateFolder(const std::u16string& relative) const;
     int RemoveFile(const std::u16string& relative) const;
     int RemoveFolder(const std::u16string& relative) const;

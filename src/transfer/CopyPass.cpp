@@ -25,17 +25,13 @@ std::string FolderDisplayPath(const std::u16string& relative)
 // file system writes all of it with one flush of the volume (syncfs), which
 // also reports a write-back error of any file; a FUSE driver never sees that
 // flush, only the flush (fsync) of each written file and changed folder.
-int FlushFolder(const CCopyLog& log, const CFolderHandle& folder)
-{
-    return log.m_player.FlushesEachFile() ? folder.Sync() : folder.SyncFileSystem();
-}
 
 // Makes an album's new name reach the device: the entries of its parent
 // changed, and so did those of the folder above each folder that the copy
 // made. One flush of the volume does it all on a kernel file system.
 int FlushNewName(const CCopyLog& log, const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made)
 {
-    int error = FlushFolder(log, parent);
+    int error = log.m_player.Flush(parent);
     if (!log.m_player.FlushesEachFile()) {
         return error;
     }
@@ -96,8 +92,10 @@ void CFolderNode::CopyPass(CCopyLog& log)
     if (!complete) {
         RemoveAlbum(log, created, &made);
     }
-    if (CheckCancel(log)) {
-        return; // a canceled album is neither counted nor reported
+    // A canceled album is neither counted nor reported, unless it was already
+    // complete on the player when the cancel came.
+    if (CheckCancel(log) && !complete) {
+        return;
     }
     log.CountDown(log.m_nAlbumsToCopy);
 }
@@ -113,8 +111,10 @@ bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
     if (!m_pParent->CreateFolders(log, made)) {
         return false;
     }
+    // A folder that the scan did not see on the player counts only when it has
+    // the name to the letter: an album never goes into another's folder.
     const std::u16string relative = GetPlayerRelativePath();
-    if (log.m_player.HasFolder(relative)) {
+    if (log.m_player.HasFolder(relative, m_names[SIDE_PLAYER].empty())) {
         made.m_albumFolder = relative;
         return true;
     }
@@ -167,7 +167,7 @@ bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
             return false;
         }
     }
-    if (const int error = FlushFolder(log, folder)) {
+    if (const int error = log.m_player.Flush(folder)) {
         const int code = CheckPlayerError(log, error);
         log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
         return false;

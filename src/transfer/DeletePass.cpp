@@ -3,6 +3,9 @@
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
+#include <algorithm>
+#include <cerrno>
+
 namespace {
 
 // Logs a failed operation on the player; a player that is gone cancels the job.
@@ -36,15 +39,12 @@ bool RemovePlayerFolder(CCopyLog& log, const std::u16string& relative, const std
     return error == 0;
 }
 
-// Deletes the files of a folder of the player, or with pMade only those that
-// copy made. True when the folder may go: no sub-folder seen, nothing kept.
-bool EmptyFolder(CCopyLog& log, const std::u16string& relative, const std::u16string& display, const CCopyRecord* pMade)
+// Deletes the listed files of an open folder of the player, or with pMade
+// only those that copy made. True when the folder may go: no sub-folder seen,
+// nothing kept.
+bool EmptyFolder(CCopyLog& log, const CFolderHandle& folder, const CFolderListing& listing,
+                 const std::u16string& display, const CCopyRecord* pMade)
 {
-    CFolderHandle folder;
-    CFolderListing listing;
-    if (!ListPlayerFolder(log, relative, folder, listing, display)) {
-        return false;
-    }
     // A link in the folder is an entry like a file: removing it leaves what it
     // points to alone.
     bool sawSubFolder = false;
@@ -62,7 +62,31 @@ bool EmptyFolder(CCopyLog& log, const std::u16string& relative, const std::u16st
     if (listing.m_readError != 0) {
         LogPlayerError(log, "Reading \"%s\" : Error %s", PlayerDisplayPath(display), listing.m_readError);
     }
-    return !sawSubFolder && (pMade == nullptr || (!keptFile && pMade->MadeFolder(relative)));
+    return !sawSubFolder && !keptFile;
+}
+
+bool HasSubFolder(const CFolderListing& listing)
+{
+    return std::any_of(listing.m_entries.begin(), listing.m_entries.end(),
+                       [](const CDirEntry& entry) { return entry.m_bFolder; });
+}
+
+// Whether a folder holds just the files that the scan read there, by name and
+// size. Another player plugged into the same slot, or files added since,
+// make it a folder that the user never chose to delete.
+bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files)
+{
+    auto file = files.begin();
+    for (const CDirEntry& entry : listing.m_entries) {
+        if (entry.m_bFolder) {
+            continue;
+        }
+        if (file == files.end() || file->m_name != entry.m_name || file->m_size != entry.m_size) {
+            return false;
+        }
+        ++file;
+    }
+    return file == files.end();
 }
 
 // Removes node's folder and then each one above it while the removals leave
@@ -105,16 +129,42 @@ void CFolderNode::RemoveAlbum(CCopyLog& log, bool includeSelf, const CCopyRecord
     PruneFrom(m_pParent, log, pMade);
 }
 
-// After a copy that did not complete, the album's folder may still be the
-// staging folder; the log names it by the album's own path all the same.
+// An album to delete is first given the staging name, so that a job cut off
+// half way leaves no part of it under its own name: the next scan does not
+// show it, and the next job deletes what is left. What cannot be deleted is
+// given the album's name back. A folder that has gained a sub-folder since
+// the scan is emptied where it is. After a copy that did not complete, the
+// album's folder may still be the staging folder. The log names the album by
+// its own path all the same.
 bool CFolderNode::DeleteFolder(CCopyLog& log, const CCopyRecord* pMade)
 {
     const std::u16string display = GetPlayerRelativePath();
-    const std::u16string folder = pMade != nullptr ? pMade->m_albumFolder : display;
-    if (!EmptyFolder(log, folder, display, pMade)) {
+    const std::u16string relative = pMade != nullptr ? pMade->m_albumFolder : display;
+    CFolderHandle folder;
+    CFolderListing listing;
+    if (!ListPlayerFolder(log, relative, folder, listing, display)) {
         return false;
     }
-    RemovePlayerFolder(log, folder, display);
+    const bool known = pMade == nullptr && listing.m_readError == 0;
+    if (known && !HoldsScannedFiles(listing, m_files[SIDE_PLAYER])) {
+        log.Add(LOG_ERROR, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), SystemErrorText(ESTALE));
+        return false;
+    }
+    CFolderHandle parent;
+    const std::u16string above = m_pParent != nullptr ? m_pParent->GetPlayerRelativePath() : std::u16string();
+    const bool hidden = known && m_pParent != nullptr && !HasSubFolder(listing) &&
+                        log.m_player.OpenFolder(above, parent) == 0 &&
+                        parent.RenameFolder(m_names[SIDE_PLAYER], STAGING_FOLDER) == 0;
+    if (hidden) {
+        log.m_player.Flush(parent);
+    }
+    if (!EmptyFolder(log, folder, listing, display, pMade) || (pMade != nullptr && !pMade->MadeFolder(relative))) {
+        return false;
+    }
+    folder.Close();
+    if (!RemovePlayerFolder(log, hidden ? JoinPath(above, STAGING_FOLDER) : relative, display) && hidden) {
+        parent.RenameFolder(STAGING_FOLDER, m_names[SIDE_PLAYER]);
+    }
     return true;
 }
 
@@ -137,11 +187,20 @@ bool CFolderNode::PruneFolder(CCopyLog& log, const CCopyRecord* pMade)
     return RemovePlayerFolder(log, relative, relative);
 }
 
+// A staging folder never holds a sub-folder: one that does is a folder of the
+// user's, whose files stay.
 void CFolderNode::RemoveLeftover(CCopyLog& log)
 {
     const std::u16string staging = JoinPath(GetPlayerRelativePath(), STAGING_FOLDER);
     log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
-    if (EmptyFolder(log, staging, staging, nullptr) && RemovePlayerFolder(log, staging, staging)) {
+    CFolderHandle folder;
+    CFolderListing listing;
+    if (!ListPlayerFolder(log, staging, folder, listing, staging)) {
+        return;
+    }
+    const bool emptied = !HasSubFolder(listing) && EmptyFolder(log, folder, listing, staging, nullptr);
+    folder.Close();
+    if (RemovePlayerFolder(log, staging, staging) && emptied) {
         PruneFrom(this, log, nullptr);
     }
 }

@@ -1,5 +1,6 @@
 #include "app/LyrafetchDoc.h"
 
+#include "platform/FencedTree.h"
 #include "support/FolderFixture.h"
 #include "support/MessageQueue.h"
 #include "support/MessageRecorder.h"
@@ -125,12 +126,15 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     m_fixture.Create("player/B/Old/1:1\n");
     const std::string player = m_params[SIDE_PLAYER];
     const std::string notStarted = "\nCopy not started.";
+    CFencedTree other; // as another job would hold the player
     const struct
     {
         std::string m_player;
         std::function<void()> m_change; // after the load
         std::string m_message;
     } cases[] = {
+        {player, [&] { other.Open(FromNativeName(player), m_doc.m_scanRecord.m_roots[SIDE_PLAYER]); },
+         "Jukebit music folder is in use by another copy" + notStarted},
         {player, [&] { volume.Unmount(); },
          "Jukebit music folder is no longer the one that was read (unplugged ?)" + notStarted},
         {player, [&] { fs::remove_all(m_fixture / "player"); },
@@ -138,7 +142,8 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         {"", [] {}, "No Jukebit music folder given" + notStarted},
     };
     for (const auto& test : cases) {
-        if (!mounted.empty() && &test == &cases[0]) {
+        other.Close();
+        if (!mounted.empty() && &test == &cases[1]) {
             continue; // the machine allows no mount: the other ways still run
         }
         m_params[SIDE_PLAYER] = test.m_player;

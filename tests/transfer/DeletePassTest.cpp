@@ -2,6 +2,7 @@
 #include "platform/FaultInjection.h"
 #include "support/JobTest.h"
 #include "support/ScratchVolume.h"
+#include "support/TreeDump.h"
 
 #include <cerrno>
 
@@ -57,22 +58,52 @@ TEST_F(DeletePassTest, AlbumsStillWantedOrOnlyOnTheComputerAreLeftAlone)
 
 TEST_F(DeletePassTest, ChangesSinceTheScan)
 {
-    ScanLibrary("player/A/Gone/1:1\nplayer/B/Grown/1:1\nplayer/B/Grown/2:1\n");
+    ScanLibrary("player/A/Gone/1:1\nplayer/B/Grown/1:1\nplayer/B/Grown/2:1\nplayer/C/Added/1:1\n");
     m_root.ApplySelection(SELECT_NONE);
     fs::remove_all(m_fixture / "player/A/Gone");
     fs::create_directory(m_fixture / "player/B/Grown/Bonus");
-    m_log.m_nAlbumsToDelete = 2;
+    // A file the user did not see when choosing, or another player's album
+    // of the same name: the folder is not the one chosen, and stays whole.
+    m_fixture.Create("player/C/Added/2:1\n");
+    m_log.m_nAlbumsToDelete = 3;
     m_root.DeletePass(m_log);
 
-    EXPECT_EQ(LogLines(),
-              (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/A/Gone\"",
-                                        "ERROR  : Opening \"JUKEBIT/A/Gone\" : Error 2 (No such file or directory)",
-                                        "INFO   : Deleting \"JUKEBIT/B/Grown\""}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              "INFO   : Deleting \"JUKEBIT/A/Gone\"",
+                              "ERROR  : Opening \"JUKEBIT/A/Gone\" : Error 2 (No such file or directory)",
+                              "INFO   : Deleting \"JUKEBIT/B/Grown\"", "INFO   : Deleting \"JUKEBIT/C/Added\"",
+                              "ERROR  : Deleting \"JUKEBIT/C/Added\" : Error 116 (Stale file handle)"}));
     // The album's files go; the folder with its new sub-folder and the artist stay.
     EXPECT_EQ(Snapshot("player"),
-              (std::map<std::string, std::string>{{"A/", ""}, {"B/", ""}, {"B/Grown/", ""}, {"B/Grown/Bonus/", ""}}));
+              (std::map<std::string, std::string>{{"A/", ""},
+                                                  {"B/", ""},
+                                                  {"B/Grown/", ""},
+                                                  {"B/Grown/Bonus/", ""},
+                                                  {"C/", ""},
+                                                  {"C/Added/", ""},
+                                                  {"C/Added/1", CFolderFixture::ContentFor("player/C/Added/1", 1)},
+                                                  {"C/Added/2", CFolderFixture::ContentFor("player/C/Added/2", 1)}}));
     EXPECT_EQ(m_log.m_nAlbumsToDelete, 0);
-    EXPECT_EQ(m_progress, 2);
+    EXPECT_EQ(m_progress, 3);
+}
+
+// What a job cut off left goes first in the next job, and so do the folders
+// that this leaves empty. A folder of that name that holds a sub-folder is
+// not one a job made: it keeps what it holds.
+TEST_F(DeletePassTest, LeftoversGoFirst)
+{
+    ScanLibrary("player/A/.lyrafetch-partial/1:1\nplayer/B/Keep/1:1\nplayer/B/.lyrafetch-partial/Sub/x:1\n"
+                "player/B/.lyrafetch-partial/notes.txt:1\n");
+    EXPECT_EQ(DumpTree(m_root).find(".lyrafetch"), std::string::npos);
+    const auto before = Snapshot("player");
+    CFolderNode::RemoveLeftovers(m_log, m_record);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              "INFO   : Deleting \"JUKEBIT/A/.lyrafetch-partial\"",
+                              "INFO   : Deleting \"JUKEBIT/B/.lyrafetch-partial\"",
+                              "ERROR  : Deleting \"JUKEBIT/B/.lyrafetch-partial\" : Error 39 (Directory not empty)"}));
+    auto expected = before;
+    std::erase_if(expected, [](const auto& entry) { return entry.first.starts_with("A/"); });
+    EXPECT_EQ(Snapshot("player"), expected);
 }
 
 TEST_F(DeletePassTest, AFileThatCannotBeDeletedKeepsItsFolder)
