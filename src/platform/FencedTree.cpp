@@ -59,24 +59,14 @@ void CFolderHandle::Close()
     if (m_fd >= 0) {
         close(std::exchange(m_fd, -1));
     }
-    m_id = {};
 }
 
 int CFolderHandle::Adopt(int fd)
 {
+    const int error = fd < 0 ? errno : 0;
     Close();
-    if (fd < 0) {
-        return errno;
-    }
     m_fd = fd;
-    struct stat info;
-    if (fstat(m_fd, &info) != 0) {
-        const int error = errno;
-        Close();
-        return error;
-    }
-    m_id = IdOf(info);
-    return 0;
+    return error;
 }
 
 int CFolderHandle::OpenRoot(const std::u16string& path)
@@ -256,14 +246,6 @@ int CFencedTree::CreateFolder(const std::u16string& relative) const
     std::u16string name;
     const int error = OpenParent(relative, parent, name);
     return error ? error : parent.CreateFolder(name);
-}
-
-int CFencedTree::RemoveFile(const std::u16string& relative) const
-{
-    CFolderHandle parent;
-    std::u16string name;
-    const int error = OpenParent(relative, parent, name);
-    return error ? error : parent.RemoveFile(name);
 }
 
 int CFencedTree::RemoveFolder(const std::u16string& relative) const

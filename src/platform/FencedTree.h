@@ -24,8 +24,6 @@ public:
     // The root of a tree: a link at path is followed, once.
     int OpenRoot(const std::u16string& path);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
-    const CFolderId& Id() const { return m_id; }
 
     // Entries in name order; a link is an entry of its own, never a folder.
     int List(CFolderListing& listing) const;
@@ -52,7 +50,6 @@ private:
     int Adopt(int fd);
 
     int m_fd = -1;
-    CFolderId m_id;
 };
 
 // A fenced tree addressed by paths relative to its root, their components
@@ -81,7 +78,6 @@ public:
     // system that ignores case finds a folder by another spelling of its name.
     bool HasFolder(const std::u16string& relative, bool bExactName = false) const;
     int CreateFolder(const std::u16string& relative) const;
-    int RemoveFile(const std::u16string& relative) const;
     int RemoveFolder(const std::u16string& relative) const;
 
 private:
