@@ -44,7 +44,7 @@ void RunJob(const fs::path& computer, const fs::path& player)
 {
     const std::vector<std::string> params = {computer.string(), player.string()};
     CLyrafetchDoc doc(params);
-    if (!doc.OnNewDocument()) {
+    if (doc.Load(); !doc.m_pModel) {
         throw std::runtime_error("load failed");
     }
     doc.m_pModel->ApplySelection(SELECT_ALL);

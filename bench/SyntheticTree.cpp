@@ -53,8 +53,6 @@ std::unique_ptr<CFolderNode> BuildTree(int artists, int albumsPerArtist, int fil
             AddFiles(*artist, filesPerAlbum);
         }
     }
-    root->ComputePresence();
-    root->ComputeInitialSelection();
-    root->ComputeAlbumCounts();
+    root->FinishScan();
     return root;
 }

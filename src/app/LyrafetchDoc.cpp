@@ -3,14 +3,16 @@
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "platform/MessageTarget.h"
+#include "platform/SystemError.h"
 #include "text/Text.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
-CLyrafetchDoc::CLyrafetchDoc(const std::vector<std::string>& params) : m_params(params)
+CLyrafetchDoc::CLyrafetchDoc(std::vector<std::string> params) : m_params(std::move(params))
 {
     m_log.m_pNotify = this;
 }
@@ -24,62 +26,56 @@ CLyrafetchDoc::~CLyrafetchDoc()
     }
 }
 
-bool CLyrafetchDoc::OnNewDocument()
-{
-    Load();
-    return m_pModel != nullptr;
-}
-
-void CLyrafetchDoc::Load()
+std::optional<CMessage> CLyrafetchDoc::Load()
 {
     m_freeBytes = 0;
     m_totalBytes = 0;
     m_pModel.reset();
     m_scanRecord = {};
     m_pModel = std::make_unique<CFolderNode>();
-    if (!BuildModel()) {
+    if (std::optional<CMessage> failure = BuildModel()) {
         m_pModel.reset();
-        return;
+        return failure;
     }
-    QueryFreeSpace(m_params[SIDE_PLAYER].c_str());
+    return QueryFreeSpace(m_params[SIDE_PLAYER].c_str());
 }
 
 // Names the root after the two arguments, scans both trees and checks that
-// there is something to show. Every failure has shown its message.
-bool CLyrafetchDoc::BuildModel()
+// there is something to show. Returns the failure.
+std::optional<CMessage> CLyrafetchDoc::BuildModel()
 {
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
         if (m_params.size() < static_cast<std::size_t>(side) + 1) {
-            ShowMessageBox("Usage : Lyrafetch pcFolder jukebitFolder", MB_OK | MB_ICONINFORMATION);
-            return false;
+            return CMessage{"Usage : Lyrafetch pcFolder jukebitFolder", MB_OK | MB_ICONINFORMATION};
         }
         std::u16string folder;
         if (!NarrowToWide(folder, m_params[side])) {
-            ShowMessageBox("Unable to convert parameter " + std::to_string(side + 1) + " from Ascii to Unicode",
-                           MB_OK | MB_ICONEXCLAMATION);
-            return false;
+            return CMessage{"Unable to convert parameter " + std::to_string(side + 1) + " from Ascii to Unicode",
+                            MB_OK | MB_ICONEXCLAMATION};
         }
         m_pModel->SetName(side, folder);
     }
-    if (!CheckRoots() || !m_pModel->Scan(m_scanRecord, m_pScanProgress)) {
-        return false;
+    if (std::optional<CMessage> overlap = CheckRoots()) {
+        return overlap;
+    }
+    if (CMessage failure; !m_pModel->Scan(m_scanRecord, failure, m_pScanProgress)) {
+        return failure;
     }
     if (m_pModel->m_children.empty()) {
-        ShowMessageBox("Computer and Jukebit music folders have no sub-folders", MB_OK | MB_ICONINFORMATION);
-        return false;
+        return CMessage{"Computer and Jukebit music folders have no sub-folders", MB_OK | MB_ICONINFORMATION};
     }
-    return true;
+    return std::nullopt;
 }
 
 // Two roots that are one folder, or where one lies inside the other, would
 // have a job delete the computer's own albums or copy the player into itself.
-bool CLyrafetchDoc::CheckRoots() const
+std::optional<CMessage> CLyrafetchDoc::CheckRoots() const
 {
     std::array<std::vector<CFolderId>, SIDE_COUNT> chains;
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
         // A root that cannot be read is for the scan to report.
         if (m_pModel->m_names[side].empty() || GetFolderChain(m_pModel->m_names[side], chains[side]) != 0) {
-            return true;
+            return std::nullopt;
         }
     }
     const auto holds = [&](int side, const CFolderId& folder) {
@@ -88,29 +84,29 @@ bool CLyrafetchDoc::CheckRoots() const
     const CFolderId& computer = chains[SIDE_COMPUTER].front();
     const CFolderId& player = chains[SIDE_PLAYER].front();
     if (computer == player) {
-        ReportRootOverlap(ERootOverlap::Same);
-    } else if (holds(SIDE_PLAYER, computer)) {
-        ReportRootOverlap(ERootOverlap::PlayerInsideComputer);
-    } else if (holds(SIDE_COMPUTER, player)) {
-        ReportRootOverlap(ERootOverlap::ComputerInsidePlayer);
-    } else {
-        return true;
+        return RootOverlapMessage(ERootOverlap::Same);
     }
-    return false;
+    if (holds(SIDE_PLAYER, computer)) {
+        return RootOverlapMessage(ERootOverlap::PlayerInsideComputer);
+    }
+    if (holds(SIDE_COMPUTER, player)) {
+        return RootOverlapMessage(ERootOverlap::ComputerInsidePlayer);
+    }
+    return std::nullopt;
 }
 
-void CLyrafetchDoc::QueryFreeSpace(const char* folder)
+std::optional<CMessage> CLyrafetchDoc::QueryFreeSpace(const char* folder)
 {
     std::uint64_t available = 0;
     std::uint64_t total = 0;
     if (const int error = QueryVolumeSpace(folder, available, total)) {
-        ShowMessageBox(FormatString("Getting Jukebit free space :\nError : %S\nFree space won't be available.",
-                                    SystemErrorText(error)),
-                       MB_OK | MB_ICONEXCLAMATION);
-        return;
+        return CMessage{FormatString("Getting Jukebit free space :\nError : %S\nFree space won't be available.",
+                                     SystemErrorText(error)),
+                        MB_OK | MB_ICONEXCLAMATION};
     }
     m_freeBytes = available;
     m_totalBytes = total;
+    return std::nullopt;
 }
 
 bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
@@ -123,7 +119,9 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         ShowMessageBox("Internal error : previous copy not ended", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
+    m_pCopyJob = std::make_unique<CCopyJob>(*m_pModel, m_scanRecord, m_log);
     if (!OpenPlayerFolder()) {
+        m_pCopyJob.reset();
         return false;
     }
     m_log.Clear();
@@ -138,7 +136,7 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         m_hCopyThread = std::make_unique<std::thread>(CopyThreadProc, this);
     } catch (const std::system_error&) {
         m_bCopyHeld = false;
-        m_log.m_player.Close();
+        m_pCopyJob.reset();
         ShowMessageBox("Error creating copy thread", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
@@ -154,7 +152,7 @@ bool CLyrafetchDoc::OpenPlayerFolder()
         ShowMessageBox("No Jukebit music folder given\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
-    const int error = m_log.m_player.Open(root, m_scanRecord.m_roots[SIDE_PLAYER]);
+    const int error = m_pCopyJob->OpenPlayer();
     if (error == EWOULDBLOCK) {
         ShowMessageBox("Jukebit music folder is in use by another copy\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
     } else if (error == ESTALE) {
@@ -170,10 +168,7 @@ bool CLyrafetchDoc::OpenPlayerFolder()
 
 void CLyrafetchDoc::CopyThreadProc(CLyrafetchDoc* doc)
 {
-    CFolderNode* root = doc->m_pModel.get();
-    CFolderNode::RemoveLeftovers(doc->m_log, doc->m_scanRecord);
-    root->DeletePass(doc->m_log);
-    root->CopyPass(doc->m_log);
+    doc->m_pCopyJob->Run();
     if (doc->m_pNotifyWnd != nullptr) {
         doc->m_pNotifyWnd->PostMessage(doc->m_nNotifyMsg, COPYNOTIFY_DONE, 0);
     }
@@ -197,7 +192,7 @@ bool CLyrafetchDoc::EndCopy()
     WaitCopyEnd();
     m_hCopyThread.reset();
     m_bCopyHeld = false;
-    m_log.m_player.Close(); // a player held open could not be unmounted
+    m_pCopyJob.reset(); // a player held open could not be unmounted
     return true;
 }
 

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "model/FolderNode.h"
+#include "platform/MessageBox.h"
+#include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,20 +26,19 @@ inline constexpr std::uintptr_t COPYNOTIFY_DONE = 2;     // the job has ended; a
 class CLyrafetchDoc final : public ICopyNotify
 {
 public:
-    // params: the command-line arguments, which must outlive the document.
-    explicit CLyrafetchDoc(const std::vector<std::string>& params);
+    // params: the command-line arguments; the first two name the folders.
+    explicit CLyrafetchDoc(std::vector<std::string> params);
     CLyrafetchDoc(const CLyrafetchDoc&) = delete;
     CLyrafetchDoc& operator=(const CLyrafetchDoc&) = delete;
     ~CLyrafetchDoc();
 
-    // The first load. True when it left a model.
-    bool OnNewDocument();
-    // Builds the model anew from the two folders; shows every failure in a
-    // message box and leaves no model after one.
-    void Load();
-    // Reads the free and total bytes of folder's volume; shows a message box
-    // and leaves both values as they were when that fails.
-    void QueryFreeSpace(const char* folder);
+    // Builds the model anew from the two folders. Returns the one message the
+    // load ends with, for the caller to show: a failure, after which there is
+    // no model, or a free space that could not be read, with the model kept.
+    std::optional<CMessage> Load();
+    // Reads the free and total bytes of folder's volume. Returns the message
+    // to show when that fails, with both values left as they were.
+    std::optional<CMessage> QueryFreeSpace(const char* folder);
 
     // Starts the copy job on a worker thread, which reports to notifyWnd with
     // notifyMsg. False, after a message box, when no job was started.
@@ -56,14 +58,20 @@ public:
     IScanProgress* m_pScanProgress = nullptr;
     std::uint64_t m_freeBytes = 0;
     std::uint64_t m_totalBytes = 0;
+    // The job of the worker thread, from StartCopy until EndCopy.
+    std::unique_ptr<CCopyJob> m_pCopyJob;
     std::unique_ptr<std::thread> m_hCopyThread;
     CCopyLog m_log;
     IMessageTarget* m_pNotifyWnd = nullptr;
     unsigned m_nNotifyMsg = 0;
 
+    // The command-line arguments: entry 0 names the computer's music folder,
+    // entry 1 the player's.
+    std::vector<std::string> m_params;
+
 private:
-    bool BuildModel();
-    bool CheckRoots() const;
+    std::optional<CMessage> BuildModel();
+    std::optional<CMessage> CheckRoots() const;
     bool OpenPlayerFolder();
     static void CopyThreadProc(CLyrafetchDoc* doc);
     void Post(std::uintptr_t wParam, std::intptr_t lParam);
@@ -73,6 +81,4 @@ private:
     std::atomic<bool> m_bCopyHeld{false};
     // Set by the worker as its very last act.
     std::atomic<bool> m_bCopyReturned{false};
-
-    const std::vector<std::string>& m_params;
 };

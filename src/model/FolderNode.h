@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "platform/MessageBox.h"
 
 #include <array>
 #include <cstdint>
@@ -30,11 +31,6 @@ inline constexpr int TRISTATE_SOME = 2;
 inline constexpr int SELECT_NONE = 0;
 inline constexpr int SELECT_ALL = 1;
 inline constexpr int SELECT_INITIAL = 2;
-
-class CCopyLog;
-class CCopyRecord;
-class CFile;
-class CFolderHandle;
 
 // One file lying directly in a folder on one side.
 struct CFileEntry
@@ -74,7 +70,7 @@ protected:
 // Two roots that are one folder, or where one lies inside the other: a job
 // would delete the computer's own albums or copy the player into itself.
 enum class ERootOverlap { Same, PlayerInsideComputer, ComputerInsidePlayer };
-void ReportRootOverlap(ERootOverlap overlap);
+CMessage RootOverlapMessage(ERootOverlap overlap);
 
 // Compares names with the letters A to Z folded to a to z and nothing else
 // folded: negative, zero or positive.
@@ -113,14 +109,18 @@ public:
     std::string GetDisplayName() const;
 
     // Scanning: reads both folder trees below the root names and merges them.
+    // False when a folder could not be read; failure then holds the message to
+    // show, and the tree is to be discarded.
+    bool Scan(CScanRecord& record, CMessage& failure, IScanProgress* pProgress = nullptr);
     bool Scan();
-    bool Scan(CScanRecord& record, IScanProgress* pProgress = nullptr);
-    bool ScanFolders();
     // Merges sub-folders found on one side into the children. Names must come
     // in listing order: ASCII letters folded, ties by the unfolded text.
     void AddChildren(int side, std::vector<std::u16string>& names);
     void AddChild(int side, const std::u16string& name);
-    void ReportScanError(const std::u16string& path, int error);
+    static CMessage ReportScanError(const std::u16string& path, int error);
+    // Sets every counter of a tree whose folders have all been read: presence,
+    // initial selection and album counts.
+    void FinishScan();
     void ComputePresence();
     void ComputeInitialSelection();
     void ComputeAlbumCounts();
@@ -139,31 +139,6 @@ public:
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
     // An album that is on the player and not selected.
     bool IsAlbumToDelete() const { return IsAlbum() && m_selected == 0 && !m_names[SIDE_PLAYER].empty(); }
-
-    // The copy job's delete pass, on the player's folders at
-    // GetPlayerRelativePath. With pMade set, only what that record says a copy
-    // made is deleted; everything else stays with its folder.
-    void DeletePass(CCopyLog& log);
-    void RemoveAlbum(CCopyLog& log, bool includeSelf, const CCopyRecord* pMade = nullptr);
-    bool DeleteFolder(CCopyLog& log, const CCopyRecord* pMade = nullptr);
-    bool PruneFolder(CCopyLog& log, const CCopyRecord* pMade = nullptr);
-
-    // Removes a staging folder that the scan found in this folder, left by a
-    // job that was cut off, and prunes the folders it leaves empty.
-    void RemoveLeftover(CCopyLog& log);
-    // The first step of a job: every leftover of the record, until a cancel.
-    static void RemoveLeftovers(CCopyLog& log, const CScanRecord& record);
-
-    // The copy job's copy pass; made records what it creates on the player.
-    // A new album is written into a staging folder and published under its
-    // name once it is complete on the device.
-    void CopyPass(CCopyLog& log);
-    bool CreateFolders(CCopyLog& log, CCopyRecord& made);
-    bool CopyFiles(CCopyLog& log, CCopyRecord& made);
-    // Leaves the written file open in output, for CopyFiles to flush and close.
-    bool CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
-                       CFile& output);
-    bool PublishAlbum(CCopyLog& log, CCopyRecord& made);
 
     CFolderNode* m_pParent = nullptr;
     std::vector<std::unique_ptr<CFolderNode>> m_children;

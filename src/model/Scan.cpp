@@ -1,7 +1,6 @@
 #include "model/FolderNode.h"
 
 #include "platform/FileSystem.h"
-#include "platform/MessageBox.h"
 #include "platform/SystemError.h"
 #include "text/Text.h"
 
@@ -39,6 +38,13 @@ public:
         }
     }
     CScanRecord& Record() { return m_record; }
+    // Ends the walk: the first failure is the one shown.
+    bool Fail(CMessage failure)
+    {
+        m_failure = std::move(failure);
+        return false;
+    }
+    CMessage& Failure() { return m_failure; }
 
 private:
     std::array<std::vector<CFolderId>, SIDE_COUNT> m_ids;
@@ -46,31 +52,33 @@ private:
     IScanProgress* m_pProgress = nullptr;
     std::uint64_t m_folders = 0;
     std::uint64_t m_files = 0;
+    CMessage m_failure;
 };
 
 bool CFolderNode::Scan()
 {
     CScanRecord record;
-    return Scan(record);
+    CMessage failure;
+    return Scan(record, failure);
 }
 
-bool CFolderNode::Scan(CScanRecord& record, IScanProgress* pProgress)
+bool CFolderNode::Scan(CScanRecord& record, CMessage& failure, IScanProgress* pProgress)
 {
     CScanState state(pProgress);
     if (!ScanFolders(state)) {
+        failure = std::move(state.Failure());
         return false;
     }
     record = std::move(state.Record());
-    ComputePresence();
-    ComputeInitialSelection();
-    ComputeAlbumCounts();
+    FinishScan();
     return true;
 }
 
-bool CFolderNode::ScanFolders()
+void CFolderNode::FinishScan()
 {
-    CScanState state;
-    return ScanFolders(state);
+    ComputePresence();
+    ComputeInitialSelection();
+    ComputeAlbumCounts();
 }
 
 bool CFolderNode::ScanFolders(CScanState& state)
@@ -105,19 +113,16 @@ bool CFolderNode::ReadSide(int side, CScanState& state)
     const std::u16string path = GetPath(side, false);
     CFolderListing listing;
     if (const int error = ListFolder(LONG_PATH_PREFIX + path, listing)) {
-        ReportScanError(path, error);
-        return false;
+        return state.Fail(ReportScanError(path, error));
     }
     if (state.Contains(side, listing.m_id)) {
-        ReportScanError(path, ERROR_FOLDER_LOOP);
-        return false;
+        return state.Fail(ReportScanError(path, ERROR_FOLDER_LOOP));
     }
     if (m_pParent == nullptr) {
         state.Record().m_roots[side] = StampOf(listing);
     } else if (state.IsOtherRoot(side, listing.m_id)) {
-        ReportRootOverlap(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
-                                                : ERootOverlap::ComputerInsidePlayer);
-        return false;
+        return state.Fail(RootOverlapMessage(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
+                                                                   : ERootOverlap::ComputerInsidePlayer));
     }
     std::vector<CFileEntry>& files = m_files[side];
     std::vector<std::u16string> folders;
@@ -137,8 +142,7 @@ bool CFolderNode::ReadSide(int side, CScanState& state)
     AddChildren(side, folders);
     state.CountFolder(files.size());
     if (listing.m_readError != 0) {
-        ReportScanError(path, listing.m_readError);
-        return false;
+        return state.Fail(ReportScanError(path, listing.m_readError));
     }
     state.Push(side, listing.m_id);
     return true;
@@ -207,18 +211,17 @@ void CFolderNode::AddChild(int side, const std::u16string& name)
     AddChildren(side, names);
 }
 
-void CFolderNode::ReportScanError(const std::u16string& path, int error)
+CMessage CFolderNode::ReportScanError(const std::u16string& path, int error)
 {
-    ShowMessageBox("Error : " + SystemErrorText(error) + "\nWhile reading : " + ToLogText(path),
-                   MB_OK | MB_ICONEXCLAMATION);
+    return {"Error : " + SystemErrorText(error) + "\nWhile reading : " + ToLogText(path), MB_OK | MB_ICONEXCLAMATION};
 }
 
-void ReportRootOverlap(ERootOverlap overlap)
+CMessage RootOverlapMessage(ERootOverlap overlap)
 {
     static const char* const kTexts[] = {"Computer and Jukebit music folders are the same folder",
                                          "Jukebit music folder is inside Computer music folder",
                                          "Computer music folder is inside Jukebit music folder"};
-    ShowMessageBox(kTexts[static_cast<int>(overlap)], MB_OK | MB_ICONEXCLAMATION);
+    return {kTexts[static_cast<int>(overlap)], MB_OK | MB_ICONEXCLAMATION};
 }
 
 void CFolderNode::ComputePresence()

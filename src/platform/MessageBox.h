@@ -14,12 +14,25 @@ inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 
+// A message for a box: its text and its type.
+struct CMessage
+{
+    std::string m_text;
+    unsigned m_type = MB_OK;
+
+    bool operator==(const CMessage&) const = default;
+};
+
 using MessageBoxHandler = std::function<int(const std::string& text, unsigned type)>;
 
 // Shows a box of the given type and returns the answer, IDOK or IDCANCEL.
 // Without a handler the text goes to the standard error stream and the answer
 // is IDOK.
 int ShowMessageBox(const std::string& text, unsigned type);
+inline int ShowMessageBox(const CMessage& message)
+{
+    return ShowMessageBox(message.m_text, message.m_type);
+}
 
 // Installs a handler and returns the one it replaces.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);

@@ -21,5 +21,6 @@ constexpr bool IsVolumeGoneError(int code)
     return code == ENOTCONN || code == ECONNABORTED || code == ENODEV || code == ENXIO || code == EIO || code == EROFS;
 }
 
-// The system's text for an error code. False when the system has none.
-bool GetSystemMessage(int code, std::string& text);
+// "2 (No such file or directory)": the code in decimal and the system's text
+// for it, or "N (Unknonwn error)" when the system has none.
+std::string SystemErrorText(int code);

@@ -1,6 +1,5 @@
 #include "text/Text.h"
 
-#include "platform/SystemError.h"
 #include "text/Utf.h"
 
 #include <algorithm>
@@ -50,22 +49,6 @@ std::string ToLogText(const std::u16string& text)
     std::replace_if(
         narrow.begin(), narrow.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }, '?');
     return narrow;
-}
-
-std::string SystemErrorText(int code)
-{
-    std::string result = std::to_string(static_cast<unsigned>(code));
-    std::string message;
-    if (!GetSystemMessage(code, message)) {
-        return result + " (Unknonwn error)";
-    }
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) {
-        message.pop_back();
-    }
-    if (!message.empty() && message.back() == '.') {
-        message.pop_back();
-    }
-    return result + " (" + message + ")";
 }
 
 std::string FormatText(const char* format, std::span<const CFormatArg> args)

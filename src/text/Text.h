@@ -19,10 +19,6 @@ bool WideToNarrow(std::string& out, const std::u16string& in);
 // control character shown as '?', or TEXT_CONVERSION_ERROR when it has none.
 std::string ToLogText(const std::u16string& text);
 
-// "2 (No such file or directory)": the code in decimal and the system's text
-// for it, or "N (Unknonwn error)" when the system has none.
-std::string SystemErrorText(int code);
-
 // One argument of the formatter: "%s" takes a C string, "%S" a narrow string.
 // A null C string reads as "".
 class CFormatArg

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/FencedTree.h"
 #include "text/Text.h"
 
 #include <atomic>
@@ -60,9 +59,6 @@ public:
     ICopyNotify* m_pNotify = nullptr;
     std::atomic<int> m_nAlbumsToDelete{0};
     std::atomic<int> m_nAlbumsToCopy{0};
-    // The player's music folder, held open while a job runs: the passes reach
-    // everything they delete or write through it.
-    CFencedTree m_player;
 };
 
 // The entry's eight-character level tag, then a blank (or a line feed when

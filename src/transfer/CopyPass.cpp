@@ -1,5 +1,5 @@
-#include "model/FolderNode.h"
-#include "platform/FencedTree.h"
+#include "platform/SystemError.h"
+#include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
@@ -21,6 +21,8 @@ std::string FolderDisplayPath(const std::u16string& relative)
     return ToLogText(ROOT_LABELS[SIDE_PLAYER]) + static_cast<char>(PATH_SEPARATOR) + ToLogText(relative);
 }
 
+} // namespace
+
 // An album counts as copied only once its data is on the device. A kernel
 // file system writes all of it with one flush of the volume (syncfs), which
 // also reports a write-back error of any file; a FUSE driver never sees that
@@ -29,16 +31,16 @@ std::string FolderDisplayPath(const std::u16string& relative)
 // Makes an album's new name reach the device: the entries of its parent
 // changed, and so did those of the folder above each folder that the copy
 // made. One flush of the volume does it all on a kernel file system.
-int FlushNewName(const CCopyLog& log, const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made)
+int CCopyJob::FlushNewName(const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made) const
 {
-    int error = log.m_player.Flush(parent);
-    if (!log.m_player.FlushesEachFile()) {
+    int error = m_player.Flush(parent);
+    if (!m_player.FlushesEachFile()) {
         return error;
     }
     for (const CFolderNode* node = album.m_pParent; error == 0 && made.MadeFolder(node->GetPlayerRelativePath());
          node = node->m_pParent) {
         CFolderHandle above;
-        error = log.m_player.OpenFolder(node->m_pParent->GetPlayerRelativePath(), above);
+        error = m_player.OpenFolder(node->m_pParent->GetPlayerRelativePath(), above);
         if (error == 0) {
             error = above.Sync();
         }
@@ -46,87 +48,77 @@ int FlushNewName(const CCopyLog& log, const CFolderNode& album, const CFolderHan
     return error;
 }
 
-// The error of an operation on the player: a full disk or a player that is
-// gone cancels the job.
-int CheckPlayerError(CCopyLog& log, int error)
-{
-    return CheckPlayerGone(log, CheckDiskFull(log, error));
-}
-
 // Flushes where the file system needs it and closes a written file; data that
 // reaches the device only now can still fail to be written.
-bool CloseWrittenFile(CCopyLog& log, CFile& file, const std::u16string& relative)
+bool CCopyJob::CloseWrittenFile(CFile& file, const std::u16string& relative)
 {
-    int error = log.m_player.FlushesEachFile() ? file.Sync() : 0;
+    int error = m_player.FlushesEachFile() ? file.Sync() : 0;
     if (const int closeError = file.Close(); error == 0) {
         error = closeError;
     }
     if (error != 0) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", PlayerDisplayPath(relative), SystemErrorText(code));
+        PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", PlayerDisplayPath(relative), error);
     }
     return error == 0;
 }
 
-} // namespace
-
-void CFolderNode::CopyPass(CCopyLog& log)
+void CCopyJob::CopyPass(CFolderNode& node)
 {
-    if (CheckCancel(log)) {
+    if (CheckCancel(m_log)) {
         return;
     }
-    if (!IsAlbum()) {
-        for (const auto& child : m_children) {
-            child->CopyPass(log);
+    if (!node.IsAlbum()) {
+        for (const auto& child : node.m_children) {
+            CopyPass(*child);
         }
         return;
     }
-    if (!IsAlbumToCopy()) {
+    if (!node.IsAlbumToCopy()) {
         return;
     }
-    log.Add(LOG_INFO, "Copying \"%s\"", ToLogText(GetPath(SIDE_COMPUTER, true)));
+    m_log.Add(LOG_INFO, "Copying \"%s\"", ToLogText(node.GetPath(SIDE_COMPUTER, true)));
     CCopyRecord made;
-    const bool created = CreateFolders(log, made);
+    const bool created = CreateFolders(node, made);
     const bool complete =
-        created && !CheckCancel(log) && CopyFiles(log, made) && !CheckCancel(log) && PublishAlbum(log, made);
+        created && !CheckCancel(m_log) && CopyFiles(node, made) && !CheckCancel(m_log) && PublishAlbum(node, made);
     if (!complete) {
-        RemoveAlbum(log, created, &made);
+        RemoveAlbum(node, created, &made);
     }
     // A canceled album is neither counted nor reported, unless it was already
     // complete on the player when the cancel came.
-    if (CheckCancel(log) && !complete) {
+    if (CheckCancel(m_log) && !complete) {
         return;
     }
-    log.CountDown(log.m_nAlbumsToCopy);
+    m_log.CountDown(m_log.m_nAlbumsToCopy);
 }
 
 // Folders that exist on the player keep the player's names; only those below
 // are made, under the computer's names. The album's own folder, when it is
 // not there yet, is made as the staging folder.
-bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
+bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
 {
-    if (m_pParent == nullptr) {
+    if (node.m_pParent == nullptr) {
         return true; // the player's music folder itself is never created
     }
-    if (!m_pParent->CreateFolders(log, made)) {
+    if (!CreateFolders(*node.m_pParent, made)) {
         return false;
     }
     // A folder that the scan did not see on the player counts only when it has
     // the name to the letter: an album never goes into another's folder.
-    const std::u16string relative = GetPlayerRelativePath();
-    if (log.m_player.HasFolder(relative, m_names[SIDE_PLAYER].empty())) {
+    const std::u16string relative = node.GetPlayerRelativePath();
+    if (m_player.HasFolder(relative, node.m_names[SIDE_PLAYER].empty())) {
         made.m_albumFolder = relative;
         return true;
     }
-    const std::u16string folder = IsAlbum() ? JoinPath(m_pParent->GetPlayerRelativePath(), STAGING_FOLDER) : relative;
-    if (const int error = log.m_player.CreateFolder(folder)) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+    const std::u16string folder =
+        node.IsAlbum() ? JoinPath(node.m_pParent->GetPlayerRelativePath(), STAGING_FOLDER) : relative;
+    if (const int error = m_player.CreateFolder(folder)) {
+        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     made.AddFolder(folder);
     made.m_albumFolder = folder;
-    made.m_bStaged = IsAlbum();
+    made.m_bStaged = node.IsAlbum();
     return true;
 }
 
@@ -134,27 +126,26 @@ bool CFolderNode::CreateFolders(CCopyLog& log, CCopyRecord& made)
 // and then the folder's entries reach the device before the album is done.
 // Written files stay open until the album is written: their data goes to the
 // device meanwhile, and a driver flushed file by file then finds little left.
-bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
+bool CCopyJob::CopyFiles(CFolderNode& album, CCopyRecord& made)
 {
-    const std::u16string relative = GetPlayerRelativePath();
+    const std::u16string relative = album.GetPlayerRelativePath();
     CFolderHandle folder;
-    if (const int error = log.m_player.OpenFolder(made.m_albumFolder, folder)) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+    if (const int error = m_player.OpenFolder(made.m_albumFolder, folder)) {
+        PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     std::deque<std::pair<CFile, std::u16string>> written;
     const auto closeOldest = [&] {
         auto [file, name] = std::move(written.front());
         written.pop_front();
-        return CloseWrittenFile(log, file, JoinPath(relative, name));
+        return CloseWrittenFile(file, JoinPath(relative, name));
     };
-    for (const CFileEntry& entry : m_files[SIDE_COMPUTER]) {
-        if (CheckCancel(log)) {
+    for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
+        if (CheckCancel(m_log)) {
             return true; // the caller sees the cancel itself
         }
         CFile output;
-        if (!CopyFileEntry(log, entry, made, folder, output)) {
+        if (!CopyFileEntry(album, entry, made, folder, output)) {
             return false;
         }
         written.emplace_back(std::move(output), entry.m_name);
@@ -167,9 +158,8 @@ bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
             return false;
         }
     }
-    if (const int error = log.m_player.Flush(folder)) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+    if (const int error = m_player.Flush(folder)) {
+        PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     return true;
@@ -177,22 +167,21 @@ bool CFolderNode::CopyFiles(CCopyLog& log, CCopyRecord& made)
 
 // The cancel state is read between buffers, so that one big file does not
 // hold a cancel back; the album is then taken away like any canceled one.
-bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
-                                CFile& output)
+bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made,
+                             const CFolderHandle& folder, CFile& output)
 {
-    const std::u16string source = LONG_PATH_PREFIX + GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
-    const std::string sourceDisplay = ToLogText(GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
+    const std::u16string source =
+        LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
+    const std::string sourceDisplay = ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
     CFile input;
     if (const int error = input.OpenRead(source)) {
-        const int code = CheckDiskFull(log, error);
-        log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", sourceDisplay, SystemErrorText(code));
+        ComputerFailure("Opening \"%s\" : Error %s", sourceDisplay, error);
         return false;
     }
 
-    const std::string destinationDisplay = PlayerDisplayPath(JoinPath(GetPlayerRelativePath(), entry.m_name));
+    const std::string destinationDisplay = PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), entry.m_name));
     if (const int error = folder.CreateFile(entry.m_name, output)) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
+        PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", destinationDisplay, error);
         return false;
     }
     made.AddFile(entry.m_name);
@@ -201,19 +190,17 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
     for (;;) {
         std::size_t count = 0;
         if (const int error = input.Read(buffer.get(), COPY_BUFFER_SIZE, count)) {
-            const int code = CheckDiskFull(log, error);
-            log.Add(LOG_ERROR, "Reading \"%s\" : Error %s", sourceDisplay, SystemErrorText(code));
+            ComputerFailure("Reading \"%s\" : Error %s", sourceDisplay, error);
             return false;
         }
         if (count == 0) {
             break;
         }
         if (const int error = output.Write(buffer.get(), count)) {
-            const int code = CheckPlayerError(log, error);
-            log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", destinationDisplay, SystemErrorText(code));
+            PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", destinationDisplay, error);
             return false;
         }
-        if (CheckCancel(log)) {
+        if (CheckCancel(m_log)) {
             return false;
         }
     }
@@ -223,26 +210,24 @@ bool CFolderNode::CopyFileEntry(CCopyLog& log, const CFileEntry& entry, CCopyRec
 
 // Gives the staging folder the album's name, which must still be free, and
 // makes that reach the device.
-bool CFolderNode::PublishAlbum(CCopyLog& log, CCopyRecord& made)
+bool CCopyJob::PublishAlbum(CFolderNode& album, CCopyRecord& made)
 {
     if (!made.m_bStaged) {
         return true;
     }
-    const std::u16string relative = GetPlayerRelativePath();
+    const std::u16string relative = album.GetPlayerRelativePath();
     CFolderHandle parent;
-    int error = log.m_player.OpenFolder(m_pParent->GetPlayerRelativePath(), parent);
+    int error = m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);
     if (error == 0) {
-        error = parent.RenameFolder(STAGING_FOLDER, m_names[SIDE_COMPUTER]);
+        error = parent.RenameFolder(STAGING_FOLDER, album.m_names[SIDE_COMPUTER]);
     }
     if (error != 0) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     made.Publish(relative);
-    if ((error = FlushNewName(log, *this, parent, made))) {
-        const int code = CheckPlayerError(log, error);
-        log.Add(LOG_ERROR, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), SystemErrorText(code));
+    if ((error = FlushNewName(album, parent, made))) {
+        PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     return true;

@@ -1,5 +1,5 @@
-#include "model/FolderNode.h"
-#include "platform/FencedTree.h"
+#include "platform/SystemError.h"
+#include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
@@ -7,63 +7,6 @@
 #include <cerrno>
 
 namespace {
-
-// Logs a failed operation on the player; a player that is gone cancels the job.
-void LogPlayerError(CCopyLog& log, const char* format, const std::string& display, int error)
-{
-    log.Add(LOG_ERROR, format, display, SystemErrorText(CheckPlayerGone(log, error)));
-}
-
-// Opens and lists a folder of the player, named display in the log; logs the
-// failure when it cannot.
-bool ListPlayerFolder(CCopyLog& log, const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
-                      const std::u16string& display)
-{
-    int error = log.m_player.OpenFolder(relative, folder);
-    if (error == 0) {
-        error = folder.List(listing);
-    }
-    if (error != 0) {
-        LogPlayerError(log, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
-    }
-    return error == 0;
-}
-
-// Removes a folder of the player; logs the failure when it cannot.
-bool RemovePlayerFolder(CCopyLog& log, const std::u16string& relative, const std::u16string& display)
-{
-    const int error = log.m_player.RemoveFolder(relative);
-    if (error != 0) {
-        LogPlayerError(log, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
-    }
-    return error == 0;
-}
-
-// Deletes the listed files of an open folder of the player, or with pMade
-// only those that copy made. True when the folder may go: no sub-folder seen,
-// nothing kept.
-bool EmptyFolder(CCopyLog& log, const CFolderHandle& folder, const CFolderListing& listing,
-                 const std::u16string& display, const CCopyRecord* pMade)
-{
-    // A link in the folder is an entry like a file: removing it leaves what it
-    // points to alone.
-    bool sawSubFolder = false;
-    bool keptFile = false;
-    for (const CDirEntry& entry : listing.m_entries) {
-        if (entry.m_bFolder) {
-            sawSubFolder = true;
-        } else if (pMade != nullptr && !pMade->MadeFile(entry.m_name)) {
-            keptFile = true;
-        } else if (const int error = folder.RemoveFile(entry.m_name)) {
-            LogPlayerError(log, "Deleting \"%s\" : Error %s", PlayerDisplayPath(JoinPath(display, entry.m_name)),
-                           error);
-        }
-    }
-    if (listing.m_readError != 0) {
-        LogPlayerError(log, "Reading \"%s\" : Error %s", PlayerDisplayPath(display), listing.m_readError);
-    }
-    return !sawSubFolder && !keptFile;
-}
 
 bool HasSubFolder(const CFolderListing& listing)
 {
@@ -89,44 +32,95 @@ bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEnt
     return file == files.end();
 }
 
+} // namespace
+
+// Opens and lists a folder of the player, named display in the log; logs the
+// failure when it cannot.
+bool CCopyJob::ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
+                          const std::u16string& display)
+{
+    int error = m_player.OpenFolder(relative, folder);
+    if (error == 0) {
+        error = folder.List(listing);
+    }
+    if (error != 0) {
+        PlayerFailure(ECall::Delete, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
+    }
+    return error == 0;
+}
+
+// Removes a folder of the player; logs the failure when it cannot.
+bool CCopyJob::RemoveFolder(const std::u16string& relative, const std::u16string& display)
+{
+    const int error = m_player.RemoveFolder(relative);
+    if (error != 0) {
+        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
+    }
+    return error == 0;
+}
+
+// Deletes the listed files of an open folder of the player, or with pMade
+// only those that copy made. True when the folder may go: no sub-folder seen,
+// nothing kept.
+bool CCopyJob::EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
+                           const CCopyRecord* pMade)
+{
+    // A link in the folder is an entry like a file: removing it leaves what it
+    // points to alone.
+    bool sawSubFolder = false;
+    bool keptFile = false;
+    for (const CDirEntry& entry : listing.m_entries) {
+        if (entry.m_bFolder) {
+            sawSubFolder = true;
+        } else if (pMade != nullptr && !pMade->MadeFile(entry.m_name)) {
+            keptFile = true;
+        } else if (const int error = folder.RemoveFile(entry.m_name)) {
+            PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s",
+                          PlayerDisplayPath(JoinPath(display, entry.m_name)), error);
+        }
+    }
+    if (listing.m_readError != 0) {
+        PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(display), listing.m_readError);
+    }
+    return !sawSubFolder && !keptFile;
+}
+
 // Removes node's folder and then each one above it while the removals leave
 // it empty; never the root: the player's music folder itself always stays.
-void PruneFrom(CFolderNode* node, CCopyLog& log, const CCopyRecord* pMade)
+void CCopyJob::PruneFrom(CFolderNode* node, const CCopyRecord* pMade)
 {
     for (; node != nullptr && node->m_pParent != nullptr; node = node->m_pParent) {
-        if (!node->PruneFolder(log, pMade)) {
+        if (!PruneFolder(*node, pMade)) {
             break;
         }
     }
 }
 
-} // namespace
-
-void CFolderNode::DeletePass(CCopyLog& log)
+void CCopyJob::DeletePass(CFolderNode& node)
 {
-    if (CheckCancel(log)) {
+    if (CheckCancel(m_log)) {
         return;
     }
-    if (!IsAlbum()) {
-        for (const auto& child : m_children) {
-            child->DeletePass(log);
+    if (!node.IsAlbum()) {
+        for (const auto& child : node.m_children) {
+            DeletePass(*child);
         }
         return;
     }
-    if (!IsAlbumToDelete()) {
+    if (!node.IsAlbumToDelete()) {
         return;
     }
-    RemoveAlbum(log, true);
-    log.CountDown(log.m_nAlbumsToDelete);
+    RemoveAlbum(node, true);
+    m_log.CountDown(m_log.m_nAlbumsToDelete);
 }
 
-void CFolderNode::RemoveAlbum(CCopyLog& log, bool includeSelf, const CCopyRecord* pMade)
+void CCopyJob::RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade)
 {
-    log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(GetPlayerRelativePath()));
-    if (includeSelf && !DeleteFolder(log, pMade)) {
+    m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
+    if (includeSelf && !DeleteFolder(album, pMade)) {
         return;
     }
-    PruneFrom(m_pParent, log, pMade);
+    PruneFrom(album.m_pParent, pMade);
 }
 
 // An album to delete is first given the staging name, so that a job cut off
@@ -136,81 +130,82 @@ void CFolderNode::RemoveAlbum(CCopyLog& log, bool includeSelf, const CCopyRecord
 // the scan is emptied where it is. After a copy that did not complete, the
 // album's folder may still be the staging folder. The log names the album by
 // its own path all the same.
-bool CFolderNode::DeleteFolder(CCopyLog& log, const CCopyRecord* pMade)
+bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
 {
-    const std::u16string display = GetPlayerRelativePath();
+    const std::u16string display = album.GetPlayerRelativePath();
     const std::u16string relative = pMade != nullptr ? pMade->m_albumFolder : display;
     CFolderHandle folder;
     CFolderListing listing;
-    if (!ListPlayerFolder(log, relative, folder, listing, display)) {
+    if (!ListFolder(relative, folder, listing, display)) {
         return false;
     }
     const bool known = pMade == nullptr && listing.m_readError == 0;
-    if (known && !HoldsScannedFiles(listing, m_files[SIDE_PLAYER])) {
-        log.Add(LOG_ERROR, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), SystemErrorText(ESTALE));
+    if (known && !HoldsScannedFiles(listing, album.m_files[SIDE_PLAYER])) {
+        m_log.Add(LOG_ERROR, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), SystemErrorText(ESTALE));
         return false;
     }
     CFolderHandle parent;
-    const std::u16string above = m_pParent != nullptr ? m_pParent->GetPlayerRelativePath() : std::u16string();
-    const bool hidden = known && m_pParent != nullptr && !HasSubFolder(listing) &&
-                        log.m_player.OpenFolder(above, parent) == 0 &&
-                        parent.RenameFolder(m_names[SIDE_PLAYER], STAGING_FOLDER) == 0;
+    const CFolderNode* above = album.m_pParent;
+    const std::u16string aboveRelative = above != nullptr ? above->GetPlayerRelativePath() : std::u16string();
+    const bool hidden = known && above != nullptr && !HasSubFolder(listing) &&
+                        m_player.OpenFolder(aboveRelative, parent) == 0 &&
+                        parent.RenameFolder(album.m_names[SIDE_PLAYER], STAGING_FOLDER) == 0;
     if (hidden) {
-        log.m_player.Flush(parent);
+        m_player.Flush(parent);
     }
-    if (!EmptyFolder(log, folder, listing, display, pMade) || (pMade != nullptr && !pMade->MadeFolder(relative))) {
+    if (!EmptyFolder(folder, listing, display, pMade) || (pMade != nullptr && !pMade->MadeFolder(relative))) {
         return false;
     }
     folder.Close();
-    if (!RemovePlayerFolder(log, hidden ? JoinPath(above, STAGING_FOLDER) : relative, display) && hidden) {
-        parent.RenameFolder(STAGING_FOLDER, m_names[SIDE_PLAYER]);
+    if (!RemoveFolder(hidden ? JoinPath(aboveRelative, STAGING_FOLDER) : relative, display) && hidden) {
+        parent.RenameFolder(STAGING_FOLDER, album.m_names[SIDE_PLAYER]);
     }
     return true;
 }
 
-bool CFolderNode::PruneFolder(CCopyLog& log, const CCopyRecord* pMade)
+bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
 {
-    const std::u16string relative = GetPlayerRelativePath();
+    const std::u16string relative = node.GetPlayerRelativePath();
     CFolderHandle folder;
     CFolderListing listing;
-    if (!ListPlayerFolder(log, relative, folder, listing, relative)) {
+    if (!ListFolder(relative, folder, listing, relative)) {
         return false;
     }
     if (listing.m_readError != 0) {
-        LogPlayerError(log, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative), listing.m_readError);
+        PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative), listing.m_readError);
         return false;
     }
     if (!listing.m_entries.empty() || (pMade != nullptr && !pMade->MadeFolder(relative))) {
         return false;
     }
     folder.Close();
-    return RemovePlayerFolder(log, relative, relative);
+    return RemoveFolder(relative, relative);
 }
 
 // A staging folder never holds a sub-folder: one that does is a folder of the
 // user's, whose files stay.
-void CFolderNode::RemoveLeftover(CCopyLog& log)
+void CCopyJob::RemoveLeftover(CFolderNode& node)
 {
-    const std::u16string staging = JoinPath(GetPlayerRelativePath(), STAGING_FOLDER);
-    log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
+    const std::u16string staging = JoinPath(node.GetPlayerRelativePath(), STAGING_FOLDER);
+    m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
     CFolderHandle folder;
     CFolderListing listing;
-    if (!ListPlayerFolder(log, staging, folder, listing, staging)) {
+    if (!ListFolder(staging, folder, listing, staging)) {
         return;
     }
-    const bool emptied = !HasSubFolder(listing) && EmptyFolder(log, folder, listing, staging, nullptr);
+    const bool emptied = !HasSubFolder(listing) && EmptyFolder(folder, listing, staging, nullptr);
     folder.Close();
-    if (RemovePlayerFolder(log, staging, staging) && emptied) {
-        PruneFrom(this, log, nullptr);
+    if (RemoveFolder(staging, staging) && emptied) {
+        PruneFrom(&node, nullptr);
     }
 }
 
-void CFolderNode::RemoveLeftovers(CCopyLog& log, const CScanRecord& record)
+void CCopyJob::RemoveLeftovers()
 {
-    for (CFolderNode* node : record.m_leftovers) {
-        if (CheckCancel(log)) {
+    for (CFolderNode* node : m_record.m_leftovers) {
+        if (CheckCancel(m_log)) {
             return;
         }
-        node->RemoveLeftover(log);
+        RemoveLeftover(*node);
     }
 }

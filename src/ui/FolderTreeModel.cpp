@@ -39,6 +39,28 @@ QModelIndex CFolderTreeModel::IndexFromNode(const CFolderNode* node) const
                 : QModelIndex();
 }
 
+void CFolderTreeModel::ApplySelection(const QModelIndex& item, int mode)
+{
+    CFolderNode* node = NodeFromIndex(item);
+    if (node == nullptr) {
+        return;
+    }
+    node->ApplySelection(mode);
+    for (const CFolderNode* ancestor = node->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
+        NodeChanged(ancestor);
+    }
+    // The node, then its children a whole row of siblings at a time.
+    NodeChanged(node);
+    const auto refreshChildren = [this](const auto& self, const CFolderNode* parent) -> void {
+        ChildrenChanged(parent);
+        for (const auto& child : parent->m_children) {
+            self(self, child.get());
+        }
+    };
+    refreshChildren(refreshChildren, node);
+    emit selectionApplied();
+}
+
 void CFolderTreeModel::NodeChanged(const CFolderNode* node)
 {
     const QModelIndex index = IndexFromNode(node);

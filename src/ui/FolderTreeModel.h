@@ -21,9 +21,10 @@ public:
     void SetRoot(CFolderNode* pRoot);
     CFolderNode* NodeFromIndex(const QModelIndex& index) const;
     QModelIndex IndexFromNode(const CFolderNode* node) const;
-    // The label and image of one node, or of all children of one node, have changed.
-    void NodeChanged(const CFolderNode* node);
-    void ChildrenChanged(const CFolderNode* node);
+    // Sets the selection of the albums below an item by a selection mode and
+    // tells the views of every row whose label or image that changes: the
+    // item's ancestors and its subtree, the rest being unchanged.
+    void ApplySelection(const QModelIndex& item, int mode);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -31,7 +32,15 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
+signals:
+    // A selection has been applied; the counts of the root have changed.
+    void selectionApplied();
+
 private:
+    // The label and image of one node, or of all children of one node, have changed.
+    void NodeChanged(const CFolderNode* node);
+    void ChildrenChanged(const CFolderNode* node);
+
     CFolderNode* m_pRoot = nullptr;
     std::array<QIcon, 3> m_images;
 };

@@ -2,6 +2,7 @@
 
 #include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
+#include "platform/MessageBox.h"
 #include "ui/LoadingFeedback.h"
 #include "ui/LyrafetchView.h"
 #include "ui/MainFrame.h"
@@ -40,13 +41,16 @@ CLyrafetchApp::~CLyrafetchApp() = default;
 bool CLyrafetchApp::InitInstance()
 {
     m_pDoc = std::make_unique<CLyrafetchDoc>(m_cmdInfo.m_params);
-    bool loaded = false;
+    std::optional<CMessage> message;
     {
         const CWaitCursor wait;
         const CLoadingFeedback feedback(*m_pDoc, nullptr);
-        loaded = m_pDoc->OnNewDocument();
+        message = m_pDoc->Load();
     }
-    if (!loaded) {
+    if (message) {
+        ShowMessageBox(*message);
+    }
+    if (!m_pDoc->m_pModel) {
         return false;
     }
     m_pMainFrame = std::make_unique<CMainFrame>(*m_pDoc);

@@ -5,7 +5,6 @@
 #include "platform/MessageBox.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LoadingFeedback.h"
-#include "ui/MainFrame.h"
 #include "ui/WaitCursor.h"
 
 #include <QHeaderView>
@@ -18,10 +17,10 @@
 
 #include <algorithm>
 
-CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, CMainFrame* pFrame, QWidget* parent)
-    : QTreeView(parent), m_doc(doc), m_pFrame(pFrame)
+CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, QWidget* parent) : QTreeView(parent), m_doc(doc)
 {
     setModel(&m_model);
+    connect(&m_model, &CFolderTreeModel::selectionApplied, this, &CLyrafetchView::UpdateFreeSpace);
     setHeaderHidden(true);
     setRootIsDecorated(false); // the top item has no expand button
     setUniformRowHeights(true);
@@ -55,42 +54,17 @@ void CLyrafetchView::FillTree()
 
 void CLyrafetchView::ToggleItem(const QModelIndex& item)
 {
-    CFolderNode* node = GetItemNode(item);
+    const CFolderNode* node = GetItemNode(item);
     if (node == nullptr) {
         return;
     }
     const CWaitCursor wait;
-    node->ApplySelection(ChooseToggleMode(*node));
-    UpdateAncestors(node);
-    UpdateSubtree(node);
-    UpdateFreeSpace();
-}
-
-void CLyrafetchView::UpdateAncestors(const CFolderNode* node)
-{
-    for (const CFolderNode* ancestor = node->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
-        m_model.NodeChanged(ancestor);
-    }
-}
-
-// The node, then its children a whole row of siblings at a time.
-void CLyrafetchView::UpdateSubtree(const CFolderNode* node)
-{
-    m_model.NodeChanged(node);
-    const auto refreshChildren = [this](const auto& self, const CFolderNode* parent) -> void {
-        m_model.ChildrenChanged(parent);
-        for (const auto& child : parent->m_children) {
-            self(self, child.get());
-        }
-    };
-    refreshChildren(refreshChildren, node);
+    m_model.ApplySelection(item, ChooseToggleMode(*node));
 }
 
 void CLyrafetchView::UpdateFreeSpace()
 {
-    if (m_pFrame != nullptr) {
-        m_pFrame->SetFreeSpace(ProjectedFreeBytes(m_doc), m_doc.m_totalBytes);
-    }
+    emit freeSpaceChanged(ProjectedFreeBytes(m_doc), m_doc.m_totalBytes);
 }
 
 void CLyrafetchView::OnFileCopyFiles()
@@ -108,19 +82,23 @@ void CLyrafetchView::OnFileCopyFiles()
     if (dialog.DoModal() != QDialog::Accepted) {
         return;
     }
-    const CWaitCursor wait;
-    m_model.SetRoot(nullptr); // no item may point into the tree the load frees
-    const CLoadingFeedback feedback(m_doc, window());
-    m_doc.Load();
-    FillTree();
-    UpdateFreeSpace();
+    std::optional<CMessage> message;
+    {
+        const CWaitCursor wait;
+        m_model.SetRoot(nullptr); // no item may point into the tree the load frees
+        const CLoadingFeedback feedback(m_doc, window());
+        message = m_doc.Load();
+        FillTree();
+        UpdateFreeSpace();
+    }
+    if (message) {
+        ShowMessageBox(*message);
+    }
 }
 
 void CLyrafetchView::OnCopyProgress(const CCopyProgress& progress)
 {
-    if (m_pFrame != nullptr) {
-        m_pFrame->SetCopyProgress(progress);
-    }
+    emit copyProgressChanged(progress);
 }
 
 QRect CLyrafetchView::ImageRect(const QModelIndex& item) const

@@ -5,8 +5,9 @@
 
 #include <QTreeView>
 
+#include <cstdint>
+
 class CLyrafetchDoc;
-class CMainFrame;
 
 // The album tree: one item per folder with its check-box image and counts. A
 // click on the image or the space bar toggles the albums below an item.
@@ -15,8 +16,7 @@ class CLyrafetchView : public QTreeView, public CCopyProgressSink
     Q_OBJECT
 
 public:
-    // pFrame may be null: then nothing shows the free space or the progress.
-    CLyrafetchView(CLyrafetchDoc& doc, CMainFrame* pFrame, QWidget* parent = nullptr);
+    explicit CLyrafetchView(CLyrafetchDoc& doc, QWidget* parent = nullptr);
 
     void OnInitialUpdate();
     void FillTree();
@@ -32,6 +32,12 @@ public:
 
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
+signals:
+    // The player's free space once the selection is carried out, and its size.
+    void freeSpaceChanged(std::int64_t freeBytes, std::uint64_t totalBytes);
+    // A copy job's progress, for the title.
+    void copyProgressChanged(const CCopyProgress& progress);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
@@ -39,13 +45,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void UpdateAncestors(const CFolderNode* node);
-    void UpdateSubtree(const CFolderNode* node);
     // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
     void FitColumn();
 
     CLyrafetchDoc& m_doc;
-    CMainFrame* m_pFrame;
     CFolderTreeModel m_model;
     int m_nLabelsWidth = 0; // the widest row measured since the last fill or collapse
 };

@@ -13,8 +13,10 @@
 CMainFrame::CMainFrame(CLyrafetchDoc& doc)
 {
     setWindowTitle(APP_TITLE);
-    m_pView = new CLyrafetchView(doc, this, this);
+    m_pView = new CLyrafetchView(doc, this);
     setCentralWidget(m_pView);
+    connect(m_pView, &CLyrafetchView::freeSpaceChanged, this, &CMainFrame::SetFreeSpace);
+    connect(m_pView, &CLyrafetchView::copyProgressChanged, this, &CMainFrame::SetCopyProgress);
     CreateMenus();
 
     m_pFreeSpacePane = new QLabel(this);

@@ -2,6 +2,7 @@
 
 #include "platform/FencedTree.h"
 #include "support/FolderFixture.h"
+#include "support/LoadDocument.h"
 #include "support/MessageQueue.h"
 #include "support/MessageRecorder.h"
 #include "support/ScratchVolume.h"
@@ -21,8 +22,8 @@ protected:
     void Load(const std::string& description)
     {
         m_fixture.Create("computer/\nplayer/\n" + description);
-        m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
-        ASSERT_TRUE(m_doc.OnNewDocument());
+        m_doc.m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
+        ASSERT_TRUE(LoadDocument(m_doc));
     }
     // Runs a whole job as the Copy Files dialog does and returns its messages.
     std::vector<CPostedMessage> RunJob()
@@ -42,8 +43,7 @@ protected:
     CFolderFixture m_fixture;
     CMessageRecorder m_messages;
     CMessageQueue m_queue;
-    std::vector<std::string> m_params;
-    CLyrafetchDoc m_doc{m_params};
+    CLyrafetchDoc m_doc{{}};
 };
 
 } // namespace
@@ -92,7 +92,7 @@ TEST_F(CopyJobTest, EveryReportArrivesInOrderBeforeDone)
 
 TEST_F(CopyJobTest, RefusalsLeaveTheJobAsItWas)
 {
-    CLyrafetchDoc empty(m_params);
+    CLyrafetchDoc empty(m_doc.m_params);
     EXPECT_FALSE(empty.StartCopy(&m_queue, WM_COPYNOTIFY));
 
     // The cover keeps the player's root as it was: a job needs the root the scan read.
@@ -124,7 +124,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     CScratchVolume volume;
     const std::string mounted = volume.Mount(m_fixture / "player", 1 << 20);
     m_fixture.Create("player/B/Old/1:1\n");
-    const std::string player = m_params[SIDE_PLAYER];
+    const std::string player = m_doc.m_params[SIDE_PLAYER];
     const std::string notStarted = "\nCopy not started.";
     CFencedTree other; // as another job would hold the player
     const struct
@@ -146,9 +146,9 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         if (!mounted.empty() && &test == &cases[1]) {
             continue; // the machine allows no mount: the other ways still run
         }
-        m_params[SIDE_PLAYER] = test.m_player;
+        m_doc.m_params[SIDE_PLAYER] = test.m_player;
         fs::create_directories(m_fixture / "player");
-        ASSERT_TRUE(m_doc.OnNewDocument());
+        ASSERT_TRUE(LoadDocument(m_doc));
         m_doc.m_pModel->ApplySelection(SELECT_NONE);
         m_doc.m_pModel->m_children[0]->ApplySelection(SELECT_ALL);
         const auto before = m_doc.m_log.GetText();

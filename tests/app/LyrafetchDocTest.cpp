@@ -2,6 +2,7 @@
 
 #include "platform/FaultInjection.h"
 #include "support/FolderFixture.h"
+#include "support/LoadDocument.h"
 #include "support/MessageRecorder.h"
 #include "support/ScratchVolume.h"
 
@@ -26,36 +27,35 @@ protected:
 
     CFolderFixture m_fixture;
     CMessageRecorder m_messages;
-    std::vector<std::string> m_params;
-    CLyrafetchDoc m_doc{m_params};
+    CLyrafetchDoc m_doc{{}};
 };
 
 } // namespace
 
 TEST_F(LyrafetchDocTest, NoArgumentsShowsUsage)
 {
-    EXPECT_FALSE(m_doc.OnNewDocument());
+    EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Usage : Lyrafetch pcFolder jukebitFolder", 0x40);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
 }
 
 TEST_F(LyrafetchDocTest, OneArgumentIsConvertedBeforeTheUsageMessage)
 {
-    m_params = {Folder("computer")};
-    EXPECT_FALSE(m_doc.OnNewDocument());
+    m_doc.m_params = {Folder("computer")};
+    EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Usage : Lyrafetch pcFolder jukebitFolder", 0x40);
 
     m_messages.m_messages.clear();
-    m_params = {"bad \xFF folder"};
-    EXPECT_FALSE(m_doc.OnNewDocument());
+    m_doc.m_params = {"bad \xFF folder"};
+    EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Unable to convert parameter 1 from Ascii to Unicode", 0x30);
 }
 
 TEST_F(LyrafetchDocTest, SecondArgumentNotConvertible)
 {
     m_fixture.Create("computer/A/B/\n");
-    m_params = {Folder("computer"), "player \xC3"};
-    EXPECT_FALSE(m_doc.OnNewDocument());
+    m_doc.m_params = {Folder("computer"), "player \xC3"};
+    EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Unable to convert parameter 2 from Ascii to Unicode", 0x30);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
 }
@@ -63,8 +63,8 @@ TEST_F(LyrafetchDocTest, SecondArgumentNotConvertible)
 TEST_F(LyrafetchDocTest, FailedScanShowsOnlyItsOwnMessage)
 {
     m_fixture.Create("computer/A/B/\n");
-    m_params = {Folder("computer"), Folder("absent")};
-    EXPECT_FALSE(m_doc.OnNewDocument());
+    m_doc.m_params = {Folder("computer"), Folder("absent")};
+    EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Error : 2 (No such file or directory)\nWhile reading : " + Folder("absent"), 0x30);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
     EXPECT_EQ(m_doc.m_totalBytes, 0u);
@@ -73,8 +73,8 @@ TEST_F(LyrafetchDocTest, FailedScanShowsOnlyItsOwnMessage)
 TEST_F(LyrafetchDocTest, FoldersWithoutSubFolders)
 {
     m_fixture.Create("computer/a.mp3:1\nplayer/b.mp3:1\n");
-    m_params = {Folder("computer"), Folder("player")};
-    EXPECT_FALSE(m_doc.OnNewDocument());
+    m_doc.m_params = {Folder("computer"), Folder("player")};
+    EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Computer and Jukebit music folders have no sub-folders", 0x40);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
 }
@@ -112,8 +112,8 @@ TEST_F(LyrafetchDocTest, OverlappingRootsAreRefused)
             continue; // the machine allows no mount
         }
         m_messages.m_messages.clear();
-        m_params = {test[0], test[1]};
-        EXPECT_FALSE(m_doc.OnNewDocument());
+        m_doc.m_params = {test[0], test[1]};
+        EXPECT_FALSE(LoadDocument(m_doc));
         ExpectOneMessage(test[2], 0x30);
         EXPECT_EQ(m_doc.m_pModel, nullptr);
     }
@@ -122,8 +122,8 @@ TEST_F(LyrafetchDocTest, OverlappingRootsAreRefused)
 TEST_F(LyrafetchDocTest, LoadsBothTreesAndTheFreeSpaceIgnoringFurtherArguments)
 {
     m_fixture.Create("computer/\nplayer/Artist/Album/01.mp3:1\n");
-    m_params = {Folder("computer"), Folder("player"), Folder("ignored")};
-    ASSERT_TRUE(m_doc.OnNewDocument());
+    m_doc.m_params = {Folder("computer"), Folder("player"), Folder("ignored")};
+    ASSERT_TRUE(LoadDocument(m_doc));
     EXPECT_TRUE(m_messages.m_messages.empty());
     ASSERT_NE(m_doc.m_pModel, nullptr);
     EXPECT_EQ(m_doc.m_pModel->m_albums, 1); // a sub-folder on one side is enough
@@ -134,9 +134,9 @@ TEST_F(LyrafetchDocTest, LoadsBothTreesAndTheFreeSpaceIgnoringFurtherArguments)
 TEST_F(LyrafetchDocTest, FailedFreeSpaceQueryKeepsTheModel)
 {
     m_fixture.Create("computer/Artist/Album/\nplayer/\n");
-    m_params = {Folder("computer"), Folder("player")};
+    m_doc.m_params = {Folder("computer"), Folder("player")};
     ArmFault(EFaultPoint::VolumeSpace, EIO);
-    ASSERT_TRUE(m_doc.OnNewDocument());
+    ASSERT_TRUE(LoadDocument(m_doc));
     ExpectOneMessage("Getting Jukebit free space :\nError : 5 (Input/output error)\nFree space won't be available.",
                      0x30);
     EXPECT_NE(m_doc.m_pModel, nullptr);
@@ -146,7 +146,7 @@ TEST_F(LyrafetchDocTest, FailedFreeSpaceQueryKeepsTheModel)
     // An error the system has no text for.
     m_messages.m_messages.clear();
     ArmFault(EFaultPoint::VolumeSpace, 9999);
-    m_doc.Load();
+    LoadDocument(m_doc);
     ExpectOneMessage("Getting Jukebit free space :\nError : 9999 (Unknonwn error)\nFree space won't be available.",
                      0x30);
 }
@@ -154,19 +154,19 @@ TEST_F(LyrafetchDocTest, FailedFreeSpaceQueryKeepsTheModel)
 TEST_F(LyrafetchDocTest, ReloadRebuildsFromTheSameArguments)
 {
     m_fixture.Create("computer/Artist/Old/\nplayer/\n");
-    m_params = {Folder("computer"), Folder("player")};
-    ASSERT_TRUE(m_doc.OnNewDocument());
+    m_doc.m_params = {Folder("computer"), Folder("player")};
+    ASSERT_TRUE(LoadDocument(m_doc));
     m_doc.m_pModel->ApplySelection(SELECT_ALL);
     m_fixture.Create("computer/Artist/New/\n");
 
-    m_doc.Load();
+    LoadDocument(m_doc);
     ASSERT_NE(m_doc.m_pModel, nullptr);
     EXPECT_EQ(m_doc.m_pModel->m_albums, 2);
     EXPECT_EQ(m_doc.m_pModel->m_selected, 0); // the selection starts anew
 
     // A failed reload leaves no model and no free space.
     std::filesystem::remove_all(m_fixture / "player");
-    m_doc.Load();
+    LoadDocument(m_doc);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
     EXPECT_EQ(m_doc.m_freeBytes, 0u);
     EXPECT_EQ(m_doc.m_totalBytes, 0u);

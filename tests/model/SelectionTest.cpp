@@ -187,9 +187,7 @@ TEST(SelectionPropertyTest, CountersAndDeltasStayConsistentUnderRandomToggles)
         root.SetName(SIDE_COMPUTER, u"/c");
         root.SetName(SIDE_PLAYER, u"/p");
         GrowRandomTree(root, 0, random);
-        root.ComputePresence();
-        root.ComputeInitialSelection();
-        root.ComputeAlbumCounts();
+        root.FinishScan();
 
         std::vector<CFolderNode*> nodes;
         CollectNodes(root, nodes);

@@ -27,7 +27,8 @@ void JobTest::ScanLibrary(const std::string& description)
 
 void JobTest::OpenPlayer()
 {
-    ASSERT_EQ(m_log.m_player.Open(m_root.m_names[SIDE_PLAYER], m_record.m_roots[SIDE_PLAYER]), 0);
+    m_pJob = std::make_unique<CCopyJob>(m_root, m_record, m_log);
+    ASSERT_EQ(m_pJob->OpenPlayer(), 0);
 }
 
 std::vector<std::string> JobTest::LogLines() const

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "support/ScannedPairTest.h"
+#include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,9 +19,10 @@ protected:
     ~JobTest() override;
 
     // Creates the description below the fixture, both roots included, scans,
-    // and opens the player's folder for the passes as a job does.
+    // and makes a job over the tree with the player's folder open.
     void ScanLibrary(const std::string& description);
     void OpenPlayer();
+    CCopyJob& Job() { return *m_pJob; }
     // The log's lines, without the line ends.
     std::vector<std::string> LogLines() const;
     void NotifyProgress() override { ++m_progress; }
@@ -30,6 +33,7 @@ protected:
     std::map<std::string, std::string> Snapshot(const std::string& folder) const;
 
     CCopyLog m_log;
+    std::unique_ptr<CCopyJob> m_pJob;
     int m_progress = 0;
     // Called for every new log line, on the thread that adds it.
     std::function<void(const CCopyLogEntry&)> m_onLogLine;

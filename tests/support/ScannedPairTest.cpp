@@ -10,7 +10,12 @@ bool ScannedPairTest::ScanPair(const std::string& computer, const std::string& p
     };
     m_root.SetName(SIDE_COMPUTER, name(computer));
     m_root.SetName(SIDE_PLAYER, name(player));
-    return m_root.Scan(m_record);
+    CMessage failure;
+    if (!m_root.Scan(m_record, failure)) {
+        ShowMessageBox(failure);
+        return false;
+    }
+    return true;
 }
 
 CFolderNode& ScannedPairTest::Node(const std::u16string& relative)

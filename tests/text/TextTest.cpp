@@ -1,4 +1,5 @@
 #include "text/Text.h"
+#include "platform/SystemError.h"
 
 #include <gtest/gtest.h>
 

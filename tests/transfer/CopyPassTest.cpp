@@ -26,7 +26,7 @@ protected:
     {
         m_root.ApplySelection(SELECT_ALL);
         m_log.m_nAlbumsToCopy = m_root.CountAlbumsToCopy();
-        m_root.CopyPass(m_log);
+        Job().CopyPass();
     }
     // Whether the player's copy of a computer file has the same bytes.
     bool SameOnPlayer(const std::string& relative) const
@@ -216,7 +216,7 @@ TEST_F(CopyPassTest, ErrorsOfTheCopy)
         g_cancelState = 0;
         fs::remove_all(m_fixture / "player/B");
         ArmFault(test.m_point, test.m_error, test.m_skip);
-        m_root.CopyPass(m_log);
+        Job().CopyPass();
         DisarmFaults();
         const bool canceled = !test.m_cancel.empty();
         const std::vector<std::string> expected =
@@ -378,9 +378,9 @@ TEST_F(CopyPassTest, AJobCutOffLeavesNoPartOfAnAlbum)
         if (deleteOld) {
             Node(u"Gone/Old").ApplySelection(SELECT_NONE);
         }
-        CFolderNode::RemoveLeftovers(m_log, m_record);
-        m_root.DeletePass(m_log);
-        m_root.CopyPass(m_log);
+        Job().RemoveLeftovers();
+        Job().DeletePass();
+        Job().CopyPass();
     };
     for (const ECut cut : {ECut::KillJob, ECut::KillJobOnExfat, ECut::PullExfat}) {
         for (const auto& [point, skip] : moments) {
@@ -400,7 +400,7 @@ TEST_F(CopyPassTest, AJobCutOffLeavesNoPartOfAnAlbum)
                      [&] { cut == ECut::PullExfat ? volume.KillExfatDriver() : static_cast<void>(raise(SIGKILL)); });
             if (cut == ECut::PullExfat) {
                 runJob(true);
-                m_log.m_player.Close(); // as the end of the job does: the dead volume then goes
+                Job().ClosePlayer(); // as the end of the job does: the dead volume then goes
                 ASSERT_EQ(volume.PlugExfatAgain(), "");
             } else if (const pid_t job = fork(); job == 0) {
                 runJob(true);

@@ -15,7 +15,7 @@ TEST_F(DeletePassTest, DeletesTheAlbumAndPrunesEmptiedFoldersButNeverTheRoot)
     ScanLibrary("player/Artist/Old/01.mp3:3\nplayer/Artist/Old/02.mp3:4\ncomputer/Other/Kept/a:1\n");
     Node(u"Artist/Old").ApplySelection(SELECT_NONE);
     m_log.m_nAlbumsToDelete = m_root.CountAlbumsToDelete();
-    m_root.DeletePass(m_log);
+    Job().DeletePass();
 
     EXPECT_EQ(LogLines(), std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/Artist/Old\""});
     EXPECT_FALSE(fs::exists(m_fixture / "player/Artist"));
@@ -32,7 +32,7 @@ TEST_F(DeletePassTest, AnArtistFolderThatHoldsAnythingElseStays)
     for (const char16_t* album : {u"A/Old", u"B/Old", u"D/E/Old"}) {
         Node(album).ApplySelection(SELECT_NONE);
     }
-    m_root.DeletePass(m_log);
+    Job().DeletePass();
 
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/A/Old\"", "INFO   : Deleting \"JUKEBIT/B/Old\"",
@@ -50,7 +50,7 @@ TEST_F(DeletePassTest, AlbumsStillWantedOrOnlyOnTheComputerAreLeftAlone)
 {
     ScanLibrary("player/A/Keep/1:1\ncomputer/B/New/1:1\n");
     const auto before = Snapshot("player");
-    m_root.DeletePass(m_log);
+    Job().DeletePass();
     EXPECT_TRUE(m_log.m_entries.empty());
     EXPECT_EQ(Snapshot("player"), before);
     EXPECT_EQ(m_progress, 0);
@@ -66,7 +66,7 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
     // of the same name: the folder is not the one chosen, and stays whole.
     m_fixture.Create("player/C/Added/2:1\n");
     m_log.m_nAlbumsToDelete = 3;
-    m_root.DeletePass(m_log);
+    Job().DeletePass();
 
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "INFO   : Deleting \"JUKEBIT/A/Gone\"",
@@ -96,7 +96,7 @@ TEST_F(DeletePassTest, LeftoversGoFirst)
                 "player/B/.lyrafetch-partial/notes.txt:1\n");
     EXPECT_EQ(DumpTree(m_root).find(".lyrafetch"), std::string::npos);
     const auto before = Snapshot("player");
-    CFolderNode::RemoveLeftovers(m_log, m_record);
+    Job().RemoveLeftovers();
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "INFO   : Deleting \"JUKEBIT/A/.lyrafetch-partial\"",
                               "INFO   : Deleting \"JUKEBIT/B/.lyrafetch-partial\"",
@@ -111,7 +111,7 @@ TEST_F(DeletePassTest, AFileThatCannotBeDeletedKeepsItsFolder)
     ScanLibrary("player/A/Old/1:1\nplayer/A/Old/2:1\nplayer/B/Next/1:1\n");
     m_root.ApplySelection(SELECT_NONE);
     ArmFault(EFaultPoint::RemoveFile, EACCES);
-    m_root.DeletePass(m_log);
+    Job().DeletePass();
 
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/A/Old\"",
@@ -129,8 +129,8 @@ TEST_F(DeletePassTest, APlayerThatIsGoneCancelsTheJob)
     ScanLibrary("player/A/Old/1:1\nplayer/A/Old/2:1\nplayer/B/Next/1:1\n");
     m_root.ApplySelection(SELECT_NONE);
     ArmFault(EFaultPoint::RemoveFile, ENODEV, 0, -1);
-    m_root.DeletePass(m_log);
-    m_root.CopyPass(m_log);
+    Job().DeletePass();
+    Job().CopyPass();
 
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "INFO   : Deleting \"JUKEBIT/A/Old\"", "CANCEL : Canceled because disk is not available",
@@ -151,8 +151,8 @@ TEST_F(DeletePassTest, CancelIsSeenAtTheNextNode)
             g_cancelState = 1;
         }
     };
-    m_root.DeletePass(m_log);
-    m_root.CopyPass(m_log);
+    Job().DeletePass();
+    Job().CopyPass();
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/A/One\"", "CANCEL : Canceled by user"}));
     EXPECT_FALSE(fs::exists(m_fixture / "player/A/One"));
@@ -240,8 +240,8 @@ TEST_F(DeletePassTest, LinksAndMountsOnThePlayerAreNeverCrossed)
             Node(album).ApplySelection(mode);
         }
         m_log.Clear();
-        m_root.DeletePass(m_log);
-        m_root.CopyPass(m_log);
+        Job().DeletePass();
+        Job().CopyPass();
         EXPECT_EQ(LogLines(), test.m_lines);
         EXPECT_EQ(Snapshot("computer"), computer);
         EXPECT_EQ(Snapshot("outside"), outside);

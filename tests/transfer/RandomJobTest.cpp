@@ -10,6 +10,7 @@
 #include "app/LyrafetchDoc.h"
 #include "platform/FaultInjection.h"
 #include "support/FolderFixture.h"
+#include "support/LoadDocument.h"
 #include "support/MessageQueue.h"
 #include "support/MessageRecorder.h"
 #include "support/ScratchVolume.h"
@@ -76,7 +77,7 @@ public:
             return;
         }
         CLyrafetchDoc doc(m_params);
-        ASSERT_TRUE(doc.OnNewDocument()) << m_messages.m_messages.size();
+        ASSERT_TRUE(LoadDocument(doc)) << m_messages.m_messages.size();
         SelectAtRandom(*doc.m_pModel);
         CollectAlbums(*doc.m_pModel);
         const CSnapshot computerBefore = Snapshot(m_fixture / "computer");
@@ -189,7 +190,7 @@ private:
         }
         const CSnapshot before = Snapshot(m_fixture.Root());
         CLyrafetchDoc doc(m_params);
-        if (doc.OnNewDocument()) {
+        if (LoadDocument(doc)) {
             SelectAtRandom(*doc.m_pModel);
             EXPECT_FALSE(doc.StartCopy(&m_queue, WM_COPYNOTIFY));
         }

@@ -1,13 +1,15 @@
 #include "ui/MainWindowFixture.h"
 
+#include "support/LoadDocument.h"
+
 #include <QCoreApplication>
 #include <QTest>
 
 void MainWindowFixture::Open(const std::string& description)
 {
     m_fixture.Create("computer/\nplayer/\n" + description);
-    m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
-    ASSERT_TRUE(m_doc.OnNewDocument());
+    m_doc.m_params = {(m_fixture / "computer").string(), (m_fixture / "player").string()};
+    ASSERT_TRUE(LoadDocument(m_doc));
     View().OnInitialUpdate();
     m_frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_frame));

@@ -27,7 +27,6 @@ protected:
 
     CFolderFixture m_fixture;
     CMessageRecorder m_messages;
-    std::vector<std::string> m_params;
-    CLyrafetchDoc m_doc{m_params};
+    CLyrafetchDoc m_doc{{}};
     CMainFrame m_frame{m_doc};
 };

@@ -17,12 +17,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 
 using MainWindowTest = MainWindowFixture;
 
@@ -248,33 +250,50 @@ TEST_F(MainWindowTest, ALongLoadShowsHowFarItHasCome)
 }
 
 // Qt's own checks of an item model, over a flat library whose albums all lie
-// in the root, as the model finds each item's row by its name.
-TEST(FolderTreeModelTest, StaysConsistentOverAFlatLibrary)
+// in the root, as the model finds each item's row by its name, and beside
+// them an artist with two albums. A toggle reports the rows it changed: the
+// ancestors and the subtree of the item, and nothing else.
+TEST(FolderTreeModelTest, StaysConsistentAndAToggleReportsItsRows)
 {
     CFolderNode root;
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
-        std::vector<std::u16string> names;
+        std::vector<std::u16string> names = {u"Artist"};
         for (int album = side; album < 3000; album += 1 + side) {
             names.push_back(u"Album " + QString::number(album).toStdU16String());
         }
         std::sort(names.begin(), names.end(), NameOrderLess);
         root.AddChildren(side, names);
     }
-    root.ComputePresence();
-    root.ComputeInitialSelection();
-    root.ComputeAlbumCounts();
+    CFolderNode& artist = *root.m_children.back();
+    std::vector<std::u16string> albums = {u"One", u"Two"};
+    artist.AddChildren(SIDE_COMPUTER, albums);
+    root.FinishScan();
     CFolderTreeModel model;
     const QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     model.SetRoot(&root);
     const QModelIndex top = model.index(0, 0);
-    ASSERT_EQ(model.rowCount(top), 3000);
+    ASSERT_EQ(model.rowCount(top), 3001);
     for (int row = 0; row < model.rowCount(top); ++row) {
         const QModelIndex item = model.index(row, 0, top);
         ASSERT_EQ(model.parent(item), top);
         ASSERT_EQ(model.IndexFromNode(model.NodeFromIndex(item)), item);
     }
-    root.m_children[7]->ApplySelection(SELECT_NONE);
-    model.NodeChanged(root.m_children[7].get());
-    model.ChildrenChanged(&root);
+
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy applied(&model, &CFolderTreeModel::selectionApplied);
+    model.ApplySelection(model.IndexFromNode(&artist), SELECT_ALL);
+    std::set<const CFolderNode*> changed;
+    for (const QList<QVariant>& change : changes) {
+        const QModelIndex first = change[0].toModelIndex();
+        const QModelIndex last = change[1].toModelIndex();
+        ASSERT_EQ(first.parent(), last.parent());
+        for (int row = first.row(); row <= last.row(); ++row) {
+            changed.insert(model.NodeFromIndex(first.siblingAtRow(row)));
+        }
+    }
+    EXPECT_EQ(changed,
+              (std::set<const CFolderNode*>{&root, &artist, artist.m_children[0].get(), artist.m_children[1].get()}));
+    EXPECT_EQ(applied.count(), 1);
+    EXPECT_EQ(model.data(top).toString().toStdString(), "Root (1502/3002) (+2/+0MB)");
     model.SetRoot(nullptr);
 }

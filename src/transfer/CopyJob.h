@@ -1,0 +1,80 @@
+#pragma once
+
+#include "model/FolderNode.h"
+#include "platform/FencedTree.h"
+
+#include <string>
+
+class CCopyLog;
+class CCopyRecord;
+
+// One copy job: brings the player's music folder in line with the selection
+// of a scanned tree. It clears what a job that was cut off left, deletes the
+// albums that are no longer selected, then copies the selected albums that
+// the player lacks, reporting everything to the log. It reaches the player
+// only through its fenced root folder; the tree must not change while it runs.
+class CCopyJob
+{
+public:
+    CCopyJob(CFolderNode& root, const CScanRecord& record, CCopyLog& log);
+
+    // Opens the player's music folder for the job. Fails with ESTALE when it
+    // is no longer the folder that was scanned, and with EWOULDBLOCK while
+    // another job holds it.
+    int OpenPlayer();
+    // Lets the player's folder go, so that it can be unmounted.
+    void ClosePlayer() { m_player.Close(); }
+
+    // The whole job: leftovers, then the delete pass, then the copy pass.
+    void Run();
+    // Every staging folder the scan found, until a cancel.
+    void RemoveLeftovers();
+    void DeletePass() { DeletePass(m_root); }
+    void CopyPass() { CopyPass(m_root); }
+
+private:
+    // The kind of a failed call on the player: deleting only frees space, so a
+    // full disk stops the job only while it writes.
+    enum class ECall { Write, Delete };
+
+    // Every failed call ends in one of these: they cancel the job when the
+    // error stops it, then write the call's line with the error's text.
+    void PlayerFailure(ECall call, const char* format, const std::string& display, int error);
+    void ComputerFailure(const char* format, const std::string& display, int error);
+
+    // Deleting, on the player's folders at GetPlayerRelativePath. With pMade
+    // set, only what that record says a copy made is deleted; everything else
+    // stays with its folder.
+    void DeletePass(CFolderNode& node);
+    void RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade = nullptr);
+    bool DeleteFolder(CFolderNode& album, const CCopyRecord* pMade);
+    bool PruneFolder(CFolderNode& node, const CCopyRecord* pMade);
+    void PruneFrom(CFolderNode* node, const CCopyRecord* pMade);
+    void RemoveLeftover(CFolderNode& node);
+    bool ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
+                    const std::u16string& display);
+    bool RemoveFolder(const std::u16string& relative, const std::u16string& display);
+    bool EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
+                     const CCopyRecord* pMade);
+
+    // Copying; made records what the copy creates on the player. A new album
+    // is written into a staging folder and published under its name once it
+    // is complete on the device.
+    void CopyPass(CFolderNode& node);
+    bool CreateFolders(CFolderNode& node, CCopyRecord& made);
+    bool CopyFiles(CFolderNode& album, CCopyRecord& made);
+    // Writes one file of the album into its open folder; leaves the written
+    // file open in output, for CopyFiles to flush and close.
+    bool CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
+                       CFile& output);
+    bool CloseWrittenFile(CFile& file, const std::u16string& relative);
+    bool PublishAlbum(CFolderNode& album, CCopyRecord& made);
+    int FlushNewName(const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made) const;
+
+    CFolderNode& m_root;
+    const CScanRecord& m_record;
+    CCopyLog& m_log;
+    // The player's music folder, held open while the job runs: everything it
+    // deletes or writes is reached through it.
+    CFencedTree m_player;
+};
