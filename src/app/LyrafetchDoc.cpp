@@ -125,6 +125,7 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         return false;
     }
     m_log.Clear();
+    m_log.m_nBytesCopied = 0;
     m_pNotifyWnd = notifyWnd;
     m_nNotifyMsg = notifyMsg;
     g_cancelState = 0;

@@ -135,6 +135,8 @@ public:
     bool HasPlayerOnlyDeletion() const;
     int CountAlbumsToDelete() const;
     int CountAlbumsToCopy() const;
+    // The sum of the sizes of the folder's files on one side.
+    std::uint64_t FileBytes(int side) const;
     // An album that is selected and not on the player.
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
     // An album that is on the player and not selected.

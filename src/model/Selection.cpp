@@ -9,13 +9,13 @@ int TriState(std::int32_t count, std::int32_t albums)
     return count == 0 ? TRISTATE_NONE : count == albums ? TRISTATE_ALL : TRISTATE_SOME;
 }
 
-std::uint64_t TotalSize(const std::vector<CFileEntry>& files)
+} // namespace
+
+std::uint64_t CFolderNode::FileBytes(int side) const
 {
-    return std::accumulate(files.begin(), files.end(), std::uint64_t{0},
+    return std::accumulate(m_files[side].begin(), m_files[side].end(), std::uint64_t{0},
                            [](std::uint64_t sum, const CFileEntry& file) { return sum + file.m_size; });
 }
-
-} // namespace
 
 int CFolderNode::GetSelectionState() const
 {
@@ -71,9 +71,9 @@ void CFolderNode::ComputeAlbumDelta()
         return;
     }
     if (selected) {
-        m_sizeDelta = static_cast<std::int64_t>(TotalSize(m_files[SIDE_COMPUTER]));
+        m_sizeDelta = static_cast<std::int64_t>(FileBytes(SIDE_COMPUTER));
     } else {
-        m_sizeDelta = -static_cast<std::int64_t>(TotalSize(m_files[SIDE_PLAYER]));
+        m_sizeDelta = -static_cast<std::int64_t>(FileBytes(SIDE_PLAYER));
     }
 }
 

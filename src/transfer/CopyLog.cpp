@@ -3,6 +3,8 @@
 #include "model/FolderNode.h"
 #include "platform/SystemError.h"
 
+#include <algorithm>
+
 std::atomic<std::int32_t> g_cancelState{0};
 
 void CCopyLog::AddV(int level, const char* format, std::span<const CFormatArg> args)
@@ -28,6 +30,12 @@ std::string CCopyLog::GetText() const
         text += FormatLogEntry(*entry, false) + "\r\n";
     }
     return text;
+}
+
+bool CCopyLog::HasErrorSince(std::size_t first) const
+{
+    return std::any_of(m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(first, m_entries.size())),
+                       m_entries.end(), [](const auto& entry) { return entry->m_level == LOG_ERROR; });
 }
 
 std::string FormatLogEntry(const CCopyLogEntry& entry, bool twoLines)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "text/Text.h"
+#include "transfer/CopyPlan.h"
 
 #include <atomic>
 #include <cstdint>
@@ -51,6 +52,8 @@ public:
     void AddV(int level, const char* format, std::span<const CFormatArg> args);
     // Every entry on a line of its own, each line ended by "\r\n".
     std::string GetText() const;
+    // Whether an error entry stands at index first or after it.
+    bool HasErrorSince(std::size_t first) const;
     void Clear() { m_entries.clear(); }
     // One album less to treat: counts it down and reports the progress.
     void CountDown(std::atomic<int>& albumsLeft);
@@ -59,6 +62,13 @@ public:
     ICopyNotify* m_pNotify = nullptr;
     std::atomic<int> m_nAlbumsToDelete{0};
     std::atomic<int> m_nAlbumsToCopy{0};
+    // The albums of the job, set with the counts; the job records what
+    // became of each.
+    CCopyPlan m_plan;
+    // How far the job's copies have come: every byte written, and for each
+    // album that was treated, all of its bytes, so that the count reaches
+    // the plan's BytesToCopy once the last album is done.
+    std::atomic<std::uint64_t> m_nBytesCopied{0};
 };
 
 // The entry's eight-character level tag, then a blank (or a line feed when

@@ -77,6 +77,7 @@ void CCopyJob::CopyPass(CFolderNode& node)
         return;
     }
     m_log.Add(LOG_INFO, "Copying \"%s\"", ToLogText(node.GetPath(SIDE_COMPUTER, true)));
+    const std::uint64_t bytesBefore = m_log.m_nBytesCopied;
     CCopyRecord made;
     const bool created = CreateFolders(node, made);
     const bool complete =
@@ -89,6 +90,8 @@ void CCopyJob::CopyPass(CFolderNode& node)
     if (CheckCancel(m_log) && !complete) {
         return;
     }
+    m_log.m_nBytesCopied = bytesBefore + node.FileBytes(SIDE_COMPUTER);
+    m_log.m_plan.SetOutcome(node, complete ? EAlbumOutcome::Done : EAlbumOutcome::Failed);
     m_log.CountDown(m_log.m_nAlbumsToCopy);
 }
 
@@ -200,6 +203,7 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
             PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", destinationDisplay, error);
             return false;
         }
+        m_log.m_nBytesCopied += count;
         if (CheckCancel(m_log)) {
             return false;
         }

@@ -110,7 +110,9 @@ void CCopyJob::DeletePass(CFolderNode& node)
     if (!node.IsAlbumToDelete()) {
         return;
     }
+    const std::size_t firstEntry = m_log.m_entries.size();
     RemoveAlbum(node, true);
+    m_log.m_plan.SetOutcome(node, m_log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
     m_log.CountDown(m_log.m_nAlbumsToDelete);
 }
 

@@ -73,6 +73,7 @@ void CCopyFilesDlg::OnInitDialog()
     if (m_pDoc->m_pModel) {
         m_pDoc->m_log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
         m_pDoc->m_log.m_nAlbumsToCopy = m_pDoc->m_pModel->CountAlbumsToCopy();
+        m_pDoc->m_log.m_plan = CCopyPlan(*m_pDoc->m_pModel);
     }
     UpdateCounts(true);
     ShowCounts();

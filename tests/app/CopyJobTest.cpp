@@ -30,6 +30,7 @@ protected:
     {
         m_doc.m_log.m_nAlbumsToDelete = m_doc.m_pModel->CountAlbumsToDelete();
         m_doc.m_log.m_nAlbumsToCopy = m_doc.m_pModel->CountAlbumsToCopy();
+        m_doc.m_log.m_plan = CCopyPlan(*m_doc.m_pModel);
         if (!m_doc.StartCopy(&m_queue, WM_COPYNOTIFY)) {
             ADD_FAILURE() << "the job did not start";
             return {};
@@ -88,6 +89,21 @@ TEST_F(CopyJobTest, EveryReportArrivesInOrderBeforeDone)
     EXPECT_EQ(m_doc.m_log.m_nAlbumsToDelete, 0);
     EXPECT_EQ(m_doc.m_log.m_nAlbumsToCopy, 0);
     EXPECT_TRUE(fs::exists(m_fixture / "player/A/New/2"));
+
+    // The plan in the job's order, and what became of each album; the bytes
+    // count up to all of the copies, the failed one included.
+    const CCopyPlan& plan = m_doc.m_log.m_plan;
+    std::vector<std::string> outcomes;
+    for (std::size_t index = 0; index < plan.Albums().size(); ++index) {
+        const CPlannedAlbum& album = plan.Albums()[index];
+        outcomes.push_back(album.m_pAlbum->GetDisplayName() +
+                           (album.m_step == EPlanStep::Copy ? " copy " : " delete ") + std::to_string(album.m_bytes) +
+                           " " + (plan.Outcome(index) == EAlbumOutcome::Done ? "done" : "failed"));
+    }
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"Old delete 1 done", "Old delete 1 done", "New copy 20 done",
+                                                  "Gone copy 1 failed"}));
+    EXPECT_EQ(plan.BytesToCopy(), 21u);
+    EXPECT_EQ(m_doc.m_log.m_nBytesCopied, 21u);
 }
 
 TEST_F(CopyJobTest, RefusalsLeaveTheJobAsItWas)

@@ -1,0 +1,35 @@
+#include "transfer/CopyPlan.h"
+
+CCopyPlan::CCopyPlan(const CFolderNode& root)
+{
+    Collect(root, EPlanStep::Delete);
+    Collect(root, EPlanStep::Copy);
+    m_outcomes = std::make_unique<std::atomic<EAlbumOutcome>[]>(m_albums.size());
+    for (std::size_t index = 0; index < m_albums.size(); ++index) {
+        m_indexes.emplace(m_albums[index].m_pAlbum, index);
+    }
+}
+
+void CCopyPlan::Collect(const CFolderNode& node, EPlanStep step)
+{
+    for (const auto& child : node.m_children) {
+        Collect(*child, step);
+    }
+    const bool taken = step == EPlanStep::Delete ? node.IsAlbumToDelete() : node.IsAlbumToCopy();
+    if (!taken) {
+        return;
+    }
+    const int side = step == EPlanStep::Delete ? SIDE_PLAYER : SIDE_COMPUTER;
+    const std::uint64_t bytes = node.FileBytes(side);
+    m_albums.push_back({&node, step, bytes});
+    if (step == EPlanStep::Copy) {
+        m_bytesToCopy += bytes;
+    }
+}
+
+void CCopyPlan::SetOutcome(const CFolderNode& album, EAlbumOutcome outcome)
+{
+    if (const auto found = m_indexes.find(&album); found != m_indexes.end()) {
+        m_outcomes[found->second] = outcome;
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "model/FolderNode.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+// What a job does to one album.
+enum class EPlanStep { Delete, Copy };
+
+// What has become of an album of the plan while its job runs.
+enum class EAlbumOutcome { Pending, Done, Failed };
+
+struct CPlannedAlbum
+{
+    const CFolderNode* m_pAlbum = nullptr;
+    EPlanStep m_step = EPlanStep::Copy;
+    // What the step frees on the player or writes there: the album's files on
+    // the player, or on the computer.
+    std::uint64_t m_bytes = 0;
+};
+
+// The albums a job will treat, in its order: every album to delete, then every
+// album to copy, each in the tree's order. The job records the outcome of each
+// as it goes; the window reads them while it runs.
+class CCopyPlan
+{
+public:
+    CCopyPlan() = default;
+    explicit CCopyPlan(const CFolderNode& root);
+
+    const std::vector<CPlannedAlbum>& Albums() const { return m_albums; }
+    // The bytes of every album to copy.
+    std::uint64_t BytesToCopy() const { return m_bytesToCopy; }
+
+    EAlbumOutcome Outcome(std::size_t index) const { return m_outcomes[index].load(); }
+    // For the job: an album that is not in the plan is passed over.
+    void SetOutcome(const CFolderNode& album, EAlbumOutcome outcome);
+
+private:
+    void Collect(const CFolderNode& node, EPlanStep step);
+
+    std::vector<CPlannedAlbum> m_albums;
+    std::uint64_t m_bytesToCopy = 0;
+    std::unordered_map<const CFolderNode*, std::size_t> m_indexes;
+    std::unique_ptr<std::atomic<EAlbumOutcome>[]> m_outcomes;
+};
