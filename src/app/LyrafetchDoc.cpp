@@ -30,6 +30,7 @@ std::optional<CMessage> CLyrafetchDoc::Load()
 {
     m_freeBytes = 0;
     m_totalBytes = 0;
+    m_allocationUnit = 0;
     m_pModel.reset();
     m_scanRecord = {};
     m_pModel = std::make_unique<CFolderNode>();
@@ -99,13 +100,15 @@ std::optional<CMessage> CLyrafetchDoc::QueryFreeSpace(const char* folder)
 {
     std::uint64_t available = 0;
     std::uint64_t total = 0;
-    if (const int error = QueryVolumeSpace(folder, available, total)) {
+    std::uint64_t unit = 0;
+    if (const int error = QueryVolumeSpace(folder, available, total, unit)) {
         return CMessage{FormatString("Getting Jukebit free space :\nError : %S\nFree space won't be available.",
                                      SystemErrorText(error)),
                         MB_OK | MB_ICONEXCLAMATION};
     }
     m_freeBytes = available;
     m_totalBytes = total;
+    m_allocationUnit = unit;
     return std::nullopt;
 }
 

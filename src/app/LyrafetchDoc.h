@@ -58,6 +58,9 @@ public:
     IScanProgress* m_pScanProgress = nullptr;
     std::uint64_t m_freeBytes = 0;
     std::uint64_t m_totalBytes = 0;
+    // The player's allocation unit: each file takes a whole number of them. 0
+    // until the free-space query succeeds.
+    std::uint64_t m_allocationUnit = 0;
     // The job of the worker thread, from StartCopy until EndCopy.
     std::unique_ptr<CCopyJob> m_pCopyJob;
     std::unique_ptr<std::thread> m_hCopyThread;

@@ -28,7 +28,7 @@ std::string FormatItemLabel(const CFolderNode& node)
 std::int64_t ProjectedFreeBytes(const CLyrafetchDoc& doc)
 {
     const auto freeBytes = static_cast<std::int64_t>(doc.m_freeBytes);
-    return doc.m_pModel ? freeBytes - doc.m_pModel->m_sizeDelta : freeBytes;
+    return doc.m_pModel ? freeBytes - doc.m_pModel->ComputeSpaceDelta(doc.m_allocationUnit) : freeBytes;
 }
 
 bool NeedsFreeSpaceWarning(const CLyrafetchDoc& doc)

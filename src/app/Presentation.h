@@ -34,7 +34,8 @@ constexpr std::int64_t ToMegabytes(std::int64_t bytes)
     return bytes / 1000000;
 }
 
-// The player's free bytes once the selection has been carried out.
+// The player's free bytes once the selection has been carried out, each file
+// taking whole allocation units of the player.
 std::int64_t ProjectedFreeBytes(const CLyrafetchDoc& doc);
 // Whether Copy Files must warn that the selection does not fit: only when the
 // player's size is known.

@@ -5,6 +5,41 @@
 #include "text/Utf.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
+
+std::u16string PlayerName(const std::u16string& name)
+{
+    std::u16string result;
+    result.reserve(name.size());
+    for (std::size_t pos = 0; pos < name.size();) {
+        const std::size_t start = pos;
+        char32_t codePoint = 0;
+        if (!DecodeUtf16(name, pos, codePoint)) {
+            ++pos; // a byte that is not UTF-8 holds a lone surrogate
+            codePoint = u'_';
+        } else if (codePoint < 0x20 || std::u16string_view(u"\"*:<>?\\|").find(static_cast<char16_t>(codePoint)) !=
+                                           std::u16string_view::npos) {
+            codePoint = u'_';
+        } else {
+            result.append(name, start, pos - start);
+            continue;
+        }
+        result.push_back(static_cast<char16_t>(codePoint));
+    }
+    for (auto unit = result.rbegin(); unit != result.rend() && (*unit == u'.' || *unit == u' '); ++unit) {
+        *unit = u'_';
+    }
+    return result;
+}
+
+bool IsLeftOutFolder(const std::u16string& name)
+{
+    static const char16_t* const kNames[] = {u"System Volume Information", u"$RECYCLE.BIN", u"RECYCLER", u"LOST.DIR",
+                                             u"lost+found"};
+    return name.starts_with(u'.') || std::any_of(std::begin(kNames), std::end(kNames),
+                                                 [&](const char16_t* other) { return CompareNames(name, other) == 0; });
+}
 
 int CompareNames(const std::u16string& a, const std::u16string& b)
 {
@@ -89,6 +124,6 @@ std::u16string CFolderNode::GetPlayerRelativePath() const
     if (!path.empty()) {
         path += PATH_SEPARATOR;
     }
-    path += m_names[SIDE_PLAYER].empty() ? m_names[SIDE_COMPUTER] : m_names[SIDE_PLAYER];
+    path += m_names[SIDE_PLAYER].empty() ? PlayerName(m_names[SIDE_COMPUTER]) : m_names[SIDE_PLAYER];
     return path;
 }

@@ -72,6 +72,18 @@ protected:
 enum class ERootOverlap { Same, PlayerInsideComputer, ComputerInsidePlayer };
 CMessage RootOverlapMessage(ERootOverlap overlap);
 
+// The name a name takes on the player: each character that FAT and exFAT
+// refuse in a name (" * : < > ? \ | and the control characters), each byte
+// that is not UTF-8, and each trailing dot or blank, replaced by "_". Every
+// folder and file a job creates on the player has the player name of the
+// computer's name, whatever the player's file system.
+std::u16string PlayerName(const std::u16string& name);
+
+// Folders that other systems keep on a drive, which the tree leaves out on
+// both sides: never shown, counted, deleted or copied. Names that begin with
+// ".", and a few of fixed name.
+bool IsLeftOutFolder(const std::u16string& name);
+
 // Compares names with the letters A to Z folded to a to z and nothing else
 // folded: negative, zero or positive.
 int CompareNames(const std::u16string& a, const std::u16string& b);
@@ -115,6 +127,8 @@ public:
     bool Scan();
     // Merges sub-folders found on one side into the children. Names must come
     // in listing order: ASCII letters folded, ties by the unfolded text.
+    // Then a folder that one side lacks joins one that the other side lacks
+    // when their player names are equal with case folded.
     void AddChildren(int side, std::vector<std::u16string>& names);
     void AddChild(int side, const std::u16string& name);
     static CMessage ReportScanError(const std::u16string& path, int error);
@@ -131,12 +145,18 @@ public:
     void ApplySelection(int mode);
     void ComputeDeltas();
     void ComputeAlbumDelta();
+    std::int64_t AlbumDelta(std::uint64_t unit) const;
     void SumChildDeltas();
     bool HasPlayerOnlyDeletion() const;
     int CountAlbumsToDelete() const;
     int CountAlbumsToCopy() const;
-    // The sum of the sizes of the folder's files on one side.
-    std::uint64_t FileBytes(int side) const;
+    // The sum of the sizes of the folder's files on one side, each rounded up
+    // to a whole number of allocation units.
+    std::uint64_t FileBytes(int side, std::uint64_t unit = 1) const;
+    // The change of occupied space on the player that the selection implies
+    // at or below this node, each file taking whole allocation units of the
+    // given size, as on a file system with clusters of that size.
+    std::int64_t ComputeSpaceDelta(std::uint64_t unit) const;
     // An album that is selected and not on the player.
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
     // An album that is on the player and not selected.
@@ -159,4 +179,5 @@ private:
     bool ReadSide(int side, CScanState& state);
     void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
                     std::size_t groupStart);
+    void PairByPlayerNames();
 };

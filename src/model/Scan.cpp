@@ -3,9 +3,11 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "text/Text.h"
+#include "text/Utf.h"
 
 #include <algorithm>
 #include <span>
+#include <unordered_map>
 #include <utility>
 
 // What a scan keeps while it walks: the folders on the path from the root to
@@ -134,7 +136,9 @@ bool CFolderNode::ReadSide(int side, CScanState& state)
                 state.Record().m_leftovers.push_back(this);
             }
         } else if (entry.m_bFolder) {
-            folders.push_back(std::move(entry.m_name));
+            if (!IsLeftOutFolder(entry.m_name)) {
+                folders.push_back(std::move(entry.m_name));
+            }
         } else {
             files.push_back({std::move(entry.m_name), entry.m_size});
         }
@@ -174,6 +178,52 @@ void CFolderNode::AddChildren(int side, std::vector<std::u16string>& names)
         MergeGroup(side, std::span(groupNames, name), merged, groupStart);
     }
     m_children = std::move(merged);
+    PairByPlayerNames();
+}
+
+// "What's Going On?" on the computer is "What's Going On_" on the player: a
+// folder only the player has joins the first folder only the computer has
+// whose player name is the same with case folded. It keeps the computer's
+// name as its key, so the order stays.
+void CFolderNode::PairByPlayerNames()
+{
+    const auto onlyOn = [](const CFolderNode& node, int side) {
+        return !node.m_names[side].empty() && node.m_names[1 - side].empty();
+    };
+    const auto foldedPlayerName = [](const std::u16string& name) {
+        std::u16string folded = PlayerName(name);
+        std::transform(folded.begin(), folded.end(), folded.begin(), FoldAsciiCase);
+        return folded;
+    };
+    const bool anyMapped = std::any_of(m_children.begin(), m_children.end(), [&](const auto& child) {
+        const std::u16string& key = child->GetKeyName();
+        return (onlyOn(*child, SIDE_COMPUTER) || onlyOn(*child, SIDE_PLAYER)) && PlayerName(key) != key;
+    });
+    if (!anyMapped) {
+        return;
+    }
+    std::unordered_map<std::u16string, std::vector<CFolderNode*>> computerOnly;
+    for (const auto& child : m_children) {
+        if (onlyOn(*child, SIDE_COMPUTER)) {
+            computerOnly[foldedPlayerName(child->m_names[SIDE_COMPUTER])].push_back(child.get());
+        }
+    }
+    for (const auto& child : m_children) {
+        if (!onlyOn(*child, SIDE_PLAYER)) {
+            continue;
+        }
+        const auto candidates = computerOnly.find(foldedPlayerName(child->m_names[SIDE_PLAYER]));
+        if (candidates == computerOnly.end()) {
+            continue;
+        }
+        for (CFolderNode* candidate : candidates->second) {
+            if (candidate->m_names[SIDE_PLAYER].empty()) {
+                candidate->SetName(SIDE_PLAYER, std::exchange(child->m_names[SIDE_PLAYER], {}));
+                break;
+            }
+        }
+    }
+    std::erase_if(m_children, [](const auto& child) { return child->GetKeyName().empty(); });
 }
 
 void CFolderNode::MergeGroup(int side, std::span<std::u16string> names,

@@ -11,10 +11,26 @@ int TriState(std::int32_t count, std::int32_t albums)
 
 } // namespace
 
-std::uint64_t CFolderNode::FileBytes(int side) const
+std::uint64_t CFolderNode::FileBytes(int side, std::uint64_t unit) const
 {
-    return std::accumulate(m_files[side].begin(), m_files[side].end(), std::uint64_t{0},
-                           [](std::uint64_t sum, const CFileEntry& file) { return sum + file.m_size; });
+    return std::accumulate(
+        m_files[side].begin(), m_files[side].end(), std::uint64_t{0},
+        [&](std::uint64_t sum, const CFileEntry& file) { return sum + (file.m_size + unit - 1) / unit * unit; });
+}
+
+std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit) const
+{
+    if (unit <= 1) {
+        return m_sizeDelta;
+    }
+    if (IsAlbum()) {
+        return AlbumDelta(unit);
+    }
+    std::int64_t delta = 0;
+    for (const auto& child : m_children) {
+        delta += child->ComputeSpaceDelta(unit);
+    }
+    return delta;
 }
 
 int CFolderNode::GetSelectionState() const
@@ -64,17 +80,20 @@ void CFolderNode::ComputeDeltas()
 
 void CFolderNode::ComputeAlbumDelta()
 {
+    m_sizeDelta = AlbumDelta(1);
+}
+
+// An album selected and not on the player adds its computer-side files; one on
+// the player and not selected frees its player-side files.
+std::int64_t CFolderNode::AlbumDelta(std::uint64_t unit) const
+{
     const bool selected = GetSelectionState() != TRISTATE_NONE;
     const bool onPlayer = GetPlayerState() != TRISTATE_NONE;
-    m_sizeDelta = 0;
     if (selected == onPlayer) {
-        return;
+        return 0;
     }
-    if (selected) {
-        m_sizeDelta = static_cast<std::int64_t>(FileBytes(SIDE_COMPUTER));
-    } else {
-        m_sizeDelta = -static_cast<std::int64_t>(FileBytes(SIDE_PLAYER));
-    }
+    return selected ? static_cast<std::int64_t>(FileBytes(SIDE_COMPUTER, unit))
+                    : -static_cast<std::int64_t>(FileBytes(SIDE_PLAYER, unit));
 }
 
 void CFolderNode::SumChildDeltas()

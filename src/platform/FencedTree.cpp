@@ -4,11 +4,15 @@
 #include "platform/PosixSupport.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -45,6 +49,47 @@ int NativeName(const std::u16string& name, std::string& native)
 {
     native = ToNativePath(name);
     return IsPlainName(native) ? 0 : EINVAL;
+}
+
+// The type of the file system mounted as device, as the mount table gives it
+// ("vfat", "fuse.fusefat", "fuseblk"); empty when it is not found.
+std::string MountType(dev_t device)
+{
+    std::ifstream table("/proc/self/mountinfo");
+    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers;
+        fields >> id >> parent >> numbers;
+        const std::size_t separator = line.find(" - ");
+        if (numbers == wanted && separator != std::string::npos) {
+            std::istringstream rest(line.substr(separator + 3));
+            std::string type;
+            rest >> type;
+            return type;
+        }
+    }
+    return {};
+}
+
+// The largest file of the file system that holds the open folder fd. The
+// kernel's FAT driver says what it is; a FUSE driver is known by the mount
+// table's subtype, when it gives one.
+std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info)
+{
+    constexpr std::uint64_t FAT_MAX_FILE_SIZE = (std::uint64_t{1} << 32) - 1;
+    if (info.f_type == MSDOS_SUPER_MAGIC) {
+        return FAT_MAX_FILE_SIZE;
+    }
+    struct stat self;
+    if (info.f_type != FUSE_SUPER_MAGIC || fstat(fd, &self) != 0) {
+        return UINT64_MAX;
+    }
+    const std::string type = MountType(self.st_dev);
+    const std::size_t dot = type.find('.');
+    const std::string subtype = dot == std::string::npos ? std::string() : type.substr(dot + 1);
+    const bool fat = subtype == "fusefat" || subtype == "vfat" || subtype == "msdos";
+    return fat ? FAT_MAX_FILE_SIZE : UINT64_MAX;
 }
 
 } // namespace
@@ -193,7 +238,9 @@ int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
         return error;
     }
     struct statfs info;
-    m_bFlushEachFile = fstatfs(m_root.m_fd, &info) != 0 || info.f_type == FUSE_SUPER_MAGIC;
+    const bool known = fstatfs(m_root.m_fd, &info) == 0;
+    m_bFlushEachFile = !known || info.f_type == FUSE_SUPER_MAGIC;
+    m_nMaxFileSize = known ? MaxFileSizeOf(m_root.m_fd, info) : UINT64_MAX;
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <cstdint>
 #include <string>
 
 // A folder tree that is reached only from a descriptor of its root, one path
@@ -67,6 +68,9 @@ public:
     // driver, as with FUSE: there each written file and each folder whose
     // entries changed must be flushed on its own.
     bool FlushesEachFile() const { return m_bFlushEachFile; }
+    // The largest file the tree's file system can hold: 4 GiB - 1 on FAT,
+    // where that is known, else no limit.
+    std::uint64_t MaxFileSize() const { return m_nMaxFileSize; }
     // Makes the entries of a folder of the tree reach the device: with the
     // whole file system, which also reports a write-back error of any file,
     // where that flush reaches the device, else the folder alone.
@@ -86,4 +90,5 @@ private:
 
     CFolderHandle m_root;
     bool m_bFlushEachFile = false;
+    std::uint64_t m_nMaxFileSize = UINT64_MAX;
 };

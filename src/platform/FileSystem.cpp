@@ -181,7 +181,8 @@ int GetFolderChain(const std::u16string& path, std::vector<CFolderId>& chain)
     }
 }
 
-int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total)
+int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total,
+                     std::uint64_t& allocationUnit)
 {
     if (const int fault = TakeFault(EFaultPoint::VolumeSpace)) {
         return fault;
@@ -192,6 +193,7 @@ int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::u
     }
     available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
+    allocationUnit = info.f_frsize;
     return 0;
 }
 

@@ -103,6 +103,8 @@ private:
     bool m_bWriting = false;
 };
 
-// Bytes available to this user and total bytes of the volume holding folder.
-// Returns 0, or the error of the query with both values left as they were.
-int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total);
+// Bytes available to this user and total bytes of the volume holding folder,
+// and the unit in which it allocates space to files (the cluster of FAT and
+// exFAT). Returns 0, or the error of the query with the values left as they were.
+int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::uint64_t& total,
+                     std::uint64_t& allocationUnit);

@@ -61,6 +61,9 @@ private:
     // is written into a staging folder and published under its name once it
     // is complete on the device.
     void CopyPass(CFolderNode& node);
+    // Whether the player's file system can hold the album, checked before
+    // anything of it is written; logs why not.
+    bool FitsOnPlayer(const CFolderNode& album);
     bool CreateFolders(CFolderNode& node, CCopyRecord& made);
     bool CopyFiles(CFolderNode& album, CCopyRecord& made);
     // Writes one file of the album into its open folder; leaves the written

@@ -3,8 +3,10 @@
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
+#include <cerrno>
 #include <deque>
 #include <memory>
+#include <set>
 #include <utility>
 
 namespace {
@@ -78,26 +80,53 @@ void CCopyJob::CopyPass(CFolderNode& node)
     }
     m_log.Add(LOG_INFO, "Copying \"%s\"", ToLogText(node.GetPath(SIDE_COMPUTER, true)));
     const std::uint64_t bytesBefore = m_log.m_nBytesCopied;
-    CCopyRecord made;
-    const bool created = CreateFolders(node, made);
-    const bool complete =
-        created && !CheckCancel(m_log) && CopyFiles(node, made) && !CheckCancel(m_log) && PublishAlbum(node, made);
-    if (!complete) {
-        RemoveAlbum(node, created, &made);
-    }
-    // A canceled album is neither counted nor reported, unless it was already
-    // complete on the player when the cancel came.
-    if (CheckCancel(m_log) && !complete) {
-        return;
+    bool complete = false;
+    if (FitsOnPlayer(node)) {
+        CCopyRecord made;
+        const bool created = CreateFolders(node, made);
+        complete =
+            created && !CheckCancel(m_log) && CopyFiles(node, made) && !CheckCancel(m_log) && PublishAlbum(node, made);
+        if (!complete) {
+            RemoveAlbum(node, created, &made);
+        }
+        // A canceled album is neither counted nor reported, unless it was
+        // already complete on the player when the cancel came.
+        if (CheckCancel(m_log) && !complete) {
+            return;
+        }
     }
     m_log.m_nBytesCopied = bytesBefore + node.FileBytes(SIDE_COMPUTER);
     m_log.m_plan.SetOutcome(node, complete ? EAlbumOutcome::Done : EAlbumOutcome::Failed);
     m_log.CountDown(m_log.m_nAlbumsToCopy);
 }
 
+// Two files whose names are one name on the player would have the second
+// fail, and a file above the largest size fails after the others were
+// written: such an album is refused whole, with the line of the call that
+// would have failed.
+bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
+{
+    const std::u16string relative = album.GetPlayerRelativePath();
+    const auto foldedLess = [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; };
+    std::set<std::u16string, decltype(foldedLess)> names(foldedLess);
+    for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
+        const std::u16string name = PlayerName(entry.m_name);
+        const std::string display = PlayerDisplayPath(JoinPath(relative, name));
+        if (entry.m_size > m_player.MaxFileSize()) {
+            PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", display, EFBIG);
+            return false;
+        }
+        if (!names.insert(name).second) {
+            PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", display, EEXIST);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Folders that exist on the player keep the player's names; only those below
-// are made, under the computer's names. The album's own folder, when it is
-// not there yet, is made as the staging folder.
+// are made, under the player names of the computer's. The album's own folder,
+// when it is not there yet, is made as the staging folder.
 bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
 {
     if (node.m_pParent == nullptr) {
@@ -151,7 +180,7 @@ bool CCopyJob::CopyFiles(CFolderNode& album, CCopyRecord& made)
         if (!CopyFileEntry(album, entry, made, folder, output)) {
             return false;
         }
-        written.emplace_back(std::move(output), entry.m_name);
+        written.emplace_back(std::move(output), PlayerName(entry.m_name));
         if (written.size() > MAX_WRITTEN_FILES && !closeOldest()) {
             return false;
         }
@@ -182,12 +211,13 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
         return false;
     }
 
-    const std::string destinationDisplay = PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), entry.m_name));
-    if (const int error = folder.CreateFile(entry.m_name, output)) {
+    const std::u16string name = PlayerName(entry.m_name);
+    const std::string destinationDisplay = PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), name));
+    if (const int error = folder.CreateFile(name, output)) {
         PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", destinationDisplay, error);
         return false;
     }
-    made.AddFile(entry.m_name);
+    made.AddFile(name);
 
     const auto buffer = std::make_unique<char[]>(COPY_BUFFER_SIZE);
     for (;;) {
@@ -223,7 +253,7 @@ bool CCopyJob::PublishAlbum(CFolderNode& album, CCopyRecord& made)
     CFolderHandle parent;
     int error = m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);
     if (error == 0) {
-        error = parent.RenameFolder(STAGING_FOLDER, album.m_names[SIDE_COMPUTER]);
+        error = parent.RenameFolder(STAGING_FOLDER, PlayerName(album.m_names[SIDE_COMPUTER]));
     }
     if (error != 0) {
         PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), error);

@@ -1,4 +1,5 @@
 #include "app/LyrafetchDoc.h"
+#include "app/Presentation.h"
 
 #include "platform/FaultInjection.h"
 #include "support/FolderFixture.h"
@@ -129,6 +130,31 @@ TEST_F(LyrafetchDocTest, LoadsBothTreesAndTheFreeSpaceIgnoringFurtherArguments)
     EXPECT_EQ(m_doc.m_pModel->m_albums, 1); // a sub-folder on one side is enough
     EXPECT_GT(m_doc.m_totalBytes, 0u);
     EXPECT_LE(m_doc.m_freeBytes, m_doc.m_totalBytes);
+}
+
+// A card with clusters of 128 KiB gives every file at least that much: the
+// projected free space counts whole clusters, the labels count bytes.
+TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
+{
+    m_fixture.Create("computer/A/New/1:1000\ncomputer/A/New/2:1000\ncomputer/A/New/3:200000\nplayer/\n");
+    CScratchVolume card;
+    if (const std::string failure = card.MountExfat(m_fixture / "player", 256 << 20, 128 << 10); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+    }
+    m_fixture.Create("player/B/Old/1:5\n");
+    m_doc.m_params = {Folder("computer"), Folder("player")};
+    ASSERT_TRUE(LoadDocument(m_doc));
+    EXPECT_EQ(m_doc.m_allocationUnit, 128u << 10);
+    m_doc.m_pModel->ApplySelection(SELECT_ALL);
+    const auto freeBytes = static_cast<std::int64_t>(m_doc.m_freeBytes);
+    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 4 * (128 << 10));
+    EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 202000);
+    m_doc.m_pModel->ApplySelection(SELECT_NONE);
+    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes + (128 << 10));
+    // Room for the bytes is not room for the clusters.
+    m_doc.m_pModel->ApplySelection(SELECT_ALL);
+    m_doc.m_freeBytes = 300000;
+    EXPECT_TRUE(NeedsFreeSpaceWarning(m_doc));
 }
 
 TEST_F(LyrafetchDocTest, FailedFreeSpaceQueryKeepsTheModel)

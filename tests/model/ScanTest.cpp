@@ -63,8 +63,16 @@ TEST_F(ScanTest, RecordsFilesWithSizesEverywhereButCountsOnlyAlbums)
         computer/Artist/Album/01.mp3:1
         computer/Artist/Empty/
         computer/.../x:1
-        player/
+        computer/Artist/.thumbnails/a.png:1
+        computer/$Recycle.Bin/S-1-5/x:1
+        player/.Trash-1000/files/Old/01.mp3:1
+        player/System Volume Information/IndexerVolumeGuid:1
+        player/LOST.DIR/
+        player/RECYCLER/
+        player/lost+found/
     )");
+    // A folder the scan could not read, were it to enter it.
+    std::filesystem::create_directory_symlink("..", m_fixture / "player/lost+found/loop");
     m_fixture.CreateFile("computer/Big/Set/huge.flac", 3221225472u);
     m_fixture.CreateFile("computer/Big/Set/larger.flac", 5000000000u);
     ASSERT_TRUE(ScanPair());
@@ -79,13 +87,20 @@ TEST_F(ScanTest, RecordsFilesWithSizesEverywhereButCountsOnlyAlbums)
     EXPECT_EQ(tracks[1].m_size, 2u);
     EXPECT_TRUE(Node(u"Artist/Empty").IsAlbum());
     EXPECT_TRUE(Node(u"Artist/Empty").m_files[SIDE_COMPUTER].empty());
-    EXPECT_EQ(Node(u"...").m_albums, 1); // only "." and ".." are passed over
+    // Folders other systems keep on a drive, and every folder whose name
+    // begins with a dot, are no part of the tree.
+    std::vector<std::u16string> top;
+    for (const auto& child : m_root.m_children) {
+        top.push_back(child->GetKeyName());
+    }
+    EXPECT_EQ(top, (std::vector<std::u16string>{u"Artist", u"Big"}));
+    EXPECT_EQ(Node(u"Artist").m_children.size(), 2u);
 
     const auto& big = Node(u"Big/Set").m_files[SIDE_COMPUTER];
     ASSERT_EQ(big.size(), 2u);
     EXPECT_EQ(big[0].m_size, 3221225472u);
     EXPECT_EQ(big[1].m_size, 5000000000u);
-    EXPECT_EQ(m_root.m_albums, 4);
+    EXPECT_EQ(m_root.m_albums, 3);
     EXPECT_EQ(m_root.m_onPlayer, 0);
     EXPECT_EQ(m_root.m_sizeDelta, 0);
 }

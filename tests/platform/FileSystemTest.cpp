@@ -89,12 +89,15 @@ TEST(QueryVolumeSpaceTest, ReportsSpaceOrError)
     CFolderFixture fixture;
     std::uint64_t available = 0;
     std::uint64_t total = 0;
-    ASSERT_EQ(QueryVolumeSpace(fixture.Root().string(), available, total), 0);
+    std::uint64_t unit = 0;
+    ASSERT_EQ(QueryVolumeSpace(fixture.Root().string(), available, total, unit), 0);
     EXPECT_GT(total, 0u);
     EXPECT_LE(available, total);
+    EXPECT_GT(unit, 0u);
 
-    available = total = 7;
-    EXPECT_EQ(QueryVolumeSpace((fixture / "absent").string(), available, total), ENOENT);
+    available = total = unit = 7;
+    EXPECT_EQ(QueryVolumeSpace((fixture / "absent").string(), available, total, unit), ENOENT);
     EXPECT_EQ(available, 7u);
     EXPECT_EQ(total, 7u);
+    EXPECT_EQ(unit, 7u);
 }

@@ -69,7 +69,7 @@ void CScratchVolume::Unmount()
     }
 }
 
-std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std::uint64_t bytes)
+std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t cluster)
 {
     if (std::string error = EnterPrivateMountNamespace(); !error.empty()) {
         return error;
@@ -77,7 +77,8 @@ std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std:
     std::string output;
     m_image = folder.parent_path() / (folder.filename().string() + ".exfat");
     std::filesystem::resize_file((std::ofstream(m_image), m_image), bytes);
-    if (!RunCommand("mkfs.exfat " + m_image.string(), output)) {
+    const std::string clusterOption = cluster != 0 ? "-c " + std::to_string(cluster) + " " : "";
+    if (!RunCommand("mkfs.exfat " + clusterOption + m_image.string(), output)) {
         return "mkfs.exfat: " + output;
     }
     if (!RunCommand("losetup -f --show " + m_image.string(), output)) {
@@ -89,6 +90,24 @@ std::string CScratchVolume::MountExfat(const std::filesystem::path& folder, std:
     }
     m_folder = folder;
     m_exfatFolder = folder;
+    return "";
+}
+
+std::string CScratchVolume::MountFat32(const std::filesystem::path& folder, std::uint64_t bytes)
+{
+    if (std::string error = EnterPrivateMountNamespace(); !error.empty()) {
+        return error;
+    }
+    std::string output;
+    m_image = folder.parent_path() / (folder.filename().string() + ".fat32");
+    std::filesystem::resize_file((std::ofstream(m_image), m_image), bytes);
+    if (!RunCommand("mkfs.vfat -F 32 " + m_image.string(), output)) {
+        return "mkfs.vfat: " + output;
+    }
+    if (!RunCommand("fusefat -o rw+ " + m_image.string() + " " + folder.string(), output)) {
+        return "fusefat: " + output;
+    }
+    m_folder = folder;
     return "";
 }
 

@@ -6,8 +6,8 @@
 
 // A small volume mounted over a folder, in a mount namespace private to this
 // test process: a tmpfs, so that a full disk can be met for real, or an exFAT
-// image like a player's, which ignores case and refuses some characters in
-// names. Unmounted when it goes.
+// or FAT32 image like a player's, which ignores case and refuses some
+// characters in names. Unmounted when it goes.
 class CScratchVolume
 {
 public:
@@ -22,7 +22,11 @@ public:
     std::string Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t inodes = 0);
     // Unmounts the volume now, as when a player is pulled out.
     void Unmount();
-    std::string MountExfat(const std::filesystem::path& folder, std::uint64_t bytes);
+    // With cluster set, its clusters have that many bytes (mkfs.exfat -c).
+    std::string MountExfat(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t cluster = 0);
+    // A FAT32 image through the user-space driver fusefat, whose files hold
+    // at most 4 GiB - 1.
+    std::string MountFat32(const std::filesystem::path& folder, std::uint64_t bytes);
     // Mounts the folder source over folder as well, as `mount --bind` does.
     std::string Bind(const std::filesystem::path& source, const std::filesystem::path& folder);
     // Kills the user-space driver of the exFAT volume, as when its cable is

@@ -317,10 +317,34 @@ TEST_F(CopyPassTest, FullDiskWhenAFolderOrAFileIsCreated)
     }
 }
 
+// A FAT32 card cannot hold a file of 4 GiB: the album is refused before any
+// byte of it is written, and the next one is copied.
+TEST_F(CopyPassTest, AFileTooLargeForTheCardIsRefusedBeforeAnyByte)
+{
+    m_fixture.Create("player/\n");
+    CScratchVolume volume;
+    if (const std::string failure = volume.MountFat32(m_fixture / "player", 64 << 20); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount a FAT32 image as the player here: " << failure;
+    }
+    m_fixture.CreateFile("computer/Big/Set/1.flac", 10);
+    m_fixture.CreateFile("computer/Big/Set/2.flac", std::uint64_t{4} << 30);
+    ScanLibrary("computer/Small/One/1:10\n");
+    CopyAll();
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"INFO   : Copying \"COMPUTER/Big/Set\"",
+                                        "ERROR  : Writing \"JUKEBIT/Big/Set/2.flac\" : Error 27 (File too large)",
+                                        "INFO   : Copying \"COMPUTER/Small/One\""}));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/Big"));
+    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Volumes, FullDiskTest, ::testing::Values(false, true),
                          [](const auto& volumeKind) { return volumeKind.param ? "Exfat" : "Tmpfs"; });
 
-TEST_F(CopyPassTest, OnAnExfatPlayerWhatWasThereStaysAndBadNamesFailCleanly)
+// On an exFAT card every name arrives under its player name, and the next scan
+// knows it again; what the card cannot hold fails plainly, and what was there
+// stays. Rows in the tree's order.
+TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
 {
     m_fixture.Create("player/\n");
     CScratchVolume volume;
@@ -328,40 +352,74 @@ TEST_F(CopyPassTest, OnAnExfatPlayerWhatWasThereStaysAndBadNamesFailCleanly)
     if (!failure.empty()) {
         GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
     }
-    // The scan keeps Évora and évora apart; the player's file system does not,
-    // and nothing of the computer's Évora goes into the player's évora.
-    ScanLibrary("computer/Évora/Live/01.mp3:1000\ncomputer/Évora/Live/02.mp3:1000\ncomputer/Band/Bad:Name/01.mp3:10\n"
-                "computer/Band/Good/01.mp3:10\ncomputer/Band/good/02.mp3:10\ncomputer/Zed/Album/a?b.mp3:5\n"
-                "player/évora/Live/02.mp3:7\n");
-    const std::string theirs = ReadFileText(m_fixture / "player/évora/Live/02.mp3");
+    struct CRow
+    {
+        std::string m_album;                                      // below computer/
+        std::vector<std::pair<std::string, std::string>> m_files; // the computer's name, the player's ("" none)
+        std::vector<std::string> m_lines;                         // after "Copying"
+    };
+    const std::string exists = " : Error 17 (File exists)";
+    // clang-format off
+    const CRow rows[] = {
+        {"AC-DC/Live: 1992", {{"01.mp3", "AC-DC/Live_ 1992/01.mp3"}}, {}},
+        {"Band/Good", {{"01.mp3", "Band/Good/01.mp3"}}, {}},
+        // Names that differ only in case: the card holds the first only, and the
+        // second never goes into the first one's folder.
+        {"Band/good", {{"02.mp3", ""}},
+         {"ERROR  : Creating \"JUKEBIT/Band/good\"" + exists, "INFO   : Deleting \"JUKEBIT/Band/good\""}},
+        {"Band/Live ", {{"1.mp3", "Band/Live_/1.mp3"}}, {}},
+        {"Band/Vol. 2.", {{"1.mp3", "Band/Vol. 2_/1.mp3"}}, {}},
+        {"Bj\u00F6rk/D\u00E9but", {{"01.mp3", "Bj\u00F6rk/D\u00E9but/01.mp3"}}, {}},
+        // Two tracks of one name on the card: refused before anything is written.
+        {"Clash/Album", {{"a?.mp3", ""}, {"A_.mp3", ""}},
+         {"ERROR  : Opening \"JUKEBIT/Clash/Album/A_.mp3\"" + exists}},
+        {"Latin/Album", {{"caf\xE9.mp3", "Latin/Album/caf_.mp3"}}, {}},
+        {"Marvin Gaye/What's Going On?", {{"01.mp3", "Marvin Gaye/What's Going On_/01.mp3"}}, {}},
+        {"Queen/A Night at the Opera",
+         {{"02 Love of My Life?.mp3", "Queen/A Night at the Opera/02 Love of My Life_.mp3"}}, {}},
+        // The card folds case beyond ASCII: nothing of this goes into its \u00E9vora.
+        {"\u00C9vora/Live", {{"01.mp3", ""}, {"02.mp3", ""}},
+         {"ERROR  : Creating \"JUKEBIT/\u00C9vora\"" + exists, "INFO   : Deleting \"JUKEBIT/\u00C9vora/Live\""}},
+    };
+    // clang-format on
+    std::string library = "player/\u00E9vora/Live/02.mp3:7\ncomputer/Soul/What's Next?/1.mp3:3\n"
+                          "player/Soul/What's Next_/1.mp3:3\n";
+    for (const CRow& row : rows) {
+        for (const auto& file : row.m_files) {
+            library += "computer/" + row.m_album + "/" + file.first + ":10\n";
+        }
+    }
+    ScanLibrary(library);
+    // Already on the card under its player name: one album, on both sides.
+    EXPECT_EQ(Node(u"Soul/What's Next?").m_names[SIDE_PLAYER], u"What's Next_");
+    const auto before = Snapshot("player");
     CopyAll();
 
-    const std::vector<std::string> lines = LogLines();
-    // Two albums whose names differ only in case: the player holds only the
-    // first, and the second never goes into the first one's folder.
-    ASSERT_EQ(lines.size(), 13u) << m_log.GetText();
-    EXPECT_EQ(lines[0], "INFO   : Copying \"COMPUTER/Band/Bad:Name\"");
-    EXPECT_EQ(lines[1].substr(0, 46), "ERROR  : Creating \"JUKEBIT/Band/Bad:Name\" : Er");
-    EXPECT_EQ(lines[2], "INFO   : Deleting \"JUKEBIT/Band/Bad:Name\"");
-    EXPECT_EQ(lines[3], "INFO   : Copying \"COMPUTER/Band/Good\"");
-    EXPECT_EQ(lines[4], "INFO   : Copying \"COMPUTER/Band/good\"");
-    EXPECT_EQ(lines[5], "ERROR  : Creating \"JUKEBIT/Band/good\" : Error 17 (File exists)");
-    EXPECT_EQ(lines[6], "INFO   : Deleting \"JUKEBIT/Band/good\"");
-    EXPECT_EQ(lines[7], "INFO   : Copying \"COMPUTER/Zed/Album\"");
-    EXPECT_EQ(lines[8].substr(0, 44), "ERROR  : Opening \"JUKEBIT/Zed/Album/a?b.mp3\"");
-    EXPECT_EQ(lines[9], "INFO   : Deleting \"JUKEBIT/Zed/Album\"");
-    EXPECT_EQ(lines[10], "INFO   : Copying \"COMPUTER/Évora/Live\"");
-    EXPECT_EQ(lines[11], "ERROR  : Creating \"JUKEBIT/Évora\" : Error 17 (File exists)");
-    EXPECT_EQ(lines[12], "INFO   : Deleting \"JUKEBIT/Évora/Live\"");
+    std::vector<std::string> lines;
+    auto expected = before;
+    for (const CRow& row : rows) {
+        lines.push_back("INFO   : Copying \"COMPUTER/" + row.m_album + "\"");
+        lines.insert(lines.end(), row.m_lines.begin(), row.m_lines.end());
+        for (const auto& [name, arrives] : row.m_files) {
+            if (!arrives.empty()) {
+                for (fs::path folder = fs::path(arrives).parent_path(); !folder.empty();
+                     folder = folder.parent_path()) {
+                    expected[folder.string() + "/"] = "";
+                }
+                expected[arrives] = ReadFileText(m_fixture / "computer" / row.m_album / name);
+            }
+        }
+    }
+    EXPECT_EQ(LogLines(), lines);
+    EXPECT_EQ(Snapshot("player"), expected);
 
-    EXPECT_EQ(Snapshot("player"), (std::map<std::string, std::string>{
-                                      {"Band/", ""},
-                                      {"Band/Good/", ""},
-                                      {"Band/Good/01.mp3", ReadFileText(m_fixture / "computer/Band/Good/01.mp3")},
-                                      {"évora/", ""},
-                                      {"évora/Live/", ""},
-                                      {"évora/Live/02.mp3", theirs}}));
-    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    // The next scan knows every album that arrived, and a job of all of them
+    // has only the three that cannot arrive left to copy.
+    m_root.m_children.clear();
+    ASSERT_TRUE(ScanPair());
+    m_root.ApplySelection(SELECT_ALL);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 3) << DumpTree(m_root);
+    EXPECT_TRUE(Node(u"Marvin Gaye/What's Going On?").IsAlbumToCopy() == false);
 }
 
 // A job cut off while it copies one album or deletes another, by a kill of

@@ -25,6 +25,26 @@ TEST_F(DeletePassTest, DeletesTheAlbumAndPrunesEmptiedFoldersButNeverTheRoot)
     EXPECT_TRUE(fs::exists(m_fixture / "computer/Other/Kept/a"));
 }
 
+// A player once plugged into other systems holds their folders: deselecting
+// the root deletes every album, and none of them, nor a folder that holds one.
+TEST_F(DeletePassTest, FoldersOtherSystemsKeepAreNeverDeleted)
+{
+    const std::string kept = "player/.Trash-1000/files/Old/01.mp3:1\nplayer/System Volume Information/x:1\n"
+                             "player/LOST.DIR/\nplayer/Art/.thumbnails/a.png:1\n";
+    ScanLibrary(kept + "player/Art/Old/1:1\nplayer/Band/Live/1:1\n");
+    m_root.ApplySelection(SELECT_NONE);
+    EXPECT_EQ(m_root.CountAlbumsToDelete(), 2);
+    const auto before = Snapshot("player");
+    Job().DeletePass();
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/Art/Old\"",
+                                                    "INFO   : Deleting \"JUKEBIT/Band/Live\""}));
+    auto expected = before;
+    std::erase_if(expected, [](const auto& entry) {
+        return entry.first.starts_with("Art/Old") || entry.first.starts_with("Band/");
+    });
+    EXPECT_EQ(Snapshot("player"), expected);
+}
+
 TEST_F(DeletePassTest, AnArtistFolderThatHoldsAnythingElseStays)
 {
     ScanLibrary("player/A/Old/1:1\nplayer/A/Other/1:1\nplayer/B/Old/1:1\nplayer/B/cover.jpg:9\n"

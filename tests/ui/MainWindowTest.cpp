@@ -123,6 +123,7 @@ TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
     Open("computer/A/One/1:1500000\nplayer/B/Two/1:2500000\n");
     m_doc.m_freeBytes = 1000000;
     m_doc.m_totalBytes = 8000000;
+    m_doc.m_allocationUnit = 1;
     View().UpdateFreeSpace();
     EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 1MB / 8MB");
     ClickImage(Item(u"A/One"));
