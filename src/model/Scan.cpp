@@ -114,7 +114,9 @@ bool CFolderNode::ReadSide(int side, CScanState& state)
 {
     const std::u16string path = GetPath(side, false);
     CFolderListing listing;
-    if (const int error = ListFolder(LONG_PATH_PREFIX + path, listing)) {
+    // The job meets a link to a file on the player as a file of its own.
+    const ELinks links = side == SIDE_PLAYER ? ELinks::FollowToFolders : ELinks::FollowAll;
+    if (const int error = ListFolder(LONG_PATH_PREFIX + path, listing, links)) {
         return state.Fail(ReportScanError(path, error));
     }
     if (state.Contains(side, listing.m_id)) {

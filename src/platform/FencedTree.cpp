@@ -92,6 +92,30 @@ std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info)
     return fat ? FAT_MAX_FILE_SIZE : UINT64_MAX;
 }
 
+// Opens the highest folder above the open folder fd, fd's own folder included,
+// that lies on the same file system and can be read: its mount point.
+int TopOfFileSystem(int fd)
+{
+    struct stat info;
+    int top = RetryOnInterrupt([&] { return openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (top < 0 || fstat(top, &info) != 0) {
+        return top;
+    }
+    for (;;) {
+        const int parent = openat(top, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat above;
+        if (parent < 0 || fstat(parent, &above) != 0 || above.st_dev != info.st_dev || above.st_ino == info.st_ino) {
+            if (parent >= 0) {
+                close(parent);
+            }
+            return top;
+        }
+        close(top);
+        top = parent;
+        info = above;
+    }
+}
+
 } // namespace
 
 CFolderHandle::~CFolderHandle()
@@ -125,7 +149,7 @@ int CFolderHandle::List(CFolderListing& listing) const
     listing = CFolderListing();
     // A description of its own, so that every listing starts at the beginning.
     const int fd = RetryOnInterrupt([&] { return openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    return fd < 0 ? errno : ReadListing(fd, false, listing);
+    return fd < 0 ? errno : ReadListing(fd, ELinks::FollowNone, listing);
 }
 
 bool CFolderHandle::HasFolder(const std::u16string& name) const
@@ -210,6 +234,11 @@ int CFolderHandle::Sync() const
     return ResultOf(fsync(m_fd));
 }
 
+int CFolderHandle::Lock() const
+{
+    return flock(m_fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+}
+
 int CFolderHandle::SyncFileSystem() const
 {
     if (const int fault = TakeFault(EFaultPoint::SyncFolder)) {
@@ -228,13 +257,14 @@ int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
     if (error == 0 && StampOf(listing) != expected) {
         error = ESTALE;
     }
-    // One job at a time on a player, whichever program runs it: another would
-    // take this one's staging folder for a leftover.
-    if (error == 0 && flock(m_root.m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    // One job at a time on a player, whichever of its folders it was given:
+    // another would take this one's staging folders for leftovers.
+    if (error == 0 && m_fileSystemTop.Adopt(TopOfFileSystem(m_root.m_fd)) == 0 &&
+        m_fileSystemTop.Lock() == EWOULDBLOCK) {
         error = EWOULDBLOCK;
     }
     if (error != 0) {
-        m_root.Close();
+        Close();
         return error;
     }
     struct statfs info;

@@ -40,6 +40,9 @@ public:
     int RenameFolder(const std::u16string& from, const std::u16string& to) const;
     // Writes the folder's entries to the device and waits until they are there.
     int Sync() const;
+    // Takes the folder for this holder alone, as long as it is held open:
+    // fails with EWOULDBLOCK while another holder has it.
+    int Lock() const;
     // Writes everything of the folder's file system to the device, and reports
     // any write-back error since the folder was opened.
     int SyncFileSystem() const;
@@ -61,9 +64,13 @@ public:
     // Opens the root; fails with ESTALE when it is no longer the folder
     // expected, as when a player was unmounted and its mount point is left,
     // or another player plugged in its place, and with EWOULDBLOCK while
-    // another job holds it open.
+    // another holder has any folder of the same file system open as a tree.
     int Open(const std::u16string& root, const CFolderStamp& expected);
-    void Close() { m_root.Close(); }
+    void Close()
+    {
+        m_root.Close();
+        m_fileSystemTop.Close();
+    }
     // True on a file system whose whole flush (syncfs) never reaches its
     // driver, as with FUSE: there each written file and each folder whose
     // entries changed must be flushed on its own.
@@ -89,6 +96,8 @@ private:
     int OpenParent(const std::u16string& relative, CFolderHandle& parent, std::u16string& name) const;
 
     CFolderHandle m_root;
+    // The top folder of the root's file system, locked while the tree is open.
+    CFolderHandle m_fileSystemTop;
     bool m_bFlushEachFile = false;
     std::uint64_t m_nMaxFileSize = UINT64_MAX;
 };

@@ -30,18 +30,19 @@ bool IsDotEntry(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Fills the type and size of one entry. Following links, a dangling link is a
-// file; otherwise a link is never a folder. Returns 0, or the error that kept
-// the entry from being examined.
-int ExamineEntry(int folderFd, const dirent& raw, bool bFollowLinks, CDirEntry& entry)
+// Fills the type and size of one entry. A link that is not followed, or
+// leads nowhere, is an entry of its own with its own size. Returns 0, or the
+// error that kept the entry from being examined.
+int ExamineEntry(int folderFd, const dirent& raw, ELinks links, CDirEntry& entry)
 {
     if (raw.d_type == DT_DIR) {
         entry.m_bFolder = true;
         return 0;
     }
     struct stat info;
-    if ((!bFollowLinks || fstatat(folderFd, raw.d_name, &info, 0) != 0) &&
-        fstatat(folderFd, raw.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    const bool followed = links != ELinks::FollowNone && fstatat(folderFd, raw.d_name, &info, 0) == 0 &&
+                          (links == ELinks::FollowAll || S_ISDIR(info.st_mode));
+    if (!followed && fstatat(folderFd, raw.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno;
     }
     entry.m_bFolder = S_ISDIR(info.st_mode);
@@ -63,7 +64,7 @@ bool NameLess(const CDirEntry& a, const CDirEntry& b)
 
 } // namespace
 
-int ReadListing(int fd, bool bFollowLinks, CFolderListing& listing)
+int ReadListing(int fd, ELinks links, CFolderListing& listing)
 {
     listing = CFolderListing();
     const std::unique_ptr<DIR, CDirCloser> dir(fdopendir(fd));
@@ -88,7 +89,7 @@ int ReadListing(int fd, bool bFollowLinks, CFolderListing& listing)
             continue;
         }
         CDirEntry entry;
-        if (const int error = ExamineEntry(folderFd, *raw, bFollowLinks, entry)) {
+        if (const int error = ExamineEntry(folderFd, *raw, links, entry)) {
             if (error == ENOENT) {
                 continue; // removed since it was listed
             }
@@ -136,12 +137,12 @@ std::string ToNativePath(const std::u16string& path)
     return result;
 }
 
-int ListFolder(const std::u16string& path, CFolderListing& listing)
+int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links)
 {
     listing = CFolderListing();
     const int fd =
         RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    return fd < 0 ? errno : ReadListing(fd, true, listing);
+    return fd < 0 ? errno : ReadListing(fd, links, listing);
 }
 
 CFolderStamp StampOf(const CFolderListing& listing)
@@ -237,6 +238,16 @@ int CFile::OpenRead(const std::u16string& path)
         return errno;
     }
     return S_ISREG(info.st_mode) ? 0 : ENOTSUP;
+}
+
+int CFile::GetStamp(CFileStamp& stamp) const
+{
+    struct stat info;
+    if (fstat(m_fd, &info) != 0) {
+        return errno;
+    }
+    stamp = {static_cast<std::uint64_t>(info.st_size), info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+    return 0;
 }
 
 int CFile::Read(char* buffer, std::size_t size, std::size_t& count)

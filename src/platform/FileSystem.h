@@ -31,6 +31,17 @@ struct CDirEntry
     std::uint64_t m_size = 0; // 0 for a folder
 };
 
+// What tells the content of an open file from what it was: its size and the
+// time of its last change.
+struct CFileStamp
+{
+    std::uint64_t m_size = 0;
+    std::int64_t m_changeSeconds = 0;
+    std::int64_t m_changeNanoseconds = 0;
+
+    bool operator==(const CFileStamp&) const = default;
+};
+
 struct CFolderId
 {
     std::uint64_t m_device = 0;
@@ -64,9 +75,15 @@ struct CFolderStamp
 
 CFolderStamp StampOf(const CFolderListing& listing);
 
-// Lists a folder, following links. Returns 0, or the error that kept the
-// folder from being opened, with the listing empty.
-int ListFolder(const std::u16string& path, CFolderListing& listing);
+// Which links a listing follows to tell what an entry is: every link, as the
+// computer's side is read; only links to folders, as the player's side is
+// read, where a job meets a link to anything else as an entry of its own; or
+// none, as a job lists the player's folders.
+enum class ELinks { FollowAll, FollowToFolders, FollowNone };
+
+// Lists a folder, following a link at path. Returns 0, or the error that kept
+// the folder from being opened, with the listing empty.
+int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links = ELinks::FollowAll);
 
 // The folder at path, links resolved, then every folder above it up to the
 // system's root. Returns 0 or the error that kept one of them from being read.
@@ -84,6 +101,7 @@ public:
     // Opens a regular file for reading. A pipe, socket or device is refused
     // (ENOTSUP) without ever blocking on it.
     int OpenRead(const std::u16string& path);
+    int GetStamp(CFileStamp& stamp) const;
     // Reads up to size bytes; count 0 at the end of the file.
     int Read(char* buffer, std::size_t size, std::size_t& count);
     // Writes every byte, going on after a short write.

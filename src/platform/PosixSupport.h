@@ -30,6 +30,5 @@ inline CFolderId IdOf(const struct stat& info)
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// Lists the open folder fd, which it takes over and closes. With bFollowLinks
-// false a link is an entry of its own and never a folder.
-int ReadListing(int fd, bool bFollowLinks, CFolderListing& listing);
+// Lists the open folder fd, which it takes over and closes.
+int ReadListing(int fd, ELinks links, CFolderListing& listing);

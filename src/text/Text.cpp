@@ -41,8 +41,20 @@ bool WideToNarrow(std::string& out, const std::u16string& in)
 std::string ToLogText(const std::u16string& text)
 {
     std::string narrow;
-    if (!WideToNarrow(narrow, text)) {
-        return TEXT_CONVERSION_ERROR;
+    narrow.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t codePoint = 0;
+        if (DecodeUtf16(text, pos, codePoint)) {
+            AppendUtf8(narrow, codePoint);
+            continue;
+        }
+        // A byte of a name on disk that is not UTF-8; nothing else has no form.
+        const char16_t unit = text[pos++];
+        if (unit < 0xDC80 || unit > 0xDCFF) {
+            return TEXT_CONVERSION_ERROR;
+        }
+        static const char kDigits[] = "0123456789ABCDEF";
+        narrow += {'\\', 'x', kDigits[(unit >> 4) & 0xF], kDigits[unit & 0xF]};
     }
     // A file name may hold a line break: it must not start a line of its own
     // in the log, or a label or message a line that is not one.

@@ -16,7 +16,8 @@ bool NarrowToWide(std::u16string& out, const std::string& in);
 bool WideToNarrow(std::string& out, const std::u16string& in);
 
 // The narrow form of a wide text for messages and log lines, with every
-// control character shown as '?', or TEXT_CONVERSION_ERROR when it has none.
+// control character shown as '?' and each byte of a file name that is not
+// UTF-8 as an escape ("\xFF"), or TEXT_CONVERSION_ERROR when it has none.
 std::string ToLogText(const std::u16string& text);
 
 // One argument of the formatter: "%s" takes a C string, "%S" a narrow string.

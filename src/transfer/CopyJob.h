@@ -3,6 +3,10 @@
 #include "model/FolderNode.h"
 #include "platform/FencedTree.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 
 class CCopyLog;
@@ -48,6 +52,7 @@ private:
     void DeletePass(CFolderNode& node);
     void RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade = nullptr);
     bool DeleteFolder(CFolderNode& album, const CCopyRecord* pMade);
+    void KeepRenamedListing(const CFolderHandle& folder, CFolderListing& listing, const std::u16string& display);
     bool PruneFolder(CFolderNode& node, const CCopyRecord* pMade);
     void PruneFrom(CFolderNode* node, const CCopyRecord* pMade);
     void RemoveLeftover(CFolderNode& node);
@@ -70,8 +75,11 @@ private:
     // file open in output, for CopyFiles to flush and close.
     bool CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
                        CFile& output);
+    bool CopyBytes(CFile& input, CFile& output, const std::string& sourceDisplay, const std::string& destinationDisplay,
+                   std::uint64_t& copied);
     bool CloseWrittenFile(CFile& file, const std::u16string& relative);
     bool PublishAlbum(CFolderNode& album, CCopyRecord& made);
+    int HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made);
     int FlushNewName(const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made) const;
 
     CFolderNode& m_root;
@@ -80,4 +88,11 @@ private:
     // The player's music folder, held open while the job runs: everything it
     // deletes or writes is reached through it.
     CFencedTree m_player;
+    // A rename on the player has lost a folder's entries.
+    bool m_bRenamesLoseEntries = false;
+    // The folders that removing leftovers has pruned.
+    std::set<std::u16string> m_prunedFolders;
+    // One read and one write move at most this many bytes.
+    static constexpr std::size_t COPY_BUFFER_SIZE = 256 * 1024;
+    std::unique_ptr<char[]> m_buffer = std::make_unique<char[]>(COPY_BUFFER_SIZE);
 };

@@ -3,16 +3,16 @@
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <utility>
 
 namespace {
 
-// One read and one write move at most this many bytes.
-constexpr std::size_t COPY_BUFFER_SIZE = 256 * 1024;
 // Written files of an album held open until they are flushed, at most.
 constexpr std::size_t MAX_WRITTEN_FILES = 64;
 
@@ -139,18 +139,23 @@ bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
     // the name to the letter: an album never goes into another's folder.
     const std::u16string relative = node.GetPlayerRelativePath();
     if (m_player.HasFolder(relative, node.m_names[SIDE_PLAYER].empty())) {
+        made.AddExisting(relative);
         made.m_albumFolder = relative;
         return true;
     }
     const std::u16string folder =
         node.IsAlbum() ? JoinPath(node.m_pParent->GetPlayerRelativePath(), STAGING_FOLDER) : relative;
-    if (const int error = m_player.CreateFolder(folder)) {
+    // Where a rename loses what the folder holds, no album can be published.
+    if (const int error = node.IsAlbum() && m_bRenamesLoseEntries ? ENODATA : m_player.CreateFolder(folder)) {
         PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     made.AddFolder(folder);
     made.m_albumFolder = folder;
     made.m_bStaged = node.IsAlbum();
+    if (made.m_bStaged && m_player.OpenFolder(folder, made.m_staging) == 0) {
+        made.m_staging.Lock();
+    }
     return true;
 }
 
@@ -197,8 +202,10 @@ bool CCopyJob::CopyFiles(CFolderNode& album, CCopyRecord& made)
     return true;
 }
 
-// The cancel state is read between buffers, so that one big file does not
-// hold a cancel back; the album is then taken away like any canceled one.
+// A file that changed since the scan, or while it was read, is not the file
+// that was chosen, and its copy would be torn or short: the bytes read must be
+// the size the scan saw, and the file's size and change time the same after
+// the copy as before it.
 bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made,
                              const CFolderHandle& folder, CFile& output)
 {
@@ -206,40 +213,65 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
         LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
     const std::string sourceDisplay = ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
     CFile input;
-    if (const int error = input.OpenRead(source)) {
+    CFileStamp before;
+    int error = input.OpenRead(source);
+    if (error == 0) {
+        error = input.GetStamp(before);
+    }
+    if (error != 0) {
         ComputerFailure("Opening \"%s\" : Error %s", sourceDisplay, error);
         return false;
     }
 
     const std::u16string name = PlayerName(entry.m_name);
     const std::string destinationDisplay = PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), name));
-    if (const int error = folder.CreateFile(name, output)) {
+    if ((error = folder.CreateFile(name, output))) {
         PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", destinationDisplay, error);
         return false;
     }
-    made.AddFile(name);
+    made.AddFile(name, entry.m_size);
 
-    const auto buffer = std::make_unique<char[]>(COPY_BUFFER_SIZE);
+    std::uint64_t copied = 0;
+    if (!CopyBytes(input, output, sourceDisplay, destinationDisplay, copied)) {
+        return false;
+    }
+    CFileStamp after;
+    if ((error = input.GetStamp(after)) == 0 && (copied != entry.m_size || after != before)) {
+        error = ESTALE;
+    }
+    if (error != 0) {
+        ComputerFailure("Reading \"%s\" : Error %s", sourceDisplay, error);
+        return false;
+    }
+    output.StartWriteBack(); // overlaps the device writes with the next file's copy
+    return true;
+}
+
+// Copies until a read returns no more. The cancel state is read between
+// buffers, so that one big file does not hold a cancel back; the album is
+// then taken away like any canceled one.
+bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceDisplay,
+                         const std::string& destinationDisplay, std::uint64_t& copied)
+{
     for (;;) {
         std::size_t count = 0;
-        if (const int error = input.Read(buffer.get(), COPY_BUFFER_SIZE, count)) {
+        if (const int error = input.Read(m_buffer.get(), COPY_BUFFER_SIZE, count)) {
             ComputerFailure("Reading \"%s\" : Error %s", sourceDisplay, error);
             return false;
         }
         if (count == 0) {
-            break;
+            return true;
         }
-        if (const int error = output.Write(buffer.get(), count)) {
+        if (const int error = output.Write(m_buffer.get(), count)) {
             PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", destinationDisplay, error);
             return false;
         }
+        copied += count;
         m_log.m_nBytesCopied += count;
         if (CheckCancel(m_log)) {
             return false;
         }
     }
-    output.StartWriteBack(); // overlaps the device writes with the next file's copy
-    return true;
 }
 
 // Gives the staging folder the album's name, which must still be free, and
@@ -260,9 +292,38 @@ bool CCopyJob::PublishAlbum(CFolderNode& album, CCopyRecord& made)
         return false;
     }
     made.Publish(relative);
-    if ((error = FlushNewName(album, parent, made))) {
+    if ((error = HoldsWrittenFiles(relative, made)) == 0) {
+        error = FlushNewName(album, parent, made);
+    }
+    if (error != 0) {
         PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
     return true;
+}
+
+// A driver may lose a folder's entries when it renames it (fusefat does): the
+// published folder must hold just the files written, with their sizes, or it
+// is not the album. Once a rename has lost them, no more albums are staged on
+// this player and no album to delete is hidden first: each would be lost too.
+int CCopyJob::HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made)
+{
+    CFolderHandle folder;
+    CFolderListing listing;
+    int error = m_player.OpenFolder(relative, folder);
+    if (error == 0) {
+        error = folder.List(listing);
+    }
+    if (error != 0) {
+        return error;
+    }
+    std::map<std::u16string, std::uint64_t> files;
+    bool onlyFiles = listing.m_readError == 0;
+    for (const CDirEntry& entry : listing.m_entries) {
+        onlyFiles &= !entry.m_bFolder;
+        files.emplace(entry.m_name, entry.m_size);
+    }
+    const bool same = onlyFiles && files == made.Files();
+    m_bRenamesLoseEntries |= !same;
+    return same ? 0 : ENODATA;
 }

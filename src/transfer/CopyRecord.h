@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/FencedTree.h"
+
+#include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -11,10 +15,17 @@ class CCopyRecord
 {
 public:
     void AddFolder(const std::u16string& path) { m_folders.insert(path); }
-    // A file of the album, by its name in m_albumFolder.
-    void AddFile(const std::u16string& name) { m_files.insert(name); }
+    // A folder that was on the player before the copy; the folders above it
+    // were too.
+    void AddExisting(const std::u16string& path) { m_existing.insert(path); }
+    // Whether the copy reached the folder: made it, or found it there. Below
+    // the first folder it could not make, nothing of it exists.
+    bool Reached(const std::u16string& path) const { return MadeFolder(path) || m_existing.contains(path); }
+    // A file of the album, by its name in m_albumFolder, and its size.
+    void AddFile(const std::u16string& name, std::uint64_t size) { m_files.emplace(name, size); }
     bool MadeFolder(const std::u16string& path) const { return m_folders.contains(path); }
     bool MadeFile(const std::u16string& name) const { return m_files.contains(name); }
+    const std::map<std::u16string, std::uint64_t>& Files() const { return m_files; }
     // The staging folder has become the album's folder.
     void Publish(const std::u16string& albumFolder)
     {
@@ -28,8 +39,12 @@ public:
     // the player already, else the staging folder beside it.
     std::u16string m_albumFolder;
     bool m_bStaged = false;
+    // The staging folder, locked for as long as the copy uses it: no other
+    // job takes it for what a job that was cut off left.
+    CFolderHandle m_staging;
 
 private:
     std::set<std::u16string> m_folders;
-    std::set<std::u16string> m_files;
+    std::set<std::u16string> m_existing;
+    std::map<std::u16string, std::uint64_t> m_files;
 };

@@ -85,11 +85,36 @@ bool CCopyJob::EmptyFolder(const CFolderHandle& folder, const CFolderListing& li
     return !sawSubFolder && !keptFile;
 }
 
+// A renamed folder must still hold what it held before. A driver that loses
+// a folder's entries when it renames it (fusefat does) loses the files' space
+// with them: that is logged, the job renames no more, and listing becomes
+// what the folder holds now.
+void CCopyJob::KeepRenamedListing(const CFolderHandle& folder, CFolderListing& listing, const std::u16string& display)
+{
+    CFolderListing now;
+    const bool same = folder.List(now) == 0 && now.m_readError == 0 &&
+                      std::equal(now.m_entries.begin(), now.m_entries.end(), listing.m_entries.begin(),
+                                 listing.m_entries.end(), [](const CDirEntry& a, const CDirEntry& b) {
+                                     return a.m_name == b.m_name && a.m_bFolder == b.m_bFolder && a.m_size == b.m_size;
+                                 });
+    if (!same) {
+        m_bRenamesLoseEntries = true;
+        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), ENODATA);
+        listing = std::move(now);
+    }
+}
+
 // Removes node's folder and then each one above it while the removals leave
 // it empty; never the root: the player's music folder itself always stays.
+// A copy that did not complete passes over the folders it never reached, and
+// every removal passes over the folders that a leftover's removal has taken.
 void CCopyJob::PruneFrom(CFolderNode* node, const CCopyRecord* pMade)
 {
     for (; node != nullptr && node->m_pParent != nullptr; node = node->m_pParent) {
+        const std::u16string relative = node->GetPlayerRelativePath();
+        if ((pMade != nullptr && !pMade->Reached(relative)) || m_prunedFolders.contains(relative)) {
+            continue;
+        }
         if (!PruneFolder(*node, pMade)) {
             break;
         }
@@ -136,9 +161,18 @@ bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
 {
     const std::u16string display = album.GetPlayerRelativePath();
     const std::u16string relative = pMade != nullptr ? pMade->m_albumFolder : display;
+    if (pMade == nullptr && m_prunedFolders.contains(relative)) {
+        return true; // an empty folder that held only a leftover, gone with it
+    }
     CFolderHandle folder;
     CFolderListing listing;
     if (!ListFolder(relative, folder, listing, display)) {
+        return false;
+    }
+    // While it is deleted, the folder is this job's alone; a copy's own
+    // folder is held by the copy.
+    if (const int error = pMade == nullptr ? folder.Lock() : 0) {
+        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
         return false;
     }
     const bool known = pMade == nullptr && listing.m_readError == 0;
@@ -149,11 +183,12 @@ bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
     CFolderHandle parent;
     const CFolderNode* above = album.m_pParent;
     const std::u16string aboveRelative = above != nullptr ? above->GetPlayerRelativePath() : std::u16string();
-    const bool hidden = known && above != nullptr && !HasSubFolder(listing) &&
+    const bool hidden = known && above != nullptr && !HasSubFolder(listing) && !m_bRenamesLoseEntries &&
                         m_player.OpenFolder(aboveRelative, parent) == 0 &&
                         parent.RenameFolder(album.m_names[SIDE_PLAYER], STAGING_FOLDER) == 0;
     if (hidden) {
         m_player.Flush(parent);
+        KeepRenamedListing(folder, listing, display);
     }
     if (!EmptyFolder(folder, listing, display, pMade) || (pMade != nullptr && !pMade->MadeFolder(relative))) {
         return false;
@@ -181,7 +216,13 @@ bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
         return false;
     }
     folder.Close();
-    return RemoveFolder(relative, relative);
+    if (!RemoveFolder(relative, relative)) {
+        return false;
+    }
+    if (pMade == nullptr) {
+        m_prunedFolders.insert(relative);
+    }
+    return true;
 }
 
 // A staging folder never holds a sub-folder: one that does is a folder of the
@@ -189,6 +230,12 @@ bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
 void CCopyJob::RemoveLeftover(CFolderNode& node)
 {
     const std::u16string staging = JoinPath(node.GetPlayerRelativePath(), STAGING_FOLDER);
+    // Gone since the scan, or in use by a job that runs now: no leftover.
+    CFolderHandle held;
+    if (const int error = m_player.OpenFolder(staging, held);
+        error == ENOENT || (error == 0 && held.Lock() == EWOULDBLOCK)) {
+        return;
+    }
     m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
     CFolderHandle folder;
     CFolderListing listing;

@@ -151,6 +151,15 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     } cases[] = {
         {player, [&] { other.Open(FromNativeName(player), m_doc.m_scanRecord.m_roots[SIDE_PLAYER]); },
          "Jukebit music folder is in use by another copy" + notStarted},
+        // Another job on a folder inside this one: the same player.
+        {player,
+         [&] {
+             const std::u16string inside = FromNativeName((m_fixture / "player/B").native());
+             CFolderListing listing;
+             ASSERT_EQ(ListFolder(inside, listing), 0);
+             ASSERT_EQ(other.Open(inside, StampOf(listing)), 0);
+         },
+         "Jukebit music folder is in use by another copy" + notStarted},
         {player, [&] { volume.Unmount(); },
          "Jukebit music folder is no longer the one that was read (unplugged ?)" + notStarted},
         {player, [&] { fs::remove_all(m_fixture / "player"); },
@@ -159,7 +168,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     };
     for (const auto& test : cases) {
         other.Close();
-        if (!mounted.empty() && &test == &cases[1]) {
+        if (!mounted.empty() && &test == &cases[2]) {
             continue; // the machine allows no mount: the other ways still run
         }
         m_doc.m_params[SIDE_PLAYER] = test.m_player;

@@ -165,7 +165,7 @@ TEST_F(ScanTest, NameThatIsNotUtf8RoundTripsToDisk)
     m_fixture.Create("computer/\xE9t\xE9/Album/01.mp3:4\nplayer/\n");
     ASSERT_TRUE(ScanPair());
     CFolderNode& artist = *m_root.m_children.at(0);
-    EXPECT_EQ(artist.GetDisplayName(), "<Unicode to Ascii conversion error>");
+    EXPECT_EQ(artist.GetDisplayName(), "\\xE9t\\xE9");
     EXPECT_TRUE(fs::exists(ToNativePath(artist.GetPath(SIDE_COMPUTER, false))));
     const CFolderNode& album = *artist.m_children.at(0);
     EXPECT_EQ(album.GetDisplayName(), "Album");
