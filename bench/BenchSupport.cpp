@@ -6,8 +6,15 @@
 
 double BestSeconds(int runs, const std::function<void()>& action)
 {
+    return BestSeconds(
+        runs, [] {}, action);
+}
+
+double BestSeconds(int runs, const std::function<void()>& prepare, const std::function<void()>& action)
+{
     double best = 1e30;
     for (int run = 0; run < runs; ++run) {
+        prepare();
         const auto start = std::chrono::steady_clock::now();
         action();
         best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

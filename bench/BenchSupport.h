@@ -5,8 +5,9 @@
 #include <functional>
 #include <string>
 
-// The fastest of several runs of an action, in seconds.
+// The fastest of several runs of an action, in seconds; prepare runs untimed before each.
 double BestSeconds(int runs, const std::function<void()>& action);
+double BestSeconds(int runs, const std::function<void()>& prepare, const std::function<void()>& action);
 
 // Runs a shell command and fails the benchmark when it fails.
 void RunCommand(const std::string& command);

@@ -2,15 +2,20 @@
 // until the window has painted: on a nested library of 20,000 albums (2,000
 // artists of 10), filling the tree and toggling the root with every item
 // expanded; on a flat library of 50,000 albums in the root, expanding the
-// root and toggling it.
+// root and toggling it. On both, typing into the filter field: the first
+// letter (which folds every name of the tree), one more letter, a letter that
+// keeps every album shown, a toggle of the root in a filtered tree, and
+// clearing the field back to the whole tree.
 #include "BenchSupport.h"
 #include "SyntheticTree.h"
 
 #include "app/LyrafetchDoc.h"
+#include "ui/FilterBar.h"
 #include "ui/LyrafetchView.h"
 #include "ui/MainFrame.h"
 
 #include <QApplication>
+#include <QLineEdit>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,11 +53,44 @@ void Measure(const char* shape, int artists, int albumsPerArtist)
         view.ToggleItem(root);
         settle();
     });
-    std::printf("%s: %d albums, best of %d runs, offscreen (goal: each under 50 ms)\n", shape, doc.m_pModel->m_albums,
-                runs);
+
+    QLineEdit& field = *frame.FilterBar()->Field();
+    const auto type = [&](const char* text) {
+        return [&field, &settle, text] {
+            field.setText(text);
+            settle();
+        };
+    };
+    const double firstLetter = BestSeconds(
+        runs,
+        [&] {
+            type("")();
+            view.FillTree(); // a new tree: its names are folded again on the first letter
+        },
+        type("1"));
+    type("")();
+    view.expandAll(); // clearing the filter opens the whole tree again
+    settle();
+    const double oneMore = BestSeconds(runs, type("Album 1"), type("Album 12"));
+    const double allShown = BestSeconds(runs, type("a"), type("al"));
+    type("Album 1")();
+    const int albumsShown = frame.FilterBar()->CountText().split(' ').front().toInt();
+    const double filteredToggle = BestSeconds(runs, [&] {
+        view.ToggleItem(root);
+        settle();
+    });
+    const double clear = BestSeconds(runs, type("Album 12"), type(""));
+
+    std::printf("%s: %d albums, best of %d runs, offscreen (goal: each under 50 ms, filter under 100 ms)\n", shape,
+                doc.m_pModel->m_albums, runs);
     std::printf("  fill the tree                      %8.2f ms\n", fill * 1000);
     std::printf("  collapse and expand the root       %8.2f ms\n", expand * 1000);
     std::printf("  toggle the root, all expanded      %8.2f ms\n", toggle * 1000);
+    std::printf("  filter: first letter               %8.2f ms\n", firstLetter * 1000);
+    std::printf("  filter: one more letter            %8.2f ms\n", oneMore * 1000);
+    std::printf("  filter: a letter that shows all    %8.2f ms\n", allShown * 1000);
+    std::printf("  toggle the root of %5d shown     %8.2f ms\n", albumsShown, filteredToggle * 1000);
+    std::printf("  clear the filter                   %8.2f ms\n", clear * 1000);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/Presentation.h"
 
 #include "app/LyrafetchDoc.h"
+#include "model/Selection.h"
 #include "platform/MessageBox.h"
 #include "transfer/CopyLog.h"
 
@@ -11,6 +12,18 @@
 int ChooseToggleMode(const CFolderNode& node)
 {
     return kToggleMode[node.GetPlayerState()][node.GetSelectionState()];
+}
+
+int ChooseToggleMode(std::span<CFolderNode* const> albums)
+{
+    std::int32_t selected = 0;
+    std::int32_t onPlayer = 0;
+    for (const CFolderNode* album : albums) {
+        selected += album->m_selected;
+        onPlayer += album->m_onPlayer;
+    }
+    const auto count = static_cast<std::int32_t>(albums.size());
+    return kToggleMode[TriState(onPlayer, count)][TriState(selected, count)];
 }
 
 std::string FormatItemLabel(const CFolderNode& node)

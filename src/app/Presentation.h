@@ -4,6 +4,7 @@
 #include "model/FolderNode.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 class CCopyLog;
@@ -23,6 +24,9 @@ inline constexpr int kToggleMode[3][3] = {
 };
 
 int ChooseToggleMode(const CFolderNode& node);
+// The same choice from the states of some albums taken together: those that a
+// filtered tree shows below the item toggled.
+int ChooseToggleMode(std::span<CFolderNode* const> albums);
 
 // "> Live (0/1) (-1/-45MB)": a mark for albums only on the player, the name,
 // the selected and all albums, the change in albums and in megabytes.

@@ -1,12 +1,12 @@
-#include "model/FolderNode.h"
+#include "model/Selection.h"
 
 #include <numeric>
 
 namespace {
 
-int TriState(std::int32_t count, std::int32_t albums)
+std::int32_t SelectedByMode(const CFolderNode& node, int mode)
 {
-    return count == 0 ? TRISTATE_NONE : count == albums ? TRISTATE_ALL : TRISTATE_SOME;
+    return mode == SELECT_ALL ? node.m_albums : mode == SELECT_INITIAL ? node.m_onPlayer : 0;
 }
 
 } // namespace
@@ -31,6 +31,11 @@ std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit) const
         delta += child->ComputeSpaceDelta(unit);
     }
     return delta;
+}
+
+int TriState(std::int32_t count, std::int32_t albums)
+{
+    return count == 0 ? TRISTATE_NONE : count == albums ? TRISTATE_ALL : TRISTATE_SOME;
 }
 
 int CFolderNode::GetSelectionState() const
@@ -60,9 +65,23 @@ void CFolderNode::ApplySelection(int mode)
 // children.
 void CFolderNode::SetSubtreeSelection(int mode)
 {
-    m_selected = mode == SELECT_ALL ? m_albums : mode == SELECT_INITIAL ? m_onPlayer : 0;
+    m_selected = SelectedByMode(*this, mode);
     for (const auto& child : m_children) {
         child->SetSubtreeSelection(mode);
+    }
+}
+
+void ApplyAlbumSelection(std::span<CFolderNode* const> albums, int mode)
+{
+    for (CFolderNode* album : albums) {
+        const std::int32_t selectedBefore = album->m_selected;
+        const std::int64_t deltaBefore = album->m_sizeDelta;
+        album->m_selected = SelectedByMode(*album, mode);
+        album->ComputeAlbumDelta();
+        for (CFolderNode* ancestor = album->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
+            ancestor->m_selected += album->m_selected - selectedBefore;
+            ancestor->m_sizeDelta += album->m_sizeDelta - deltaBefore;
+        }
     }
 }
 

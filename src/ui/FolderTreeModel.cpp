@@ -1,6 +1,7 @@
 #include "ui/FolderTreeModel.h"
 
 #include "app/Presentation.h"
+#include "model/Selection.h"
 #include "resources/ResourceIds.h"
 
 // The images are compiled into this static library; a library's resources
@@ -25,7 +26,21 @@ void CFolderTreeModel::SetRoot(CFolderNode* pRoot)
 {
     beginResetModel();
     m_pRoot = pRoot;
+    m_filter.SetTree(pRoot);
     endResetModel();
+}
+
+bool CFolderTreeModel::SetFilter(const QString& words, EQuickView view)
+{
+    const QStringList folded = CFolderFilter::Words(words);
+    if (m_filter.Shows(folded, view)) {
+        return false;
+    }
+    // Rows come and go by the thousand: one reset costs the views less than a signal a range.
+    beginResetModel();
+    m_filter.Apply(folded, view);
+    endResetModel();
+    return true;
 }
 
 CFolderNode* CFolderTreeModel::NodeFromIndex(const QModelIndex& index) const
@@ -35,8 +50,14 @@ CFolderNode* CFolderTreeModel::NodeFromIndex(const QModelIndex& index) const
 
 QModelIndex CFolderTreeModel::IndexFromNode(const CFolderNode* node) const
 {
-    return node ? createIndex(static_cast<int>(node->IndexInParent()), 0, const_cast<CFolderNode*>(node))
-                : QModelIndex();
+    const int row = node ? m_filter.Row(*node) : -1;
+    return row >= 0 ? createIndex(row, 0, const_cast<CFolderNode*>(node)) : QModelIndex();
+}
+
+std::vector<CFolderNode*> CFolderTreeModel::AlbumsShown(const QModelIndex& item) const
+{
+    CFolderNode* node = NodeFromIndex(item);
+    return node ? m_filter.AlbumsShown(*node) : std::vector<CFolderNode*>();
 }
 
 void CFolderTreeModel::ApplySelection(const QModelIndex& item, int mode)
@@ -45,7 +66,11 @@ void CFolderTreeModel::ApplySelection(const QModelIndex& item, int mode)
     if (node == nullptr) {
         return;
     }
-    node->ApplySelection(mode);
+    if (m_filter.IsActive()) {
+        ApplyAlbumSelection(m_filter.AlbumsShown(*node), mode);
+    } else {
+        node->ApplySelection(mode);
+    }
     for (const CFolderNode* ancestor = node->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
         NodeChanged(ancestor);
     }
@@ -53,8 +78,8 @@ void CFolderTreeModel::ApplySelection(const QModelIndex& item, int mode)
     NodeChanged(node);
     const auto refreshChildren = [this](const auto& self, const CFolderNode* parent) -> void {
         ChildrenChanged(parent);
-        for (const auto& child : parent->m_children) {
-            self(self, child.get());
+        for (int row = 0, count = m_filter.ChildCount(*parent); row < count; ++row) {
+            self(self, m_filter.Child(*parent, row));
         }
     };
     refreshChildren(refreshChildren, node);
@@ -69,10 +94,10 @@ void CFolderTreeModel::NodeChanged(const CFolderNode* node)
 
 void CFolderTreeModel::ChildrenChanged(const CFolderNode* node)
 {
-    const auto& children = node->m_children;
-    if (!children.empty()) {
-        emit dataChanged(createIndex(0, 0, children.front().get()),
-                         createIndex(static_cast<int>(children.size()) - 1, 0, children.back().get()),
+    const int count = m_filter.ChildCount(*node);
+    if (count > 0) {
+        emit dataChanged(createIndex(0, 0, m_filter.Child(*node, 0)),
+                         createIndex(count - 1, 0, m_filter.Child(*node, count - 1)),
                          {Qt::DisplayRole, Qt::DecorationRole});
     }
 }
@@ -86,10 +111,10 @@ QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& pare
         return m_pRoot && row == 0 ? createIndex(0, 0, m_pRoot) : QModelIndex();
     }
     const CFolderNode* node = NodeFromIndex(parent);
-    if (static_cast<std::size_t>(row) >= node->m_children.size()) {
+    if (row >= m_filter.ChildCount(*node)) {
         return {};
     }
-    return createIndex(row, 0, node->m_children[row].get());
+    return createIndex(row, 0, m_filter.Child(*node, row));
 }
 
 QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const
@@ -103,7 +128,7 @@ int CFolderTreeModel::rowCount(const QModelIndex& parent) const
     if (!parent.isValid()) {
         return m_pRoot ? 1 : 0;
     }
-    return parent.column() == 0 ? static_cast<int>(NodeFromIndex(parent)->m_children.size()) : 0;
+    return parent.column() == 0 ? m_filter.ChildCount(*NodeFromIndex(parent)) : 0;
 }
 
 int CFolderTreeModel::columnCount(const QModelIndex&) const

@@ -1,15 +1,16 @@
 #pragma once
 
 #include "model/FolderNode.h"
+#include "ui/FolderFilter.h"
 
 #include <QAbstractItemModel>
 #include <QIcon>
 
 #include <array>
 
-// The folder tree as an item model: one item per node, whose index carries the
-// node itself. Labels and images are read from the node on every request, so
-// the model holds no copy of anything.
+// The folder tree as an item model: one item per node that the filter shows,
+// whose index carries the node itself. Labels and images are read from the
+// node on every request, so they are those of the whole tree.
 class CFolderTreeModel : public QAbstractItemModel
 {
     Q_OBJECT
@@ -17,13 +18,22 @@ class CFolderTreeModel : public QAbstractItemModel
 public:
     explicit CFolderTreeModel(QObject* parent = nullptr);
 
-    // Shows a new tree (or none); every earlier index is invalid afterwards.
+    // Shows a new tree (or none) through the filter last set; every earlier index is invalid afterwards.
     void SetRoot(CFolderNode* pRoot);
+    // Shows the part of the tree that words and a quick view leave; every
+    // earlier index is invalid afterwards. False, and nothing changed, when
+    // that part is shown already.
+    bool SetFilter(const QString& words, EQuickView view);
+    bool IsFiltered() const { return m_filter.IsActive(); }
+    int CountAlbumsShown() const { return m_filter.CountAlbumsShown(); }
     CFolderNode* NodeFromIndex(const QModelIndex& index) const;
+    // An invalid index for a node that the filter hides.
     QModelIndex IndexFromNode(const CFolderNode* node) const;
-    // Sets the selection of the albums below an item by a selection mode and
-    // tells the views of every row whose label or image that changes: the
-    // item's ancestors and its subtree, the rest being unchanged.
+    // The albums shown at or below an item.
+    std::vector<CFolderNode*> AlbumsShown(const QModelIndex& item) const;
+    // Sets the selection of the albums shown below an item by a selection
+    // mode and tells the views of every row whose label or image that changes:
+    // the item's ancestors and its subtree, the rest being unchanged.
     void ApplySelection(const QModelIndex& item, int mode);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
@@ -42,5 +52,6 @@ private:
     void ChildrenChanged(const CFolderNode* node);
 
     CFolderNode* m_pRoot = nullptr;
+    CFolderFilter m_filter;
     std::array<QIcon, 3> m_images;
 };

@@ -7,6 +7,7 @@
 #include "ui/LoadingFeedback.h"
 #include "ui/WaitCursor.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -45,11 +46,85 @@ void CLyrafetchView::OnInitialUpdate()
     UpdateFreeSpace();
 }
 
-// Items come collapsed and unselected: the tree shows the root item alone.
+// Items come collapsed and unselected: the tree shows the root item alone, or
+// what the filter leaves of it.
 void CLyrafetchView::FillTree()
 {
+    m_unfilteredState = {};
     m_model.SetRoot(m_doc.m_pModel.get());
+    ShowTree(nullptr);
+}
+
+void CLyrafetchView::SetFilter(const QString& words, EQuickView view)
+{
+    const bool wasFiltered = m_model.IsFiltered();
+    const CViewState before = wasFiltered ? CViewState{{}, GetItemNode(currentIndex())} : SaveState();
+    if (!m_model.SetFilter(words, view)) {
+        return;
+    }
+    if (!wasFiltered) {
+        m_unfilteredState = before;
+    }
+    ShowTree(before.m_pCurrent);
+}
+
+void CLyrafetchView::ShowTree(const CFolderNode* pCurrent)
+{
     m_nLabelsWidth = 0;
+    if (m_model.IsFiltered()) {
+        expandAll();
+        RestoreState({{}, pCurrent});
+    } else {
+        RestoreState({m_unfilteredState.m_expanded, pCurrent ? pCurrent : m_unfilteredState.m_pCurrent});
+    }
+    const int albums = m_doc.m_pModel ? m_doc.m_pModel->m_albums : 0;
+    emit filterApplied(m_model.IsFiltered(), m_model.IsFiltered() ? m_model.CountAlbumsShown() : albums, albums);
+}
+
+CLyrafetchView::CViewState CLyrafetchView::SaveState() const
+{
+    CViewState state{{}, GetItemNode(currentIndex())};
+    const auto collect = [&](const auto& self, const QModelIndex& item) -> void {
+        if (isExpanded(item)) {
+            state.m_expanded.push_back(GetItemNode(item));
+        }
+        for (int row = 0, count = m_model.rowCount(item); row < count; ++row) {
+            const QModelIndex child = m_model.index(row, 0, item);
+            if (m_model.hasChildren(child)) {
+                self(self, child);
+            }
+        }
+    };
+    if (m_model.hasChildren()) {
+        collect(collect, m_model.index(0, 0));
+    }
+    return state;
+}
+
+// Expanding before the view has laid out the reset model only records the item, at no cost a row.
+void CLyrafetchView::RestoreState(const CViewState& state)
+{
+    for (const CFolderNode* node : state.m_expanded) {
+        expand(ItemOf(node));
+    }
+    const QModelIndex current = ItemOf(state.m_pCurrent);
+    if (current.isValid()) {
+        setCurrentIndex(current);
+        scrollTo(current, PositionAtCenter);
+    }
+}
+
+void CLyrafetchView::EnterTree()
+{
+    setFocus(Qt::OtherFocusReason);
+    if (const CFolderNode* current = GetItemNode(currentIndex()); current != nullptr && current->IsAlbum()) {
+        return;
+    }
+    QModelIndex album = m_model.index(0, 0);
+    while (m_model.hasChildren(album)) {
+        album = m_model.index(0, 0, album);
+    }
+    setCurrentIndex(album);
 }
 
 void CLyrafetchView::ToggleItem(const QModelIndex& item)
@@ -59,7 +134,8 @@ void CLyrafetchView::ToggleItem(const QModelIndex& item)
         return;
     }
     const CWaitCursor wait;
-    m_model.ApplySelection(item, ChooseToggleMode(*node));
+    const int mode = m_model.IsFiltered() ? ChooseToggleMode(m_model.AlbumsShown(item)) : ChooseToggleMode(*node);
+    m_model.ApplySelection(item, mode);
 }
 
 void CLyrafetchView::UpdateFreeSpace()
@@ -186,12 +262,23 @@ void CLyrafetchView::mousePressEvent(QMouseEvent* event)
     }
 }
 
+// The space bar toggles the current item, except while the user types the
+// start of a label: then it belongs to the search, as any other letter.
 void CLyrafetchView::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Space && currentIndex().isValid()) {
+    const bool searching = m_typeAhead.isValid() && m_typeAhead.elapsed() < QApplication::keyboardInputInterval();
+    const bool space = event->key() == Qt::Key_Space;
+    if (space && currentIndex().isValid() && !searching) {
         ToggleItem(currentIndex());
         event->accept();
         return;
+    }
+    const bool typed = !event->text().isEmpty() && event->text().front().isPrint() &&
+                       !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && (!space || searching);
+    if (typed) {
+        m_typeAhead.start();
+    } else {
+        m_typeAhead.invalidate();
     }
     QTreeView::keyPressEvent(event);
 }

@@ -3,14 +3,17 @@
 #include "app/CopyProgress.h"
 #include "ui/FolderTreeModel.h"
 
+#include <QElapsedTimer>
 #include <QTreeView>
 
 #include <cstdint>
+#include <vector>
 
 class CLyrafetchDoc;
 
 // The album tree: one item per folder with its check-box image and counts. A
-// click on the image or the space bar toggles the albums below an item.
+// click on the image or the space bar toggles the albums below an item, those
+// that a filter shows.
 class CLyrafetchView : public QTreeView, public CCopyProgressSink
 {
     Q_OBJECT
@@ -20,6 +23,12 @@ public:
 
     void OnInitialUpdate();
     void FillTree();
+    // Shows what words and a quick view leave of the tree, opened all the way;
+    // with neither, the whole tree as it was before the filter, the current
+    // item in view.
+    void SetFilter(const QString& words, EQuickView view);
+    // Takes the keyboard from the filter field: on the current album, or the first album shown.
+    void EnterTree();
     void ToggleItem(const QModelIndex& item);
     void UpdateFreeSpace();
     void OnFileCopyFiles();
@@ -37,6 +46,8 @@ signals:
     void freeSpaceChanged(std::int64_t freeBytes, std::uint64_t totalBytes);
     // A copy job's progress, for the title.
     void copyProgressChanged(const CCopyProgress& progress);
+    // The tree has been filled or filtered: how many of its albums are shown.
+    void filterApplied(bool bFiltered, int albumsShown, int albums);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -45,10 +56,23 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // What the user has made of the tree beyond the model: the items open, and the current one.
+    struct CViewState
+    {
+        std::vector<const CFolderNode*> m_expanded;
+        const CFolderNode* m_pCurrent = nullptr;
+    };
+    CViewState SaveState() const;
+    void RestoreState(const CViewState& state);
+    // After the model has been reset: the filtered tree all open, or the
+    // whole tree as it was, with the current item kept when it is shown.
+    void ShowTree(const CFolderNode* pCurrent);
     // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
     void FitColumn();
 
     CLyrafetchDoc& m_doc;
     CFolderTreeModel m_model;
-    int m_nLabelsWidth = 0; // the widest row measured since the last fill or collapse
+    int m_nLabelsWidth = 0;       // the widest row measured since the last fill or collapse
+    CViewState m_unfilteredState; // the whole tree as the user left it for a filter
+    QElapsedTimer m_typeAhead;    // since the last letter typed into the tree's search
 };

@@ -3,21 +3,36 @@
 #include "app/Presentation.h"
 #include "resources/ResourceIds.h"
 #include "ui/AboutDlg.h"
+#include "ui/FilterBar.h"
 #include "ui/LyrafetchView.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 CMainFrame::CMainFrame(CLyrafetchDoc& doc)
 {
     setWindowTitle(APP_TITLE);
-    m_pView = new CLyrafetchView(doc, this);
-    setCentralWidget(m_pView);
+    auto* client = new QWidget(this);
+    m_pFilterBar = new CFilterBar(client);
+    m_pView = new CLyrafetchView(doc, client);
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_pFilterBar);
+    layout->addWidget(m_pView, 1);
+    setCentralWidget(client);
+    m_pView->setFocus(); // the keyboard starts in the tree, the field is a Ctrl+F away
     connect(m_pView, &CLyrafetchView::freeSpaceChanged, this, &CMainFrame::SetFreeSpace);
     connect(m_pView, &CLyrafetchView::copyProgressChanged, this, &CMainFrame::SetCopyProgress);
+    connect(m_pFilterBar, &CFilterBar::filterChanged, m_pView, &CLyrafetchView::SetFilter);
+    connect(m_pFilterBar, &CFilterBar::treeRequested, m_pView, &CLyrafetchView::EnterTree);
+    connect(m_pView, &CLyrafetchView::filterApplied, m_pFilterBar, &CFilterBar::ShowCount);
     CreateMenus();
+    CreateFilterKeys();
 
     m_pFreeSpacePane = new QLabel(this);
     // 200 pixels, or what the text needs in the fonts at hand.
@@ -44,6 +59,18 @@ void CMainFrame::CreateMenus()
     for (QMenu* menu : {file, help}) {
         connect(menu, &QMenu::aboutToHide, this, &CMainFrame::ShowReady, Qt::QueuedConnection);
     }
+}
+
+// Ctrl+F and Escape work wherever the keyboard is in the window.
+void CMainFrame::CreateFilterKeys()
+{
+    auto* find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, m_pFilterBar, &CFilterBar::FocusField);
+    auto* clear = new QAction(this);
+    clear->setShortcut(Qt::Key_Escape);
+    connect(clear, &QAction::triggered, m_pFilterBar, &CFilterBar::Clear);
+    addActions({find, clear});
 }
 
 void CMainFrame::SetFreeSpace(std::int64_t freeBytes, std::uint64_t totalBytes)

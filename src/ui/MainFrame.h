@@ -6,13 +6,15 @@
 
 #include <cstdint>
 
+class CFilterBar;
 class CLyrafetchDoc;
 class CLyrafetchView;
 class QAction;
 class QLabel;
 
-// The main window: the album tree, the File and Help menus, and a status bar
-// with the player's projected free space. The title follows a running job.
+// The main window: the album tree under its filter bar, the File and Help
+// menus, and a status bar with the player's projected free space. The title
+// follows a running job.
 class CMainFrame : public QMainWindow
 {
     Q_OBJECT
@@ -25,16 +27,19 @@ public:
     void OnAppAbout();
 
     CLyrafetchView* View() const { return m_pView; }
+    CFilterBar* FilterBar() const { return m_pFilterBar; }
     QAction* CopyFilesAction() const { return m_pCopyFiles; }
     QString FreeSpaceText() const;
     QString MessageText() const;
 
 private:
     void CreateMenus();
+    void CreateFilterKeys();
     void UpdateFreeSpacePane();
     void ShowReady();
 
     CLyrafetchView* m_pView = nullptr;
+    CFilterBar* m_pFilterBar = nullptr;
     QAction* m_pCopyFiles = nullptr;
     QLabel* m_pFreeSpacePane = nullptr;
     std::int64_t m_nFreeBytes = 0;

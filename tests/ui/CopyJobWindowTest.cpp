@@ -96,6 +96,23 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
     EXPECT_EQ(view.model()->index(0, 0).data().toString().toStdString(), "Root (2/3) (+0/+0MB)");
 }
 
+// The filter outlives the rebuild: the new tree comes filtered by the same
+// words, and without them it is the collapsed root of a fresh fill.
+TEST_F(CopyJobWindowTest, AJobFromAFilteredTree)
+{
+    Open("computer/A/New/1:1000\ncomputer/B/Old/1:5\nplayer/B/Old/1:5\n");
+    FilterField().setText("new");
+    Toggle(u"A/New");
+    CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    EXPECT_TRUE(fs::exists(m_fixture / "player/A/New/1"));
+    EXPECT_EQ(Rows(), "Root (2/2) (+0/+0MB)\n"
+                      "  A (1/1) (+0/+0MB)\n"
+                      "    New (1/1) (+0/+0MB)\n");
+    EXPECT_EQ(m_frame.FilterBar()->CountText(), "1 of 2 albums");
+    FilterField().clear();
+    EXPECT_EQ(Rows(), "Root (2/2) (+0/+0MB)\n");
+}
+
 // Enter starts the job; then only Cancel and Escape ask to cancel it, and a
 // second Enter does nothing.
 TEST_F(CopyJobWindowTest, CancelEscapeAndEnterDuringAJob)

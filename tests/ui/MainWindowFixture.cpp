@@ -39,3 +39,15 @@ void MainWindowFixture::ClickImage(const QModelIndex& item)
     QTest::mouseClick(View().viewport(), Qt::LeftButton, {}, View().ImageRect(item).center());
     QCoreApplication::processEvents();
 }
+
+std::string MainWindowFixture::Rows()
+{
+    std::string rows;
+    for (QModelIndex item = View().model()->index(0, 0); item.isValid(); item = View().indexBelow(item)) {
+        for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent()) {
+            rows += "  ";
+        }
+        rows += Label(item) + "\n";
+    }
+    return rows;
+}

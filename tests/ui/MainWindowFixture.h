@@ -3,8 +3,12 @@
 #include "app/LyrafetchDoc.h"
 #include "support/FolderFixture.h"
 #include "support/MessageRecorder.h"
+#include "ui/FilterBar.h"
 #include "ui/LyrafetchView.h"
 #include "ui/MainFrame.h"
+
+#include <QAbstractItemModelTester>
+#include <QLineEdit>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +16,8 @@
 #include <vector>
 
 // The main window over a scanned pair of folders, opened as the application
-// opens it, with every message box recorded.
+// opens it, with every message box recorded and every change of the tree's
+// model checked by Qt's model tester.
 class MainWindowFixture : public ::testing::Test
 {
 protected:
@@ -24,9 +29,13 @@ protected:
     std::string Label(const QModelIndex& item) const { return item.data().toString().toStdString(); }
     // A real click on the item's check-box image, and the toggle that follows it.
     void ClickImage(const QModelIndex& item);
+    // The labels of the rows in view, one a line, indented by depth.
+    std::string Rows();
+    QLineEdit& FilterField() { return *m_frame.FilterBar()->Field(); }
 
     CFolderFixture m_fixture;
     CMessageRecorder m_messages;
     CLyrafetchDoc m_doc{{}};
     CMainFrame m_frame{m_doc};
+    QAbstractItemModelTester m_modelTester{View().model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
 };

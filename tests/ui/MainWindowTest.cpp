@@ -87,8 +87,8 @@ TEST_F(MainWindowTest, AClickOnTheTextOnlySelects)
 TEST_F(MainWindowTest, ALongLabelIsShownWhole)
 {
     m_frame.resize(320, 240);
-    Open("computer/A/Album 05 with a rather long title/1:83000000\n");
-    const QModelIndex album = Item(u"A/Album 05 with a rather long title");
+    Open("computer/A/Album 05 with a rather long title, remastered and expanded with bonus tracks/1:83000000\n");
+    const QModelIndex album = Item(u"A/Album 05 with a rather long title, remastered and expanded with bonus tracks");
     View().viewport()->repaint();
     QCoreApplication::processEvents();
     EXPECT_GE(View().visualRect(album).width(), View().sizeHintForIndex(album).width());
@@ -116,6 +116,132 @@ TEST_F(MainWindowTest, SpaceTogglesTheCurrentItem)
     EXPECT_EQ(Label(album), "One (1/1) (+1/+0MB)");
     QTest::keyClick(&View(), Qt::Key_Space);
     EXPECT_EQ(Label(album), "One (0/1) (+0/+0MB)");
+}
+
+// Type-ahead in the tree: "Paper Pil" reaches Paper Pilots and ticks nothing
+// on the way; once the typing has paused, the space bar toggles again.
+TEST_F(MainWindowTest, ASpaceDuringTypeAheadGoesOnWithTheSearch)
+{
+    Open("computer/Paper Birds/1:1\ncomputer/Paper Pilots/1:1\n");
+    const QModelIndex pilots = Item(u"Paper Pilots");
+    View().setFocus();
+    View().setCurrentIndex(View().model()->index(0, 0));
+    QTest::keyClicks(&View(), "Paper Pil");
+    EXPECT_EQ(View().currentIndex(), pilots);
+    EXPECT_EQ(Label(Item(u"Paper Birds")), "Paper Birds (0/1) (+0/+0MB)");
+    EXPECT_EQ(Label(pilots), "Paper Pilots (0/1) (+0/+0MB)");
+
+    QTest::qWait(QApplication::keyboardInputInterval() + 100);
+    QTest::keyClick(&View(), Qt::Key_Space);
+    EXPECT_EQ(Label(pilots), "Paper Pilots (1/1) (+1/+0MB)");
+}
+
+// Words match anywhere in the path below the root, in any order, case and
+// accents (composed or not) ignored; the matches show with their ancestors,
+// open. Ctrl+F reaches the field, Escape gives back the tree as it was.
+TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
+{
+    Open("computer/Miles Davis/Kind of Blue/1:1\ncomputer/Miles Davis/Bitches Brew/1:1\n"
+         "computer/Cesária Évora/Miss Perfumado/1:1\ncomputer/Madredeus/Ao Vivo em E\xcc\x81vora/1:1\n"
+         "player/MØ/No Mythologies to Follow/1:1\ncomputer/Bach/Goldberg Variations/1:1\n");
+    const std::string root = "> Root (1/6) (+0/+0MB)\n";
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_frame));
+    EXPECT_TRUE(View().hasFocus());
+    QTest::keyClick(&m_frame, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(FilterField().hasFocus());
+
+    QTest::keyClicks(&FilterField(), "EVORA");
+    EXPECT_EQ(Rows(), root + "  Cesária Évora (0/1) (+0/+0MB)\n"
+                             "    Miss Perfumado (0/1) (+0/+0MB)\n"
+                             "  Madredeus (0/1) (+0/+0MB)\n"
+                             "    Ao Vivo em E\xcc\x81vora (0/1) (+0/+0MB)\n");
+    EXPECT_EQ(m_frame.FilterBar()->CountText(), "2 of 6 albums");
+    const std::pair<const char*, std::string> searches[] = {
+        {"kind  davis", "  Miles Davis (0/2) (+0/+0MB)\n    Kind of Blue (0/1) (+0/+0MB)\n"},
+        {"mo mythologies", "  > MØ (1/1) (+0/+0MB)\n    > No Mythologies to Follow (1/1) (+0/+0MB)\n"},
+        {"davis/bitches", "  Miles Davis (0/2) (+0/+0MB)\n    Bitches Brew (0/1) (+0/+0MB)\n"},
+        {"bach evora", ""},
+    };
+    for (const auto& [words, rows] : searches) {
+        FilterField().setText(words);
+        EXPECT_EQ(Rows(), root + rows) << words;
+    }
+    EXPECT_EQ(m_frame.FilterBar()->CountText(), "No album matches");
+
+    QTest::keyClick(&FilterField(), Qt::Key_Escape);
+    EXPECT_EQ(FilterField().text(), "");
+    EXPECT_EQ(Rows(), root);
+    EXPECT_EQ(m_frame.FilterBar()->CountText(), "");
+}
+
+// Toggling an artist whose albums the filter shows in part acts on those
+// shown, the mode chosen from their states; the labels and the free space are
+// those of the whole tree. Return in the field leads to the first album shown.
+TEST_F(MainWindowTest, ATickInAFilteredArtistActsOnTheAlbumsShown)
+{
+    Open("computer/Miles Davis/Kind of Blue/1:1000000\nplayer/Miles Davis/Kind of Blue/1:2000000\n"
+         "computer/Miles Davis/Blue Moods/1:1000000\nplayer/Miles Davis/Blue Moods/1:3000000\n"
+         "computer/Miles Davis/Bitches Brew/1:7000000\ncomputer/Coltrane/Blue Train/1:1\n");
+    m_doc.m_freeBytes = 10000000;
+    m_doc.m_totalBytes = 90000000;
+    m_doc.m_allocationUnit = 1;
+    FilterField().setText("davis blue");
+    const QModelIndex artist = Item(u"Miles Davis");
+    EXPECT_EQ(View().model()->rowCount(artist), 2);
+    ClickImage(artist);
+    EXPECT_EQ(Label(artist), "Miles Davis (0/3) (-2/-5MB)");
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 15MB / 90MB");
+    ClickImage(artist);
+    EXPECT_EQ(Label(artist), "Miles Davis (2/3) (+0/+0MB)");
+
+    FilterField().setText("brew");
+    QTest::keyClick(&FilterField(), Qt::Key_Return);
+    EXPECT_TRUE(View().hasFocus());
+    EXPECT_EQ(View().currentIndex(), Item(u"Miles Davis/Bitches Brew"));
+    QTest::keyClick(&View(), Qt::Key_Space);
+    EXPECT_EQ(Label(Item(u"Miles Davis")), "Miles Davis (3/3) (+1/+7MB)");
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 3MB / 90MB");
+
+    FilterField().clear();
+    EXPECT_EQ(Label(Item(u"Coltrane/Blue Train")), "Blue Train (0/1) (+0/+0MB)");
+}
+
+// The quick views take the albums a job would change, or those only on the
+// player, as they stand when chosen: rows stay put while the user ticks. Back
+// to all albums, the tree is open as before, the current item in view.
+TEST_F(MainWindowTest, QuickViewsOfTheChangesAndOfThePlayerOnlyAlbums)
+{
+    Open("computer/A/One/1:1\ncomputer/A/Two/1:1\nplayer/A/Two/1:1\nplayer/B/Three/1:1\n"
+         "computer/B/Four/1:1\nplayer/B/Four/1:1\ncomputer/C/Five/1:1\n");
+    ClickImage(Item(u"A/One"));
+    ClickImage(Item(u"B/Four"));
+    View().collapse(Item(u"B"));
+    CFilterBar& bar = *m_frame.FilterBar();
+    bar.QuickViewButton(EQuickView::Changes)->click();
+    EXPECT_EQ(Rows(), "> Root (3/5) (+0/+0MB)\n"
+                      "  A (2/2) (+1/+0MB)\n"
+                      "    One (1/1) (+1/+0MB)\n"
+                      "  > B (1/2) (-1/0MB)\n"
+                      "    Four (0/1) (-1/0MB)\n");
+    EXPECT_EQ(bar.CountText(), "2 of 5 albums");
+    ClickImage(Item(u"A/One"));
+    EXPECT_EQ(Label(Item(u"A/One")), "One (0/1) (+0/+0MB)");
+    bar.QuickViewButton(EQuickView::PlayerOnly)->click();
+    EXPECT_EQ(Rows(), "> Root (2/5) (-1/0MB)\n"
+                      "  > B (1/2) (-1/0MB)\n"
+                      "    > Three (1/1) (+0/+0MB)\n");
+
+    View().setCurrentIndex(Item(u"B/Three"));
+    bar.QuickViewButton(EQuickView::All)->click();
+    EXPECT_EQ(Rows(), "> Root (2/5) (-1/0MB)\n"
+                      "  A (1/2) (+0/+0MB)\n"
+                      "    One (0/1) (+0/+0MB)\n"
+                      "    Two (1/1) (+0/+0MB)\n"
+                      "  > B (1/2) (-1/0MB)\n"
+                      "    Four (0/1) (-1/0MB)\n"
+                      "    > Three (1/1) (+0/+0MB)\n"
+                      "  C (0/1) (+0/+0MB)\n");
+    EXPECT_EQ(View().currentIndex(), Item(u"B/Three"));
 }
 
 TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
@@ -252,8 +378,9 @@ TEST_F(MainWindowTest, ALongLoadShowsHowFarItHasCome)
 
 // Qt's own checks of an item model, over a flat library whose albums all lie
 // in the root, as the model finds each item's row by its name, and beside
-// them an artist with two albums. A toggle reports the rows it changed: the
-// ancestors and the subtree of the item, and nothing else.
+// them an artist with two albums, whole and filtered. A toggle reports the
+// rows it changed: the ancestors and the subtree of the item shown, and
+// nothing else.
 TEST(FolderTreeModelTest, StaysConsistentAndAToggleReportsItsRows)
 {
     CFolderNode root;
@@ -282,19 +409,36 @@ TEST(FolderTreeModelTest, StaysConsistentAndAToggleReportsItsRows)
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy applied(&model, &CFolderTreeModel::selectionApplied);
-    model.ApplySelection(model.IndexFromNode(&artist), SELECT_ALL);
-    std::set<const CFolderNode*> changed;
-    for (const QList<QVariant>& change : changes) {
-        const QModelIndex first = change[0].toModelIndex();
-        const QModelIndex last = change[1].toModelIndex();
-        ASSERT_EQ(first.parent(), last.parent());
-        for (int row = first.row(); row <= last.row(); ++row) {
-            changed.insert(model.NodeFromIndex(first.siblingAtRow(row)));
+    const auto changedNodes = [&] {
+        std::set<const CFolderNode*> changed;
+        for (const QList<QVariant>& change : changes) {
+            const QModelIndex first = change[0].toModelIndex();
+            const QModelIndex last = change[1].toModelIndex();
+            EXPECT_EQ(first.parent(), last.parent());
+            for (int row = first.row(); row <= last.row(); ++row) {
+                changed.insert(model.NodeFromIndex(first.siblingAtRow(row)));
+            }
         }
-    }
-    EXPECT_EQ(changed,
-              (std::set<const CFolderNode*>{&root, &artist, artist.m_children[0].get(), artist.m_children[1].get()}));
+        changes.clear();
+        return changed;
+    };
+    CFolderNode* one = artist.m_children[0].get();
+    CFolderNode* two = artist.m_children[1].get();
+    model.ApplySelection(model.IndexFromNode(&artist), SELECT_ALL);
+    EXPECT_EQ(changedNodes(), (std::set<const CFolderNode*>{&root, &artist, one, two}));
     EXPECT_EQ(applied.count(), 1);
     EXPECT_EQ(model.data(top).toString().toStdString(), "Root (1502/3002) (+2/+0MB)");
+
+    // Filtered, the root shows the one match below it; a hidden node has no item.
+    ASSERT_TRUE(model.SetFilter("artist TW", EQuickView::All));
+    EXPECT_FALSE(model.SetFilter(" artist  tw ", EQuickView::All));
+    const QModelIndex filteredTop = model.index(0, 0);
+    ASSERT_EQ(model.rowCount(filteredTop), 1);
+    EXPECT_EQ(model.IndexFromNode(two), model.index(0, 0, model.index(0, 0, filteredTop)));
+    EXPECT_FALSE(model.IndexFromNode(one).isValid());
+    EXPECT_FALSE(model.IndexFromNode(root.m_children[5].get()).isValid());
+    model.ApplySelection(filteredTop, SELECT_NONE);
+    EXPECT_EQ(changedNodes(), (std::set<const CFolderNode*>{&root, &artist, two}));
+    EXPECT_EQ(model.data(filteredTop).toString().toStdString(), "Root (1501/3002) (+1/+0MB)");
     model.SetRoot(nullptr);
 }

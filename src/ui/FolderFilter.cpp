@@ -1,0 +1,146 @@
+#include "ui/FolderFilter.h"
+
+#include <algorithm>
+
+void CFolderFilter::SetTree(CFolderNode* pRoot)
+{
+    m_pRoot = pRoot;
+    m_albumPaths.clear();
+    Filter();
+}
+
+QStringList CFolderFilter::Words(const QString& text)
+{
+    return Fold(text).simplified().split(u' ', Qt::SkipEmptyParts);
+}
+
+void CFolderFilter::Apply(const QStringList& words, EQuickView view)
+{
+    m_words = words;
+    m_view = view;
+    Filter();
+}
+
+int CFolderFilter::ShownChildCount(const CFolderNode& folder) const
+{
+    const auto shown = m_shownChildren.find(&folder);
+    return shown == m_shownChildren.end() ? 0 : static_cast<int>(shown->second.size());
+}
+
+CFolderNode* CFolderFilter::Child(const CFolderNode& node, int row) const
+{
+    return IsActive() ? m_shownChildren.at(&node)[row] : node.m_children[row].get();
+}
+
+// The children shown keep the order of m_children, so a node is found among them as among all.
+int CFolderFilter::Row(const CFolderNode& node) const
+{
+    if (!IsActive() || node.m_pParent == nullptr) {
+        return static_cast<int>(node.IndexInParent());
+    }
+    const auto shown = m_shownChildren.find(node.m_pParent);
+    if (shown == m_shownChildren.end()) {
+        return -1;
+    }
+    const std::vector<CFolderNode*>& siblings = shown->second;
+    const auto at = std::lower_bound(siblings.begin(), siblings.end(), node.GetKeyName(),
+                                     [](const CFolderNode* sibling, const std::u16string& key) {
+                                         return NameOrderLess(sibling->GetKeyName(), key);
+                                     });
+    return at != siblings.end() && *at == &node ? static_cast<int>(at - siblings.begin()) : -1;
+}
+
+std::vector<CFolderNode*> CFolderFilter::AlbumsShown(CFolderNode& node) const
+{
+    std::vector<CFolderNode*> albums;
+    const auto collect = [&](const auto& self, CFolderNode& below) -> void {
+        if (below.IsAlbum()) {
+            albums.push_back(&below);
+        }
+        for (int row = 0, count = ChildCount(below); row < count; ++row) {
+            self(self, *Child(below, row));
+        }
+    };
+    collect(collect, node);
+    return albums;
+}
+
+QString CFolderFilter::Fold(const QString& text)
+{
+    // Letters with a stroke, and ligatures, are no letters with marks to Unicode but are typed as if they were.
+    static const std::pair<QChar, QString> kPlainLetters[] = {{u'ø', "o"},  {u'ł', "l"},  {u'đ', "d"},
+                                                              {u'ß', "ss"}, {u'æ', "ae"}, {u'œ', "oe"}};
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD).toCaseFolded();
+    QString folded;
+    folded.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        const auto plain = c.unicode() < 0x80 ? std::end(kPlainLetters)
+                                              : std::find_if(std::begin(kPlainLetters), std::end(kPlainLetters),
+                                                             [c](const auto& letter) { return letter.first == c; });
+        if (plain != std::end(kPlainLetters)) {
+            folded += plain->second;
+        } else if (!c.isMark()) {
+            folded += c;
+        }
+    }
+    return folded;
+}
+
+void CFolderFilter::Filter()
+{
+    m_shownChildren.clear();
+    m_nAlbumsShown = 0;
+    if (!IsActive() || m_pRoot == nullptr) {
+        return;
+    }
+    if (m_albumPaths.empty()) {
+        FoldPaths(*m_pRoot, {});
+    }
+    m_shownChildren.try_emplace(m_pRoot);
+    for (const auto& [album, path] : m_albumPaths) {
+        if (Takes(*album) &&
+            std::all_of(m_words.begin(), m_words.end(), [&](const QString& word) { return path.contains(word); })) {
+            Show(album);
+            ++m_nAlbumsShown;
+        }
+    }
+}
+
+bool CFolderFilter::Takes(const CFolderNode& album) const
+{
+    switch (m_view) {
+    case EQuickView::Changes:
+        return album.IsAlbumToCopy() || album.IsAlbumToDelete();
+    case EQuickView::PlayerOnly:
+        return album.m_names[SIDE_COMPUTER].empty();
+    case EQuickView::All:
+        break;
+    }
+    return true;
+}
+
+// Albums come in tree order, so each node joins its parent's children shown in their order.
+void CFolderFilter::Show(CFolderNode* node)
+{
+    CFolderNode* parent = node->m_pParent;
+    if (parent == nullptr) {
+        return;
+    }
+    const auto [entry, added] = m_shownChildren.try_emplace(parent);
+    std::vector<CFolderNode*>& siblings = entry->second; // a reference outlives the map's growth, an iterator not
+    if (added) {
+        Show(parent);
+    }
+    siblings.push_back(node);
+}
+
+void CFolderFilter::FoldPaths(CFolderNode& node, const QString& path)
+{
+    if (node.IsAlbum()) {
+        m_albumPaths.emplace_back(&node, path);
+        return;
+    }
+    for (const auto& child : node.m_children) {
+        FoldPaths(*child, path + u'/' + Fold(QString::fromStdU16String(child->GetKeyName())));
+    }
+}
