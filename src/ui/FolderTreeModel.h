@@ -5,6 +5,8 @@
 #include <QAbstractItemModel>
 #include <QIcon>
 
+#include <QString>
+
 #include <array>
 
 // The folder tree as an item model: one item per node, whose index carries the
@@ -44,3 +46,7 @@ private:
     CFolderNode* m_pRoot = nullptr;
     std::array<QIcon, 3> m_images;
 };
+
+// The two folders of a root written out in full, each on a line of its own:
+// "Computer music folder : /home/me/Music", then the Jukebit's.
+QString MusicFoldersText(const CFolderNode& root);
