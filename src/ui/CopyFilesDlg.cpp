@@ -41,6 +41,7 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     // Which folder is which, before anything is deleted or copied.
     m_pFolders = new QLabel(this);
     m_pFolders->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pFolders->setContentsMargins(0, 0, 0, m_pFolders->fontMetrics().height() / 2);
     m_pToDelete = new QLabel(this);
     m_pToCopy = new QLabel(this);
     m_pJobMessage = new QLabel(this);

@@ -145,6 +145,8 @@ CFolderChooser::CFolderChooser(CLyrafetchApp& app, CChooserPlaces places, QWidge
 
 void CFolderChooser::CreateControls()
 {
+    auto* intro = new QLabel("Choose the music folder on the computer and the one on the player, then Open.", this);
+    intro->setWordWrap(true);
     m_pEntriesLabel = new QLabel("Pairs in the menu :", this);
     m_pEntries = new QComboBox(this);
     m_pEntries->setPlaceholderText("Choose a pair to open it again");
@@ -201,12 +203,16 @@ void CFolderChooser::CreateControls()
     connect(buttons, &QDialogButtonBox::rejected, this, &CFolderChooser::reject);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addSpacing(fontMetrics().height() / 2);
     layout->addLayout(entries);
     layout->addWidget(computerBox);
     layout->addWidget(playerBox, 1);
     layout->addLayout(menu);
     layout->addWidget(buttons);
-    resize(fontMetrics().averageCharWidth() * 80, sizeHint().height());
+    // Room for a handful of volumes; more when the window is made taller.
+    m_pVolumes->setMinimumHeight(m_pVolumes->fontMetrics().height() * 7);
+    resize(fontMetrics().averageCharWidth() * 100, minimumSizeHint().height());
 }
 
 // A volume plugged in or out makes or removes its folder in a place, and
@@ -280,7 +286,10 @@ void CFolderChooser::OnPlayerChanged()
         }
     }
     if (!m_bNameEdited) {
-        const QString name = holder ? holder->text(0) : QFileInfo(player).fileName();
+        const QFileInfo folder(player);
+        // A player's Music folder says less than the folder that holds it.
+        const bool music = folder.fileName().compare("Music", Qt::CaseInsensitive) == 0;
+        const QString name = holder ? holder->text(0) : music ? folder.dir().dirName() : folder.fileName();
         m_pEntryName->setText(name.isEmpty() ? QString("Lyrafetch") : "Lyrafetch " + name);
     }
 }
