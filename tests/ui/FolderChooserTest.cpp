@@ -51,28 +51,20 @@ protected:
         chooser->show();
         return chooser;
     }
+    // The labels of the volumes listed, the chosen one marked with a '*'.
     static QString Volumes(const CFolderChooser& chooser)
     {
         QStringList labels;
         for (int row = 0; row < chooser.VolumeList()->topLevelItemCount(); ++row) {
-            labels << chooser.VolumeList()->topLevelItem(row)->text(0);
+            const QTreeWidgetItem* item = chooser.VolumeList()->topLevelItem(row);
+            labels << (item->isSelected() ? "*" : "") + item->text(0);
         }
         return labels.join('|');
-    }
-    static QString ChosenVolume(const CFolderChooser& chooser)
-    {
-        const QList<QTreeWidgetItem*> chosen = chooser.VolumeList()->selectedItems();
-        return chosen.isEmpty() ? QString() : chosen.front()->text(0);
     }
     static void Choose(CFolderChooser& chooser, const QString& computer, const QString& player)
     {
         chooser.ComputerEdit()->setText(computer);
         chooser.PlayerEdit()->setText(player);
-    }
-    static void ClickVolume(CFolderChooser& chooser, int row)
-    {
-        QTreeWidget& list = *chooser.VolumeList();
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.topLevelItem(row)).center());
     }
 
     CFolderFixture m_fixture;
@@ -93,26 +85,25 @@ TEST_F(FolderChooserTest, ListsTheVolumesAsTheyComeAndGo)
     m_fixture.Create("media/PLAYER/MUSIC/A/\nmedia/CARD/Other/\n");
     const auto chooser = Start(m_app);
     EXPECT_EQ(chooser->ComputerEdit()->text(), Path("Music"));
-    EXPECT_EQ(Volumes(*chooser), "CARD|PLAYER");
-    EXPECT_TRUE(chooser->VolumeList()->topLevelItem(0)->text(1).contains(" free of "));
     // The first volume is taken while no player folder is chosen.
+    EXPECT_EQ(Volumes(*chooser), "*CARD|PLAYER");
     EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/CARD"));
-    ClickVolume(*chooser, 1);
+    EXPECT_TRUE(chooser->VolumeList()->topLevelItem(0)->text(1).contains(" free of "));
+    QTreeWidget& list = *chooser->VolumeList();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.topLevelItem(1)).center());
     EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/PLAYER/MUSIC"));
     EXPECT_EQ(chooser->EntryNameEdit()->text(), "Lyrafetch PLAYER");
 
     m_fixture.Create("media/NEW/\n");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Volumes(*chooser) == "CARD|NEW|PLAYER"; }));
-    fs::remove(m_fixture / "media/CARD/Other");
-    fs::remove(m_fixture / "media/CARD");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Volumes(*chooser) == "NEW|PLAYER"; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Volumes(*chooser) == "CARD|NEW|*PLAYER"; }));
+    fs::remove_all(m_fixture / "media/CARD");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Volumes(*chooser) == "NEW|*PLAYER"; }));
     EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/PLAYER/MUSIC"));
-    EXPECT_EQ(ChosenVolume(*chooser), "PLAYER");
     // A folder typed by hand shows the volume that holds it, or none.
     chooser->PlayerEdit()->setText(Path("media/NEW/."));
-    EXPECT_EQ(ChosenVolume(*chooser), "NEW");
+    EXPECT_EQ(Volumes(*chooser), "*NEW|PLAYER");
     chooser->PlayerEdit()->setText(Path("elsewhere"));
-    EXPECT_EQ(ChosenVolume(*chooser), "");
+    EXPECT_EQ(Volumes(*chooser), "NEW|PLAYER");
 }
 
 // The desktop makes a volume's folder, then mounts the volume on it: the
