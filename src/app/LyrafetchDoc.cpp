@@ -56,7 +56,8 @@ std::optional<CMessage> CLyrafetchDoc::BuildModel()
         }
         m_pModel->SetName(side, folder);
     }
-    if (std::optional<CMessage> overlap = CheckRoots()) {
+    if (std::optional<CMessage> overlap =
+            CheckRoots(m_pModel->m_names[SIDE_COMPUTER], m_pModel->m_names[SIDE_PLAYER])) {
         return overlap;
     }
     if (CMessage failure; !m_pModel->Scan(m_scanRecord, failure, m_pScanProgress)) {
@@ -70,12 +71,12 @@ std::optional<CMessage> CLyrafetchDoc::BuildModel()
 
 // Two roots that are one folder, or where one lies inside the other, would
 // have a job delete the computer's own albums or copy the player into itself.
-std::optional<CMessage> CLyrafetchDoc::CheckRoots() const
+std::optional<CMessage> CLyrafetchDoc::CheckRoots(const std::u16string& computerRoot, const std::u16string& playerRoot)
 {
+    const std::array<const std::u16string*, SIDE_COUNT> roots = {&computerRoot, &playerRoot};
     std::array<std::vector<CFolderId>, SIDE_COUNT> chains;
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
-        // A root that cannot be read is for the scan to report.
-        if (m_pModel->m_names[side].empty() || GetFolderChain(m_pModel->m_names[side], chains[side]) != 0) {
+        if (roots[side]->empty() || GetFolderChain(*roots[side], chains[side]) != 0) {
             return std::nullopt;
         }
     }

@@ -39,6 +39,10 @@ public:
     // Reads the free and total bytes of folder's volume. Returns the message
     // to show when that fails, with both values left as they were.
     std::optional<CMessage> QueryFreeSpace(const char* folder);
+    // Refuses two roots that are one folder, or where one lies inside the
+    // other, however they are spelled, linked or mounted. A root that cannot
+    // be read passes: reading it is for the scan to report.
+    static std::optional<CMessage> CheckRoots(const std::u16string& computerRoot, const std::u16string& playerRoot);
 
     // Starts the copy job on a worker thread, which reports to notifyWnd with
     // notifyMsg. False, after a message box, when no job was started.
@@ -74,7 +78,6 @@ public:
 
 private:
     std::optional<CMessage> BuildModel();
-    std::optional<CMessage> CheckRoots() const;
     bool OpenPlayerFolder();
     static void CopyThreadProc(CLyrafetchDoc* doc);
     void Post(std::uintptr_t wParam, std::intptr_t lParam);

@@ -4,6 +4,7 @@
 #include "app/Presentation.h"
 #include "platform/MessageBox.h"
 #include "ui/DialogFrame.h"
+#include "ui/FolderTreeModel.h"
 #include "ui/LogDlg.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,10 @@ public:
 CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle("Copy Files");
+    // Which folder is which, before anything is deleted or copied.
+    m_pFolders = new QLabel(this);
+    m_pFolders->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pFolders->setContentsMargins(0, 0, 0, m_pFolders->fontMetrics().height() / 2);
     m_pToDelete = new QLabel(this);
     m_pToCopy = new QLabel(this);
     m_pJobMessage = new QLabel(this);
@@ -52,13 +57,14 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     connect(m_pCancel, &QPushButton::clicked, this, &CCopyFilesDlg::reject);
 
     auto* layout = new QGridLayout(this);
-    layout->addWidget(m_pToDelete, 0, 0, 1, 3);
-    layout->addWidget(m_pToCopy, 1, 0, 1, 3);
-    layout->addWidget(m_pJobMessage, 2, 0, 1, 3);
+    layout->addWidget(m_pFolders, 0, 0, 1, 3);
+    layout->addWidget(m_pToDelete, 1, 0, 1, 3);
+    layout->addWidget(m_pToCopy, 2, 0, 1, 3);
+    layout->addWidget(m_pJobMessage, 3, 0, 1, 3);
     layout->setColumnStretch(0, 1);
-    layout->setRowStretch(2, 1);
-    layout->addWidget(m_pOk, 3, 1);
-    layout->addWidget(m_pCancel, 3, 2);
+    layout->setRowStretch(3, 1);
+    layout->addWidget(m_pOk, 4, 1);
+    layout->addWidget(m_pCancel, 4, 2);
     SetFixedFrame(*this, 234, 95);
 }
 
@@ -71,6 +77,7 @@ int CCopyFilesDlg::DoModal()
 void CCopyFilesDlg::OnInitDialog()
 {
     if (m_pDoc->m_pModel) {
+        m_pFolders->setText(MusicFoldersText(*m_pDoc->m_pModel));
         m_pDoc->m_log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
         m_pDoc->m_log.m_nAlbumsToCopy = m_pDoc->m_pModel->CountAlbumsToCopy();
         m_pDoc->m_log.m_plan = CCopyPlan(*m_pDoc->m_pModel);
@@ -186,6 +193,11 @@ void CCopyFilesDlg::ReportProgress()
     if (m_pProgressSink != nullptr) {
         m_pProgressSink->OnCopyProgress(m_progress);
     }
+}
+
+QString CCopyFilesDlg::FoldersText() const
+{
+    return m_pFolders->text();
 }
 
 QString CCopyFilesDlg::ToDeleteText() const

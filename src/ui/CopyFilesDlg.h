@@ -29,6 +29,7 @@ public:
     void accept() override; // OK or Enter
     void reject() override; // Cancel, Escape or the close box
 
+    QString FoldersText() const;
     QString ToDeleteText() const;
     QString ToCopyText() const;
     QString JobMessageText() const;
@@ -52,6 +53,7 @@ private:
     void OnJobDone();
     void ReportProgress();
 
+    QLabel* m_pFolders = nullptr;
     QLabel* m_pToDelete = nullptr;
     QLabel* m_pToCopy = nullptr;
     QLabel* m_pJobMessage = nullptr;

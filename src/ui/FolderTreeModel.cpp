@@ -4,6 +4,8 @@
 #include "model/Selection.h"
 #include "resources/ResourceIds.h"
 
+#include <QDir>
+
 // The images are compiled into this static library; a library's resources
 // must be registered by hand.
 static void InitResources()
@@ -147,7 +149,19 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const
         return QString::fromStdString(FormatItemLabel(*node));
     case Qt::DecorationRole:
         return m_images[node->GetSelectionState()];
+    case Qt::ToolTipRole:
+        return node->m_pParent == nullptr ? MusicFoldersText(*node) : QVariant();
     default:
         return {};
     }
+}
+
+QString MusicFoldersText(const CFolderNode& root)
+{
+    // A folder given relative to the working folder, as on a command line, is shown as the folder it is.
+    const auto full = [&](int side) {
+        const QString name = QString::fromStdU16String(root.m_names[side]);
+        return name.isEmpty() ? QString("none") : QDir::cleanPath(QDir::current().absoluteFilePath(name));
+    };
+    return QString("Computer music folder : %1\nJukebit music folder : %2").arg(full(SIDE_COMPUTER), full(SIDE_PLAYER));
 }

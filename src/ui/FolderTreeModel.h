@@ -6,6 +6,8 @@
 #include <QAbstractItemModel>
 #include <QIcon>
 
+#include <QString>
+
 #include <array>
 
 // The folder tree as an item model: one item per node that the filter shows,
@@ -55,3 +57,7 @@ private:
     CFolderFilter m_filter;
     std::array<QIcon, 3> m_images;
 };
+
+// The two folders of a root written out in full, each on a line of its own:
+// "Computer music folder : /home/me/Music", then the Jukebit's.
+QString MusicFoldersText(const CFolderNode& root);

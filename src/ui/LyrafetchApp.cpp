@@ -40,19 +40,26 @@ CLyrafetchApp::~CLyrafetchApp() = default;
 
 bool CLyrafetchApp::InitInstance()
 {
-    m_pDoc = std::make_unique<CLyrafetchDoc>(m_cmdInfo.m_params);
+    return OpenDocument(m_cmdInfo.m_params, nullptr);
+}
+
+bool CLyrafetchApp::OpenDocument(std::vector<std::string> params, QWidget* feedbackParent)
+{
+    auto doc = std::make_unique<CLyrafetchDoc>(std::move(params));
     std::optional<CMessage> message;
     {
         const CWaitCursor wait;
-        const CLoadingFeedback feedback(*m_pDoc, nullptr);
-        message = m_pDoc->Load();
+        const CLoadingFeedback feedback(*doc, feedbackParent);
+        message = doc->Load();
     }
     if (message) {
         ShowMessageBox(*message);
     }
-    if (!m_pDoc->m_pModel) {
+    if (!doc->m_pModel) {
         return false;
     }
+    m_pMainFrame.reset();
+    m_pDoc = std::move(doc);
     m_pMainFrame = std::make_unique<CMainFrame>(*m_pDoc);
     m_pMainFrame->View()->OnInitialUpdate();
     m_pMainFrame->show();

@@ -27,6 +27,7 @@ protected:
     // What the Copy Files dialog showed when it opened and when the job had ended.
     struct CSeen
     {
+        std::string m_folders;
         std::string m_opened;
         std::string m_ended;
         std::string m_log;
@@ -42,6 +43,7 @@ protected:
         m_script.On("CCopyFilesDlg", [&](QWidget* widget) {
             auto& dialog = static_cast<CCopyFilesDlg&>(*widget);
             seen.m_opened = counts(dialog);
+            seen.m_folders = dialog.FoldersText().toStdString();
             press(dialog);
         });
         m_script.On("CLogDlg", [&](QWidget* widget) {
@@ -77,6 +79,8 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
     Toggle(u"B/Old");
     const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
 
+    EXPECT_EQ(seen.m_folders, "Computer music folder : " + (m_fixture / "computer").string() +
+                                  "\nJukebit music folder : " + (m_fixture / "player").string());
     EXPECT_EQ(seen.m_opened, "1 albums to delete|2 albums to copy");
     EXPECT_EQ(seen.m_ended, "0 albums to delete|0 albums to copy");
     EXPECT_EQ(seen.m_message, "INFO   :\nCopying \"COMPUTER/A/Next\""); // the newest entry, tag above it

@@ -1,0 +1,481 @@
+#include "ui/FolderChooser.h"
+
+#include "app/LyrafetchDoc.h"
+#include "platform/MessageBox.h"
+#include "ui/LyrafetchApp.h"
+#include "ui/QtMessageBoxes.h"
+#include "ui/WaitCursor.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// ~/.config/lyrafetch/chooser.conf
+constexpr char SETTINGS_ORGANIZATION[] = "lyrafetch";
+constexpr char SETTINGS_APPLICATION[] = "chooser";
+
+// This process's mount table, which tells of every mount and unmount: a
+// volume's folder is made before the volume is mounted on it.
+constexpr char MOUNT_TABLE[] = "/proc/self/mounts";
+// Changes come in bursts; the volumes are listed again once they have settled.
+constexpr int REFRESH_DELAY_MS = 200;
+constexpr int LAUNCHER_TIMEOUT_MS = 30000;
+
+// What a volume's item holds besides its texts.
+constexpr int ROLE_ROOT = Qt::UserRole;
+constexpr int ROLE_PRESET = Qt::UserRole + 1; // the player folder that choosing the volume presets
+
+struct CVolume
+{
+    QString m_label;
+    QString m_root;
+    QString m_preset;
+    qint64 m_freeBytes = 0;
+    qint64 m_totalBytes = 0;
+};
+
+// The volume's own Music folder when it has one, spelt in any case as players
+// do, else the volume itself.
+QString PresetFolder(const QString& root)
+{
+    const QStringList music = QDir(root).entryList({"Music"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    if (music.isEmpty()) {
+        return root;
+    }
+    return root + '/' + (music.contains("Music") ? QString("Music") : music.front());
+}
+
+// Every sub-folder of the places, named as the desktop names its mount: by
+// the volume's label.
+std::vector<CVolume> ListVolumes(const QStringList& places)
+{
+    std::vector<CVolume> volumes;
+    for (const QString& place : places) {
+        for (const QFileInfo& folder : QDir(place).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            const QStorageInfo storage(folder.absoluteFilePath());
+            volumes.push_back({folder.fileName(), folder.absoluteFilePath(), PresetFolder(folder.absoluteFilePath()),
+                               storage.bytesAvailable(), storage.bytesTotal()});
+        }
+    }
+    return volumes;
+}
+
+QString SpaceText(const CVolume& volume)
+{
+    const QLocale locale;
+    return QString("%1 free of %2")
+        .arg(locale.formattedDataSize(volume.m_freeBytes, 1, QLocale::DataSizeSIFormat),
+             locale.formattedDataSize(volume.m_totalBytes, 1, QLocale::DataSizeSIFormat));
+}
+
+bool IsInside(const QString& path, const QString& folder)
+{
+    return path == folder || path.startsWith(folder + '/');
+}
+
+// A folder as typed: "~" for the home folder, relative to the working folder,
+// without "." and "..", and without a separator at the end.
+QString FullPath(const QString& text)
+{
+    QString path = text;
+    if (path == "~" || path.startsWith("~/")) {
+        path.replace(0, 1, QDir::homePath());
+    }
+    return path.isEmpty() ? path : QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+std::string NativePath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+int ShowMessage(const QString& text, unsigned type)
+{
+    return ShowMessageBox(text.toStdString(), type);
+}
+
+} // namespace
+
+CChooserPlaces CChooserPlaces::ForThisUser()
+{
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty()) {
+        user = QDir::home().dirName();
+    }
+    // udisks mounts below /media/$USER on Debian and Ubuntu, below /run/media/$USER elsewhere.
+    return {{"/media/" + user, "/run/media/" + user},
+            QStandardPaths::writableLocation(QStandardPaths::MusicLocation),
+            QCoreApplication::applicationDirPath() + "/lyrafetch-launcher"};
+}
+
+CFolderChooser::CFolderChooser(CLyrafetchApp& app, CChooserPlaces places, QWidget* parent)
+    : QDialog(parent), m_app(app), m_places(std::move(places))
+{
+    setWindowTitle("Music folders - Lyrafetch");
+    CreateControls();
+    LoadSettings();
+    m_pComputer->setText(m_last.m_computer.isEmpty() ? m_places.m_musicFolder : m_last.m_computer);
+    m_pPlayer->setText(m_last.m_player);
+    ShowEntries();
+    WatchVolumes();
+    RefreshVolumes();
+}
+
+void CFolderChooser::CreateControls()
+{
+    auto* intro = new QLabel("Choose the music folder on the computer and the one on the player, then Open.", this);
+    intro->setWordWrap(true);
+    m_pEntriesLabel = new QLabel("Pairs in the menu :", this);
+    m_pEntries = new QComboBox(this);
+    m_pEntries->setPlaceholderText("Choose a pair to open it again");
+    m_pEntriesLabel->setBuddy(m_pEntries);
+    connect(m_pEntries, &QComboBox::activated, this, &CFolderChooser::OnEntryChosen);
+    auto* entries = new QHBoxLayout;
+    entries->addWidget(m_pEntriesLabel);
+    entries->addWidget(m_pEntries, 1);
+
+    auto* computerBox = new QGroupBox("Computer music folder", this);
+    m_pComputer = new QLineEdit(computerBox);
+    auto* browseComputer = new QPushButton("Browse...", computerBox);
+    connect(browseComputer, &QPushButton::clicked, this, [this] { Browse(m_pComputer, "Computer music folder"); });
+    auto* computer = new QHBoxLayout(computerBox);
+    computer->addWidget(m_pComputer);
+    computer->addWidget(browseComputer);
+
+    auto* playerBox = new QGroupBox("Jukebit music folder, on the player", this);
+    m_pVolumes = new QTreeWidget(playerBox);
+    m_pVolumes->setHeaderLabels({"Removable volume", "Space"});
+    m_pVolumes->setRootIsDecorated(false);
+    m_pVolumes->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_pVolumes->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_pVolumes->header()->setStretchLastSection(false);
+    connect(m_pVolumes, &QTreeWidget::itemSelectionChanged, this, &CFolderChooser::OnVolumeChosen);
+    m_pNoVolumes =
+        new QLabel("No removable volume is mounted: plug the player in, or browse for its folder.", playerBox);
+    m_pNoVolumes->setWordWrap(true);
+    m_pPlayer = new QLineEdit(playerBox);
+    connect(m_pPlayer, &QLineEdit::textChanged, this, &CFolderChooser::OnPlayerChanged);
+    auto* browsePlayer = new QPushButton("Browse...", playerBox);
+    connect(browsePlayer, &QPushButton::clicked, this, [this] { Browse(m_pPlayer, "Jukebit music folder"); });
+    auto* playerFolder = new QHBoxLayout;
+    playerFolder->addWidget(m_pPlayer);
+    playerFolder->addWidget(browsePlayer);
+    auto* player = new QVBoxLayout(playerBox);
+    player->addWidget(m_pVolumes);
+    player->addWidget(m_pNoVolumes);
+    player->addLayout(playerFolder);
+
+    m_pAddToMenu = new QCheckBox("Add to the menu as", this);
+    m_pEntryName = new QLineEdit(this);
+    m_pEntryName->setEnabled(false);
+    connect(m_pAddToMenu, &QCheckBox::toggled, m_pEntryName, &QWidget::setEnabled);
+    connect(m_pEntryName, &QLineEdit::textEdited, this, [this] { m_bNameEdited = true; });
+    auto* menu = new QHBoxLayout;
+    menu->addWidget(m_pAddToMenu);
+    menu->addWidget(m_pEntryName, 1);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Close, this);
+    m_pOpen = buttons->button(QDialogButtonBox::Open);
+    m_pOpen->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CFolderChooser::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CFolderChooser::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addSpacing(fontMetrics().height() / 2);
+    layout->addLayout(entries);
+    layout->addWidget(computerBox);
+    layout->addWidget(playerBox, 1);
+    layout->addLayout(menu);
+    layout->addWidget(buttons);
+    // Room for a handful of volumes; more when the window is made taller.
+    m_pVolumes->setMinimumHeight(m_pVolumes->fontMetrics().height() * 7);
+    resize(fontMetrics().averageCharWidth() * 100, minimumSizeHint().height());
+}
+
+// A volume plugged in or out makes or removes its folder in a place, and
+// mounts or unmounts it: either lists the volumes again.
+void CFolderChooser::WatchVolumes()
+{
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(REFRESH_DELAY_MS);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderChooser::RefreshVolumes);
+    connect(&m_placesWatcher, &QFileSystemWatcher::directoryChanged, &m_refreshTimer, qOverload<>(&QTimer::start));
+    m_mountTable.setFileName(MOUNT_TABLE);
+    if (m_mountTable.open(QIODevice::ReadOnly)) {
+        auto* mounts = new QSocketNotifier(m_mountTable.handle(), QSocketNotifier::Exception, this);
+        connect(mounts, &QSocketNotifier::activated, &m_refreshTimer, qOverload<>(&QTimer::start));
+    }
+}
+
+void CFolderChooser::RefreshVolumes()
+{
+    // A place comes into being with the first volume the desktop mounts there.
+    for (const QString& place : m_places.m_volumeFolders) {
+        if (QFileInfo(place).isDir() && !m_placesWatcher.directories().contains(place)) {
+            m_placesWatcher.addPath(place);
+        }
+    }
+    {
+        const QSignalBlocker blocker(m_pVolumes);
+        m_pVolumes->clear();
+        for (const CVolume& volume : ListVolumes(m_places.m_volumeFolders)) {
+            auto* item = new QTreeWidgetItem(m_pVolumes, {volume.m_label, SpaceText(volume)});
+            item->setData(0, ROLE_ROOT, volume.m_root);
+            item->setData(0, ROLE_PRESET, volume.m_preset);
+            item->setToolTip(0, volume.m_root);
+            item->setIcon(0, QIcon::fromTheme("drive-removable-media"));
+        }
+    }
+    m_pNoVolumes->setVisible(m_pVolumes->topLevelItemCount() == 0);
+    // A player plugged in while no player folder is chosen is taken at once.
+    if (m_pPlayer->text().isEmpty() && m_pVolumes->topLevelItemCount() > 0) {
+        m_pPlayer->setText(m_pVolumes->topLevelItem(0)->data(0, ROLE_PRESET).toString());
+    }
+    OnPlayerChanged();
+}
+
+void CFolderChooser::OnVolumeChosen()
+{
+    const QList<QTreeWidgetItem*> chosen = m_pVolumes->selectedItems();
+    if (!chosen.isEmpty()) {
+        m_pPlayer->setText(chosen.front()->data(0, ROLE_PRESET).toString());
+    }
+}
+
+// The list shows the volume that holds the player folder, if one does, and
+// the entry's name follows the folder until the user writes one.
+void CFolderChooser::OnPlayerChanged()
+{
+    const QString player = FullPath(m_pPlayer->text());
+    QTreeWidgetItem* holder = nullptr;
+    for (int row = 0; row < m_pVolumes->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = m_pVolumes->topLevelItem(row);
+        if (!player.isEmpty() && IsInside(player, item->data(0, ROLE_ROOT).toString())) {
+            holder = item;
+        }
+    }
+    {
+        const QSignalBlocker blocker(m_pVolumes);
+        m_pVolumes->clearSelection();
+        if (holder != nullptr) {
+            holder->setSelected(true);
+            m_pVolumes->setCurrentItem(holder);
+        }
+    }
+    if (!m_bNameEdited) {
+        const QFileInfo folder(player);
+        // A player's Music folder says less than the folder that holds it.
+        const bool music = folder.fileName().compare("Music", Qt::CaseInsensitive) == 0;
+        const QString name = holder ? holder->text(0) : music ? folder.dir().dirName() : folder.fileName();
+        m_pEntryName->setText(name.isEmpty() ? QString("Lyrafetch") : "Lyrafetch " + name);
+    }
+}
+
+void CFolderChooser::OnEntryChosen(int index)
+{
+    const CMenuEntry& entry = m_entries[index];
+    m_pComputer->setText(entry.m_pair.m_computer);
+    m_pPlayer->setText(entry.m_pair.m_player);
+    m_pEntryName->setText(entry.m_name);
+    m_bNameEdited = true;
+}
+
+void CFolderChooser::Browse(QLineEdit* edit, const QString& title)
+{
+    QString start = FullPath(edit->text());
+    if (edit == m_pPlayer && !QFileInfo(start).isDir() && !m_places.m_volumeFolders.isEmpty()) {
+        start = m_places.m_volumeFolders.front();
+    }
+    const QString folder = QFileDialog::getExistingDirectory(this, title, start);
+    if (!folder.isEmpty()) {
+        edit->setText(folder);
+    }
+}
+
+void CFolderChooser::accept()
+{
+    OpenPair({m_pComputer->text(), m_pPlayer->text()});
+}
+
+bool CFolderChooser::OpenPair(const CFolderPair& typed)
+{
+    const CFolderPair pair{FullPath(typed.m_computer), FullPath(typed.m_player)};
+    m_pComputer->setText(pair.m_computer);
+    m_pPlayer->setText(pair.m_player);
+    if (!IsUsable(pair) ||
+        !m_app.OpenDocument({NativePath(pair.m_computer), NativePath(pair.m_player)}, isVisible() ? this : nullptr)) {
+        return false;
+    }
+    // The main window is up: from here on the chooser only finishes what Open asked for.
+    hide();
+    m_last = pair;
+    if (m_pAddToMenu->isChecked()) {
+        AddMenuEntry(pair);
+    }
+    SaveSettings();
+    return true;
+}
+
+// Two folders that a job can work on, as far as can be told before they are
+// read: both there, neither inside the other, and the player's on a removable
+// volume unless the user says otherwise.
+bool CFolderChooser::IsUsable(const CFolderPair& pair)
+{
+    const QString names[] = {"Computer", "Jukebit"};
+    const QString folders[] = {pair.m_computer, pair.m_player};
+    for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+        if (folders[side].isEmpty()) {
+            ShowMessage(QString("No %1 music folder chosen").arg(names[side]), MB_OK | MB_ICONINFORMATION);
+            return false;
+        }
+        if (!QFileInfo(folders[side]).isDir()) {
+            const QString hint = side == SIDE_PLAYER ? "\nIs the player plugged in ?" : "";
+            ShowMessage(QString("%1 music folder not found :\n%2%3").arg(names[side], folders[side], hint),
+                        MB_OK | MB_ICONEXCLAMATION);
+            return false;
+        }
+    }
+    if (const std::optional<CMessage> overlap =
+            CLyrafetchDoc::CheckRoots(pair.m_computer.toStdU16String(), pair.m_player.toStdU16String())) {
+        ShowMessageBox(*overlap);
+        return false;
+    }
+    if (m_pAddToMenu->isChecked() && m_pEntryName->text().trimmed().isEmpty()) {
+        ShowMessage("Give the menu entry a name", MB_OK | MB_ICONINFORMATION);
+        return false;
+    }
+    // Asked once: a player folder that has been opened before is the user's choice.
+    return IsOnVolume(pair.m_player) || IsRemembered(pair.m_player) ||
+           ShowMessage(QString("Jukebit music folder is not on a removable volume :\n%1\nUse it all the same ?")
+                           .arg(pair.m_player),
+                       MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+}
+
+bool CFolderChooser::IsOnVolume(const QString& folder) const
+{
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    return std::any_of(m_places.m_volumeFolders.begin(), m_places.m_volumeFolders.end(), [&](const QString& place) {
+        const QString realPlace = QFileInfo(place).canonicalFilePath();
+        return !realPlace.isEmpty() && real.startsWith(realPlace + '/');
+    });
+}
+
+bool CFolderChooser::IsRemembered(const QString& player) const
+{
+    return m_last.m_player == player || std::any_of(m_entries.begin(), m_entries.end(), [&](const CMenuEntry& entry) {
+               return entry.m_pair.m_player == player;
+           });
+}
+
+// lyrafetch-launcher writes the entry, checked, and prints its file.
+void CFolderChooser::AddMenuEntry(const CFolderPair& pair)
+{
+    const QString name = m_pEntryName->text().trimmed();
+    QProcess launcher;
+    {
+        const CWaitCursor wait;
+        launcher.start(m_places.m_launcher, {pair.m_computer, pair.m_player, name});
+        launcher.waitForFinished(LAUNCHER_TIMEOUT_MS);
+    }
+    if (launcher.error() == QProcess::FailedToStart) {
+        ShowMessage("Adding the menu entry failed :\n" + m_places.m_launcher + " : " + launcher.errorString(),
+                    MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    if (launcher.state() != QProcess::NotRunning || launcher.exitStatus() != QProcess::NormalExit ||
+        launcher.exitCode() != 0) {
+        ShowMessage("Adding the menu entry failed :\n" +
+                        QString::fromLocal8Bit(launcher.readAllStandardError()).trimmed(),
+                    MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    QString file = QString::fromLocal8Bit(launcher.readAllStandardOutput());
+    file.chop(file.endsWith('\n') ? 1 : 0);
+    // The same name again has replaced its entry.
+    std::erase_if(m_entries, [&](const CMenuEntry& entry) { return entry.m_file == file; });
+    m_entries.push_back({name, pair, file});
+    m_pAddToMenu->setChecked(false);
+    ShowEntries();
+}
+
+void CFolderChooser::ShowEntries()
+{
+    m_pEntries->clear();
+    for (const CMenuEntry& entry : m_entries) {
+        m_pEntries->addItem(entry.m_name);
+        m_pEntries->setItemData(m_pEntries->count() - 1, entry.m_pair.m_computer + "\n" + entry.m_pair.m_player,
+                                Qt::ToolTipRole);
+    }
+    m_pEntries->setCurrentIndex(-1);
+    m_pEntriesLabel->setVisible(!m_entries.empty());
+    m_pEntries->setVisible(!m_entries.empty());
+}
+
+void CFolderChooser::LoadSettings()
+{
+    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
+    m_last = {settings.value("last/computer").toString(), settings.value("last/player").toString()};
+    const int count = settings.beginReadArray("entries");
+    for (int index = 0; index < count; ++index) {
+        settings.setArrayIndex(index);
+        CMenuEntry entry{settings.value("name").toString(),
+                         {settings.value("computer").toString(), settings.value("player").toString()},
+                         settings.value("file").toString()};
+        // An entry taken out of the menu by hand is forgotten.
+        if (QFileInfo::exists(entry.m_file)) {
+            m_entries.push_back(entry);
+        }
+    }
+    settings.endArray();
+}
+
+void CFolderChooser::SaveSettings() const
+{
+    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
+    settings.setValue("last/computer", m_last.m_computer);
+    settings.setValue("last/player", m_last.m_player);
+    settings.beginWriteArray("entries", static_cast<int>(m_entries.size()));
+    for (int index = 0; index < static_cast<int>(m_entries.size()); ++index) {
+        settings.setArrayIndex(index);
+        settings.setValue("name", m_entries[index].m_name);
+        settings.setValue("computer", m_entries[index].m_pair.m_computer);
+        settings.setValue("player", m_entries[index].m_pair.m_player);
+        settings.setValue("file", m_entries[index].m_file);
+    }
+    settings.endArray();
+}
+
+int RunChooser(CLyrafetchApp& app, CChooserPlaces places)
+{
+    InstallQtMessageBoxes();
+    CFolderChooser chooser(app, std::move(places));
+    const std::vector<std::string>& params = app.Params();
+    if (params.size() < 2 ||
+        !chooser.OpenPair({QFile::decodeName(params[0].c_str()), QFile::decodeName(params[1].c_str())})) {
+        chooser.show();
+    }
+    return QApplication::exec();
+}
