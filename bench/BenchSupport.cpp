@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
+#include <vector>
+
+#include <unistd.h>
 
 double BestSeconds(int runs, const std::function<void()>& action)
 {
@@ -20,6 +24,24 @@ double BestSeconds(int runs, const std::function<void()>& prepare, const std::fu
         best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
+}
+
+double MedianSeconds(int runs, const std::function<void()>& prepare, const std::function<void()>& action)
+{
+    std::vector<double> seconds;
+    for (int run = 0; run < runs; ++run) {
+        seconds.push_back(BestSeconds(1, prepare, action));
+    }
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+}
+
+bool DropCaches()
+{
+    sync();
+    std::ofstream control("/proc/sys/vm/drop_caches");
+    control << "3" << std::flush;
+    return control.good();
 }
 
 void RunCommand(const std::string& command)

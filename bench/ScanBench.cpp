@@ -4,7 +4,9 @@
 // nested (about 200,000 files: 1,000 artists of 10 albums of 12 files), large
 // (about 1,000,000 files: 6,500 artists of 8 albums) and flat (50,000 album
 // folders of one file each, directly in the root). Name the shapes to run as
-// arguments; without any, all run.
+// arguments; without any, all run. With --cold first, the caches are dropped
+// before each run (as root only), and the scan is also compared with a
+// parallel walk, fdfind, where it is installed.
 #include "BenchSupport.h"
 #include "LibraryGenerator.h"
 
@@ -122,10 +124,51 @@ void Measure(const char* shape, CLibraryParams params, double ratioGoal)
     std::printf("  tree heap       %8.1f bytes per file entry\n", treeBytes / files);
 }
 
+// The same with nothing of either tree in the caches, as at the first start
+// after a player is plugged in or the computer started: then the time is the
+// devices', and what counts is how many requests the scan keeps in flight.
+void MeasureCold(const char* shape)
+{
+    const fs::path data = BenchDataFolder(std::string("scan-") + shape);
+    if (!fs::exists(data / "complete")) {
+        std::printf("%s library: run the warm benchmark first, it generates the library\n", shape);
+        return;
+    }
+    const std::string folders = Quoted(data / "computer") + " " + Quoted(data / "player");
+    const std::string find = "find " + folders + " -printf '%s\\n' >/dev/null";
+    const std::string fdfind = "fdfind -u -j 8 --size +0b . " + folders + " >/dev/null";
+    const bool haveFdfind = std::system("command -v fdfind >/dev/null") == 0;
+    const int runs = 3;
+    const auto cold = [] { DropCaches(); };
+    const double scanSeconds = MedianSeconds(runs, cold, [&] { ScanPair(data / "computer", data / "player"); });
+    const double findSeconds = MedianSeconds(runs, cold, [&] { RunCommand(find); });
+    std::printf("%s library, median of %d runs, cold caches\n", shape, runs);
+    std::printf("  scan            %8.1f ms\n", scanSeconds * 1000);
+    std::printf("  find -printf %%s %8.1f ms\n", findSeconds * 1000);
+    std::printf("  ratio scan/find %8.2f   (goal <= 0.50)\n", scanSeconds / findSeconds);
+    if (haveFdfind) {
+        const double fdSeconds = MedianSeconds(runs, cold, [&] { RunCommand(fdfind); });
+        std::printf("  fdfind -j 8     %8.1f ms   ratio scan/fdfind %5.2f\n", fdSeconds * 1000,
+                    scanSeconds / fdSeconds);
+    } else {
+        std::printf("  fdfind is not installed: no figure against it\n");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // "--cold" measures with the caches dropped before each run.
+    const bool cold = argc > 1 && std::string(argv[1]) == "--cold";
+    if (cold) {
+        --argc;
+        ++argv;
+        if (!DropCaches()) {
+            std::printf("cold caches: only root may drop the caches; skipped\n");
+            return 0;
+        }
+    }
     CLibraryParams large;
     large.m_artists = 6500;
     large.m_albumsPerArtist = 8;
@@ -142,7 +185,7 @@ int main(int argc, char** argv)
     } shapes[] = {{"nested", CLibraryParams(), 1.2}, {"large", large, 1.2}, {"flat", flat, 1.5}};
     for (const auto& shape : shapes) {
         if (argc == 1 || std::find(argv + 1, argv + argc, std::string(shape.m_name)) != argv + argc) {
-            Measure(shape.m_name, shape.m_params, shape.m_ratioGoal);
+            cold ? MeasureCold(shape.m_name) : Measure(shape.m_name, shape.m_params, shape.m_ratioGoal);
         }
     }
     return 0;

@@ -45,6 +45,7 @@ struct CFileEntry
 inline constexpr char16_t STAGING_FOLDER[] = u".lyrafetch-partial";
 
 class CFolderNode;
+class CListingRequest;
 
 // What a scan saw besides the tree.
 struct CScanRecord
@@ -174,9 +175,10 @@ public:
 
 private:
     class CScanState;
+    using CSideRequests = std::array<std::shared_ptr<CListingRequest>, SIDE_COUNT>;
     void SetSubtreeSelection(int mode);
-    bool ScanFolders(CScanState& state);
-    bool ReadSide(int side, CScanState& state);
+    bool ScanFolders(CScanState& state, const CSideRequests& requests);
+    bool ReadSide(int side, CListingRequest& request, CScanState& state);
     void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
                     std::size_t groupStart);
     void PairByPlayerNames();

@@ -1,23 +1,89 @@
 #include "model/FolderNode.h"
 
+#include "model/ListingReader.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "text/Text.h"
-#include "text/Utf.h"
 
 #include <algorithm>
-#include <span>
-#include <unordered_map>
+#include <iterator>
 #include <utility>
+
+namespace {
+
+// Threads that read listings ahead of the walk, and how many children of a
+// folder the walk has asked for, at least, before it enters them.
+constexpr unsigned SCAN_THREADS = 8;
+constexpr std::size_t READ_AHEAD_CHILDREN = 32;
+
+// The job meets a link to a file on the player as a file of its own.
+ELinks LinksOf(int side)
+{
+    return side == SIDE_PLAYER ? ELinks::FollowToFolders : ELinks::FollowAll;
+}
+
+} // namespace
 
 // What a scan keeps while it walks: the folders on the path from the root to
 // the node being read, per side, so that a link back to one of them ends the
-// scan instead of recursing for ever, the record it hands back, and how far
-// it has come.
+// scan instead of recursing for ever, the record it hands back, how far it
+// has come, and the reader of the listings it will want next.
 class CFolderNode::CScanState
 {
 public:
-    explicit CScanState(IScanProgress* pProgress = nullptr) : m_pProgress(pProgress) {}
+    explicit CScanState(IScanProgress* pProgress = nullptr) : m_pProgress(pProgress), m_reader(SCAN_THREADS) {}
+
+    // The listings of the two roots, as the command line names them.
+    CSideRequests RequestRoots(const CFolderNode& root)
+    {
+        CSideRequests requests;
+        for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+            if (!root.m_names[side].empty()) {
+                requests[side] = std::make_shared<CListingRequest>(ToNativePath(LONG_PATH_PREFIX + root.m_names[side]),
+                                                                   LinksOf(side));
+            }
+        }
+        std::vector<std::shared_ptr<CListingRequest>> roots;
+        std::copy_if(requests.begin(), requests.end(), std::back_inserter(roots), [](const auto& r) { return r; });
+        m_reader.Queue(roots);
+        return requests;
+    }
+    // The listings of a node's children, on each side where they have a name,
+    // each asked for a few children before the walk enters it.
+    class CChildRequests
+    {
+    public:
+        CChildRequests(CScanState& state, const CFolderNode& node, const CSideRequests& parent)
+            : m_state(state), m_node(node), m_parent(parent), m_requests(node.m_children.size())
+        {
+        }
+        // The walk enters child next; the children after it are asked for in
+        // batches, one batch ahead of the walk.
+        CSideRequests Take(std::size_t child)
+        {
+            const std::size_t end = std::min(child + 2 * READ_AHEAD_CHILDREN, m_requests.size());
+            if (m_nAsked < child + READ_AHEAD_CHILDREN && m_nAsked < end) {
+                std::vector<std::shared_ptr<CListingRequest>> fresh;
+                for (; m_nAsked < end; ++m_nAsked) {
+                    for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
+                        if (const std::u16string& name = m_node.m_children[m_nAsked]->m_names[side]; !name.empty()) {
+                            m_requests[m_nAsked][side] = CListingReader::Below(*m_parent[side], name, fresh);
+                        }
+                    }
+                }
+                m_state.m_reader.Queue(fresh);
+            }
+            return std::move(m_requests[child]);
+        }
+
+    private:
+        CScanState& m_state;
+        const CFolderNode& m_node;
+        const CSideRequests& m_parent;
+        std::vector<CSideRequests> m_requests;
+        std::size_t m_nAsked = 0;
+    };
+    void Wait(CListingRequest& request) { m_reader.Wait(request); }
 
     bool Contains(int side, const CFolderId& id) const
     {
@@ -55,6 +121,7 @@ private:
     std::uint64_t m_folders = 0;
     std::uint64_t m_files = 0;
     CMessage m_failure;
+    CListingReader m_reader;
 };
 
 bool CFolderNode::Scan()
@@ -67,7 +134,7 @@ bool CFolderNode::Scan()
 bool CFolderNode::Scan(CScanRecord& record, CMessage& failure, IScanProgress* pProgress)
 {
     CScanState state(pProgress);
-    if (!ScanFolders(state)) {
+    if (!ScanFolders(state, state.RequestRoots(*this))) {
         failure = std::move(state.Failure());
         return false;
     }
@@ -83,20 +150,23 @@ void CFolderNode::FinishScan()
     ComputeAlbumCounts();
 }
 
-bool CFolderNode::ScanFolders(CScanState& state)
+// Depth first: a node's folder on the computer, then on the player, then its
+// children in order; the first folder that cannot be read ends the walk.
+bool CFolderNode::ScanFolders(CScanState& state, const CSideRequests& requests)
 {
     std::array<bool, SIDE_COUNT> read{};
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
-        if (m_names[side].empty()) {
+        if (!requests[side]) {
             continue;
         }
-        if (!ReadSide(side, state)) {
+        if (!ReadSide(side, *requests[side], state)) {
             return false;
         }
         read[side] = true;
     }
-    for (const auto& child : m_children) {
-        if (!child->ScanFolders(state)) {
+    CScanState::CChildRequests children(state, *this, requests);
+    for (std::size_t i = 0; i < m_children.size(); ++i) {
+        if (!m_children[i]->ScanFolders(state, children.Take(i))) {
             return false;
         }
     }
@@ -110,15 +180,14 @@ bool CFolderNode::ScanFolders(CScanState& state)
 
 // Lists this node's folder on one side: sub-folders become children, the
 // other entries the side's files. On success the folder joins the path of the walk.
-bool CFolderNode::ReadSide(int side, CScanState& state)
+bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state)
 {
     const std::u16string path = GetPath(side, false);
-    CFolderListing listing;
-    // The job meets a link to a file on the player as a file of its own.
-    const ELinks links = side == SIDE_PLAYER ? ELinks::FollowToFolders : ELinks::FollowAll;
-    if (const int error = ListFolder(LONG_PATH_PREFIX + path, listing, links)) {
-        return state.Fail(ReportScanError(path, error));
+    state.Wait(request);
+    if (request.m_error != 0) {
+        return state.Fail(ReportScanError(path, request.m_error));
     }
+    CFolderListing listing = std::move(request.m_listing);
     if (state.Contains(side, listing.m_id)) {
         return state.Fail(ReportScanError(path, ERROR_FOLDER_LOOP));
     }
@@ -152,115 +221,6 @@ bool CFolderNode::ReadSide(int side, CScanState& state)
     }
     state.Push(side, listing.m_id);
     return true;
-}
-
-// One merge walk over the children and the names, both in folded name order.
-// Names that are equal with case folded form a group with the children of
-// that key: within it a name joins the child whose key is the same text, else
-// the first child without a name on this side, else a new child. Two names of
-// one side are therefore never one node.
-void CFolderNode::AddChildren(int side, std::vector<std::u16string>& names)
-{
-    std::vector<std::unique_ptr<CFolderNode>> merged;
-    merged.reserve(m_children.size() + names.size());
-    auto child = m_children.begin();
-    auto name = names.begin();
-    while (child != m_children.end() || name != names.end()) {
-        const bool childFirst =
-            name == names.end() || (child != m_children.end() && CompareNames((*child)->GetKeyName(), *name) <= 0);
-        const std::u16string& key = childFirst ? (*child)->GetKeyName() : *name;
-        const std::size_t groupStart = merged.size();
-        const auto groupNames = name;
-        while (name != names.end() && CompareNames(*name, key) == 0) {
-            ++name;
-        }
-        for (; child != m_children.end() && CompareNames((*child)->GetKeyName(), key) == 0; ++child) {
-            merged.push_back(std::move(*child));
-        }
-        MergeGroup(side, std::span(groupNames, name), merged, groupStart);
-    }
-    m_children = std::move(merged);
-    PairByPlayerNames();
-}
-
-// "What's Going On?" on the computer is "What's Going On_" on the player: a
-// folder only the player has joins the first folder only the computer has
-// whose player name is the same with case folded. It keeps the computer's
-// name as its key, so the order stays.
-void CFolderNode::PairByPlayerNames()
-{
-    const auto onlyOn = [](const CFolderNode& node, int side) {
-        return !node.m_names[side].empty() && node.m_names[1 - side].empty();
-    };
-    const auto foldedPlayerName = [](const std::u16string& name) {
-        std::u16string folded = PlayerName(name);
-        std::transform(folded.begin(), folded.end(), folded.begin(), FoldAsciiCase);
-        return folded;
-    };
-    const bool anyMapped = std::any_of(m_children.begin(), m_children.end(), [&](const auto& child) {
-        const std::u16string& key = child->GetKeyName();
-        return (onlyOn(*child, SIDE_COMPUTER) || onlyOn(*child, SIDE_PLAYER)) && PlayerName(key) != key;
-    });
-    if (!anyMapped) {
-        return;
-    }
-    std::unordered_map<std::u16string, std::vector<CFolderNode*>> computerOnly;
-    for (const auto& child : m_children) {
-        if (onlyOn(*child, SIDE_COMPUTER)) {
-            computerOnly[foldedPlayerName(child->m_names[SIDE_COMPUTER])].push_back(child.get());
-        }
-    }
-    for (const auto& child : m_children) {
-        if (!onlyOn(*child, SIDE_PLAYER)) {
-            continue;
-        }
-        const auto candidates = computerOnly.find(foldedPlayerName(child->m_names[SIDE_PLAYER]));
-        if (candidates == computerOnly.end()) {
-            continue;
-        }
-        for (CFolderNode* candidate : candidates->second) {
-            if (candidate->m_names[SIDE_PLAYER].empty()) {
-                candidate->SetName(SIDE_PLAYER, std::exchange(child->m_names[SIDE_PLAYER], {}));
-                break;
-            }
-        }
-    }
-    std::erase_if(m_children, [](const auto& child) { return child->GetKeyName().empty(); });
-}
-
-void CFolderNode::MergeGroup(int side, std::span<std::u16string> names,
-                             std::vector<std::unique_ptr<CFolderNode>>& merged, std::size_t groupStart)
-{
-    const auto group = [&] { return std::span(merged).subspan(groupStart); };
-    // A name taken by a child is left empty; no real name is.
-    const auto take = [&](std::u16string& name, const auto& fits) {
-        for (const auto& child : group()) {
-            if (child->m_names[side].empty() && fits(*child)) {
-                child->SetName(side, std::exchange(name, {}));
-                return;
-            }
-        }
-    };
-    for (std::u16string& name : names) {
-        take(name, [&](const CFolderNode& child) { return child.GetKeyName() == name; });
-    }
-    for (std::u16string& name : names) {
-        if (!name.empty()) {
-            take(name, [](const CFolderNode&) { return true; });
-        }
-        if (!name.empty()) {
-            merged.push_back(std::make_unique<CFolderNode>(this));
-            merged.back()->SetName(side, std::exchange(name, {}));
-        }
-    }
-    std::sort(merged.begin() + static_cast<std::ptrdiff_t>(groupStart), merged.end(),
-              [](const auto& a, const auto& b) { return NameOrderLess(a->GetKeyName(), b->GetKeyName()); });
-}
-
-void CFolderNode::AddChild(int side, const std::u16string& name)
-{
-    std::vector<std::u16string> names = {name};
-    AddChildren(side, names);
 }
 
 CMessage CFolderNode::ReportScanError(const std::u16string& path, int error)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -137,12 +138,43 @@ std::string ToNativePath(const std::u16string& path)
     return result;
 }
 
-int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links)
+COpenFolder::~COpenFolder()
+{
+    close(m_fd);
+}
+
+int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks links,
+                 std::shared_ptr<const COpenFolder>* pOpen)
 {
     listing = CFolderListing();
+    const int base = place.m_pBase ? place.m_pBase->Fd() : AT_FDCWD;
     const int fd =
-        RetryOnInterrupt([&] { return open(ToNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    return fd < 0 ? errno : ReadListing(fd, links, listing);
+        RetryOnInterrupt([&] { return openat(base, place.m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) {
+        return errno;
+    }
+    if (pOpen != nullptr) {
+        // The listing reads through one descriptor and closes it; the folder
+        // stays open through another.
+        const int kept = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (kept < 0) {
+            const int error = errno;
+            close(fd);
+            return error;
+        }
+        *pOpen = std::make_shared<const COpenFolder>(kept);
+    }
+    return ReadListing(fd, links, listing);
+}
+
+bool IsWithinPathLimit(const std::u16string& path)
+{
+    return ToNativePath(path).size() < PATH_MAX;
+}
+
+int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links)
+{
+    return ListFolderAt({nullptr, ToNativePath(path)}, listing, links);
 }
 
 CFolderStamp StampOf(const CFolderListing& listing)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,10 @@ inline std::u16string JoinPath(const std::u16string& folder, const std::u16strin
 {
     return folder.empty() ? name : folder + PATH_SEPARATOR + name;
 }
+
+// Whether the system takes a path whole: the longest it takes (PATH_MAX)
+// counts the terminating zero.
+bool IsWithinPathLimit(const std::u16string& path);
 
 // A file name as bytes. Valid UTF-8 decodes normally; every other byte b
 // becomes the lone surrogate U+DC00 + b, which ToNativePath turns back into b.
@@ -81,8 +86,37 @@ CFolderStamp StampOf(const CFolderListing& listing);
 // none, as a job lists the player's folders.
 enum class ELinks { FollowAll, FollowToFolders, FollowNone };
 
-// Lists a folder, following a link at path. Returns 0, or the error that kept
-// the folder from being opened, with the listing empty.
+// A folder held open, from which the folders below it are reached by paths
+// relative to it, however deep they lie; shared by whoever still has folders
+// below it to reach.
+class COpenFolder
+{
+public:
+    explicit COpenFolder(int fd) : m_fd(fd) {}
+    COpenFolder(const COpenFolder&) = delete;
+    COpenFolder& operator=(const COpenFolder&) = delete;
+    ~COpenFolder();
+
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Where a folder is: a path in the system's bytes, relative to an open folder,
+// or, with none, as the system takes it (absolute, or from the working folder).
+struct CFolderPlace
+{
+    std::shared_ptr<const COpenFolder> m_pBase;
+    std::string m_path;
+};
+
+// Lists the folder at place, following links on the way. With pOpen set, the
+// folder is kept open there, for places below it. Returns 0, or the error that
+// kept the folder from being opened, with the listing empty.
+int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks links,
+                 std::shared_ptr<const COpenFolder>* pOpen = nullptr);
+// The same for a folder named by a wide path.
 int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links = ELinks::FollowAll);
 
 // The folder at path, links resolved, then every folder above it up to the

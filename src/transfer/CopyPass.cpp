@@ -100,24 +100,35 @@ void CCopyJob::CopyPass(CFolderNode& node)
     m_log.CountDown(m_log.m_nAlbumsToCopy);
 }
 
-// Two files whose names are one name on the player would have the second
-// fail, and a file above the largest size fails after the others were
-// written: such an album is refused whole, with the line of the call that
-// would have failed.
+// What the player cannot hold is refused before any of the album is written,
+// with the line of the call that would have failed: two files whose names are
+// one name there, a file above the largest size of its file system, a path
+// longer than the system takes whole (written folder by folder, it could never
+// be read back).
 bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
 {
     const std::u16string relative = album.GetPlayerRelativePath();
+    const std::u16string staging = JoinPath(album.m_pParent->GetPlayerRelativePath(), STAGING_FOLDER);
+    // The album is written in the staging folder, then takes its own name.
+    const auto withinLimit = [&](const std::u16string& name) {
+        return IsWithinPathLimit(JoinPath(relative, name)) && IsWithinPathLimit(JoinPath(staging, name));
+    };
+    if (!withinLimit(u"")) {
+        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), ENAMETOOLONG);
+        return false;
+    }
     const auto foldedLess = [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; };
     std::set<std::u16string, decltype(foldedLess)> names(foldedLess);
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
         const std::u16string name = PlayerName(entry.m_name);
         const std::string display = PlayerDisplayPath(JoinPath(relative, name));
-        if (entry.m_size > m_player.MaxFileSize()) {
-            PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", display, EFBIG);
-            return false;
-        }
-        if (!names.insert(name).second) {
-            PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", display, EEXIST);
+        const int error = !withinLimit(name)                      ? ENAMETOOLONG
+                          : entry.m_size > m_player.MaxFileSize() ? EFBIG
+                          : !names.insert(name).second            ? EEXIST
+                                                                  : 0;
+        if (error != 0) {
+            PlayerFailure(ECall::Write, error == EFBIG ? "Writing \"%s\" : Error %s" : "Opening \"%s\" : Error %s",
+                          display, error);
             return false;
         }
     }

@@ -5,6 +5,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,7 +36,33 @@ CFolderFixture::~CFolderFixture()
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
         }
     }
-    fs::remove_all(m_root, error);
+    if (fs::remove_all(m_root, error), error) {
+        // A tree deeper than the system's path limit.
+        [[maybe_unused]] const int status = std::system(("rm -rf '" + m_root.string() + "'").c_str());
+    }
+}
+
+void CFolderFixture::CreateDeep(const std::string& folder, int levels) const
+{
+    fs::create_directories(m_root / folder);
+    int fd = open((m_root / folder).c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; fd >= 0 && level <= levels; ++level) {
+        const std::string name = level < levels ? std::to_string(level) + std::string(200, 'x') : "Album";
+        const int next = mkdirat(fd, name.c_str(), 0777) == 0 ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY) : -1;
+        close(fd);
+        fd = next;
+    }
+    const int file = fd >= 0 ? openat(fd, "1.mp3", O_WRONLY | O_CREAT | O_EXCL, 0666) : -1;
+    const bool written = file >= 0 && write(file, "0123456789", 10) == 10;
+    if (file >= 0) {
+        close(file);
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (!written) {
+        throw std::runtime_error("cannot create a deep tree below " + folder);
+    }
 }
 
 void CFolderFixture::Create(const std::string& description) const

@@ -28,6 +28,12 @@ public:
     // Creates one file with its content; sizes above 64 MiB make sparse files.
     void CreateFile(const std::string& relative, std::uintmax_t size) const;
 
+    // Makes below folder a chain of levels folders with names of 200
+    // characters, and in the deepest an album "Album" with one file "1.mp3"
+    // of 10 bytes: a path deeper than the system takes whole (PATH_MAX), made
+    // one folder below the other.
+    void CreateDeep(const std::string& folder, int levels) const;
+
     // The content CreateFile gives a file of that path and size.
     static std::string ContentFor(const std::string& relative, std::uintmax_t size);
 

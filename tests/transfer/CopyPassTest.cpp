@@ -67,6 +67,24 @@ TEST_F(CopyPassTest, CopiesTheAlbumUnderThePlayersNamesWhereTheyExist)
     EXPECT_EQ(rescanned.m_albums, 4);
 }
 
+// The scan reads a tree of any depth; the job never writes a path deeper than
+// the system takes whole, which a program reading full paths could not open.
+TEST_F(CopyPassTest, APathBeyondTheSystemsLimitIsReadButNeverWritten)
+{
+    m_fixture.CreateDeep("computer/Deep", 22);
+    ScanLibrary("computer/Next/One/1:10\n");
+    EXPECT_EQ(m_root.m_albums, 2);
+    CopyAll();
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(lines[0].starts_with("INFO   : Copying \"COMPUTER/Deep/0xxx")) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("ERROR  : Creating \"JUKEBIT/Deep/0xxx")) << lines[1];
+    EXPECT_TRUE(lines[1].ends_with("/Album\" : Error 36 (File name too long)")) << lines[1];
+    EXPECT_EQ(lines[2], "INFO   : Copying \"COMPUTER/Next/One\"");
+    EXPECT_FALSE(fs::exists(m_fixture / "player/Deep"));
+    EXPECT_TRUE(SameOnPlayer("Next/One/1"));
+}
+
 TEST_F(CopyPassTest, AVanishedSourceFileRemovesTheAlbumAndTheNextIsCopied)
 {
     ScanLibrary("computer/A/One/1:10\ncomputer/A/One/2:10\ncomputer/A/One/3:10\ncomputer/B/Two/1:10\n");

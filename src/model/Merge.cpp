@@ -1,0 +1,117 @@
+#include "model/FolderNode.h"
+
+#include "text/Utf.h"
+
+#include <algorithm>
+#include <span>
+#include <unordered_map>
+#include <utility>
+
+// One merge walk over the children and the names, both in folded name order.
+// Names that are equal with case folded form a group with the children of
+// that key: within it a name joins the child whose key is the same text, else
+// the first child without a name on this side, else a new child. Two names of
+// one side are therefore never one node.
+void CFolderNode::AddChildren(int side, std::vector<std::u16string>& names)
+{
+    std::vector<std::unique_ptr<CFolderNode>> merged;
+    merged.reserve(m_children.size() + names.size());
+    auto child = m_children.begin();
+    auto name = names.begin();
+    while (child != m_children.end() || name != names.end()) {
+        const bool childFirst =
+            name == names.end() || (child != m_children.end() && CompareNames((*child)->GetKeyName(), *name) <= 0);
+        const std::u16string& key = childFirst ? (*child)->GetKeyName() : *name;
+        const std::size_t groupStart = merged.size();
+        const auto groupNames = name;
+        while (name != names.end() && CompareNames(*name, key) == 0) {
+            ++name;
+        }
+        for (; child != m_children.end() && CompareNames((*child)->GetKeyName(), key) == 0; ++child) {
+            merged.push_back(std::move(*child));
+        }
+        MergeGroup(side, std::span(groupNames, name), merged, groupStart);
+    }
+    m_children = std::move(merged);
+    PairByPlayerNames();
+}
+
+// "What's Going On?" on the computer is "What's Going On_" on the player: a
+// folder only the player has joins the first folder only the computer has
+// whose player name is the same with case folded. It keeps the computer's
+// name as its key, so the order stays.
+void CFolderNode::PairByPlayerNames()
+{
+    const auto onlyOn = [](const CFolderNode& node, int side) {
+        return !node.m_names[side].empty() && node.m_names[1 - side].empty();
+    };
+    const auto foldedPlayerName = [](const std::u16string& name) {
+        std::u16string folded = PlayerName(name);
+        std::transform(folded.begin(), folded.end(), folded.begin(), FoldAsciiCase);
+        return folded;
+    };
+    const bool anyMapped = std::any_of(m_children.begin(), m_children.end(), [&](const auto& child) {
+        const std::u16string& key = child->GetKeyName();
+        return (onlyOn(*child, SIDE_COMPUTER) || onlyOn(*child, SIDE_PLAYER)) && PlayerName(key) != key;
+    });
+    if (!anyMapped) {
+        return;
+    }
+    std::unordered_map<std::u16string, std::vector<CFolderNode*>> computerOnly;
+    for (const auto& child : m_children) {
+        if (onlyOn(*child, SIDE_COMPUTER)) {
+            computerOnly[foldedPlayerName(child->m_names[SIDE_COMPUTER])].push_back(child.get());
+        }
+    }
+    for (const auto& child : m_children) {
+        if (!onlyOn(*child, SIDE_PLAYER)) {
+            continue;
+        }
+        const auto candidates = computerOnly.find(foldedPlayerName(child->m_names[SIDE_PLAYER]));
+        if (candidates == computerOnly.end()) {
+            continue;
+        }
+        for (CFolderNode* candidate : candidates->second) {
+            if (candidate->m_names[SIDE_PLAYER].empty()) {
+                candidate->SetName(SIDE_PLAYER, std::exchange(child->m_names[SIDE_PLAYER], {}));
+                break;
+            }
+        }
+    }
+    std::erase_if(m_children, [](const auto& child) { return child->GetKeyName().empty(); });
+}
+
+void CFolderNode::MergeGroup(int side, std::span<std::u16string> names,
+                             std::vector<std::unique_ptr<CFolderNode>>& merged, std::size_t groupStart)
+{
+    const auto group = [&] { return std::span(merged).subspan(groupStart); };
+    // A name taken by a child is left empty; no real name is.
+    const auto take = [&](std::u16string& name, const auto& fits) {
+        for (const auto& child : group()) {
+            if (child->m_names[side].empty() && fits(*child)) {
+                child->SetName(side, std::exchange(name, {}));
+                return;
+            }
+        }
+    };
+    for (std::u16string& name : names) {
+        take(name, [&](const CFolderNode& child) { return child.GetKeyName() == name; });
+    }
+    for (std::u16string& name : names) {
+        if (!name.empty()) {
+            take(name, [](const CFolderNode&) { return true; });
+        }
+        if (!name.empty()) {
+            merged.push_back(std::make_unique<CFolderNode>(this));
+            merged.back()->SetName(side, std::exchange(name, {}));
+        }
+    }
+    std::sort(merged.begin() + static_cast<std::ptrdiff_t>(groupStart), merged.end(),
+              [](const auto& a, const auto& b) { return NameOrderLess(a->GetKeyName(), b->GetKeyName()); });
+}
+
+void CFolderNode::AddChild(int side, const std::u16string& name)
+{
+    std::vector<std::u16string> names = {name};
+    AddChildren(side, names);
+}

@@ -1,0 +1,51 @@
+#include "model/FolderNode.h"
+
+#include "platform/FileSystem.h"
+#include "support/FolderFixture.h"
+#include "support/TreeDump.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+// The listings are read on several threads and finish in any order; the walk
+// takes them in its own, so every scan gives the same tree and, where folders
+// cannot be read, the message of the first of them.
+TEST(ParallelScanTest, AlwaysTheSameTreeAndTheSameFailure)
+{
+    CFolderFixture fixture;
+    std::string library = "computer/\nplayer/\n";
+    for (int artist = 0; artist < 30; ++artist) {
+        for (int album = 0; album < 5; ++album) {
+            const std::string path = "/Artist " + std::to_string(artist) + "/Album " + std::to_string(album);
+            library += "computer" + path + "/1:1\ncomputer" + path + "/2:2\n";
+            if (album % 2 == 0) {
+                library += "player" + path + "/1:1\n";
+            }
+        }
+    }
+    fixture.Create(library);
+    const auto scan = [&](CMessage& failure) {
+        CFolderNode root;
+        root.SetName(SIDE_COMPUTER, FromNativeName((fixture / "computer").native()));
+        root.SetName(SIDE_PLAYER, FromNativeName((fixture / "player").native()));
+        CScanRecord record;
+        return root.Scan(record, failure) ? DumpTree(root) : std::string();
+    };
+    CMessage failure;
+    const std::string tree = scan(failure);
+    ASSERT_NE(tree.find("Album 4"), std::string::npos);
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(scan(failure), tree);
+    }
+
+    // Two links back up the tree: the walk meets the one in Artist 17 first.
+    fs::create_directory_symlink("..", fixture / "player/Artist 25/Album 0/back");
+    fs::create_directory_symlink("..", fixture / "computer/Artist 17/Album 3/back");
+    const std::string expected = "Error : 40 (Too many levels of symbolic links)\nWhile reading : " +
+                                 (fixture / "computer/Artist 17/Album 3/back").string();
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(scan(failure), "");
+        ASSERT_EQ(failure.m_text, expected);
+    }
+}
