@@ -33,6 +33,12 @@ std::u16string PlayerName(const std::u16string& name)
     return result;
 }
 
+bool IsStagingFolder(const std::u16string& name)
+{
+    const std::u16string_view staging(STAGING_FOLDER);
+    return name.starts_with(staging) && (name.size() == staging.size() || name[staging.size()] == u'-');
+}
+
 bool IsLeftOutFolder(const std::u16string& name)
 {
     static const char16_t* const kNames[] = {u"System Volume Information", u"$RECYCLE.BIN", u"RECYCLER", u"LOST.DIR",

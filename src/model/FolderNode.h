@@ -41,10 +41,19 @@ struct CFileEntry
 
 // A copy writes a new album into a folder of this name beside where the album
 // belongs and gives it the album's name only once it is complete on the
-// device. Players hide it, FAT and exFAT take it, and no album is named so.
+// device; an album to delete takes the name with "-" and a number before its
+// files go. Players hide them, FAT and exFAT take them, no album is named so.
 inline constexpr char16_t STAGING_FOLDER[] = u".lyrafetch-partial";
+bool IsStagingFolder(const std::u16string& name);
 
 class CFolderNode;
+
+// A staging folder that a job cut off left: its name in a folder of the player.
+struct CLeftover
+{
+    CFolderNode* m_pFolder = nullptr;
+    std::u16string m_name;
+};
 class CListingRequest;
 
 // What a scan saw besides the tree.
@@ -52,9 +61,9 @@ struct CScanRecord
 {
     // The folder each root named, links resolved.
     std::array<CFolderStamp, SIDE_COUNT> m_roots;
-    // The player's folders that hold a staging folder, left by a job that was
-    // cut off; the tree shows none of them.
-    std::vector<CFolderNode*> m_leftovers;
+    // The staging folders of the player, left by a job that was cut off; the
+    // tree shows none of them.
+    std::vector<CLeftover> m_leftovers;
 };
 
 // Told on the scanning thread, after each folder it reads, how far a scan has

@@ -110,7 +110,7 @@ void CListingReader::Read(CListingRequest& request)
         if (request.m_below.size() == READ_AHEAD_FOLDERS) {
             break;
         }
-        if (entry.m_bFolder && entry.m_name != STAGING_FOLDER && !IsLeftOutFolder(entry.m_name)) {
+        if (entry.m_bFolder && !IsLeftOutFolder(entry.m_name)) {
             request.m_below.push_back(std::shared_ptr<CListingRequest>(new CListingRequest(request, entry.m_name)));
         }
     }

@@ -202,9 +202,9 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
     files.reserve(std::count_if(listing.m_entries.begin(), listing.m_entries.end(),
                                 [](const CDirEntry& entry) { return !entry.m_bFolder; }));
     for (CDirEntry& entry : listing.m_entries) {
-        if (entry.m_bFolder && entry.m_name == STAGING_FOLDER) {
+        if (entry.m_bFolder && IsStagingFolder(entry.m_name)) {
             if (side == SIDE_PLAYER) {
-                state.Record().m_leftovers.push_back(this);
+                state.Record().m_leftovers.push_back({this, std::move(entry.m_name)});
             }
         } else if (entry.m_bFolder) {
             if (!IsLeftOutFolder(entry.m_name)) {

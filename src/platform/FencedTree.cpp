@@ -160,6 +160,15 @@ bool CFolderHandle::HasFolder(const std::u16string& name) const
            S_ISDIR(info.st_mode);
 }
 
+int CFolderHandle::OpenFolder(const std::u16string& name, CFolderHandle& folder) const
+{
+    std::string native;
+    if (const int error = NativeName(name, native)) {
+        return error;
+    }
+    return folder.Adopt(OpenFolderAt(m_fd, native.c_str()));
+}
+
 int CFolderHandle::CreateFolder(const std::u16string& name) const
 {
     std::string native;

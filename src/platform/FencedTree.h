@@ -30,6 +30,8 @@ public:
     int List(CFolderListing& listing) const;
     // True when name is a folder (not a link to one).
     bool HasFolder(const std::u16string& name) const;
+    // Opens the folder name inside this one, as the tree does.
+    int OpenFolder(const std::u16string& name, CFolderHandle& folder) const;
     int CreateFolder(const std::u16string& name) const;
     // Creates a file that does not exist yet, for writing.
     int CreateFile(const std::u16string& name, CFile& file) const;

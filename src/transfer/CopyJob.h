@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
+#include <vector>
 
 class CCopyLog;
 class CCopyRecord;
@@ -33,7 +35,7 @@ public:
     void Run();
     // Every staging folder the scan found, until a cancel.
     void RemoveLeftovers();
-    void DeletePass() { DeletePass(m_root); }
+    void DeletePass();
     void CopyPass() { CopyPass(m_root); }
 
 private:
@@ -49,18 +51,34 @@ private:
     // Deleting, on the player's folders at GetPlayerRelativePath. With pMade
     // set, only what that record says a copy made is deleted; everything else
     // stays with its folder.
-    void DeletePass(CFolderNode& node);
-    void RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade = nullptr);
+    struct CDeletion
+    {
+        CFolderNode* m_pAlbum = nullptr;
+        std::u16string m_hiddenName; // empty when it kept its own
+        CFolderListing m_listing;    // of a hidden album: what its folder holds
+        bool m_bLost = false;        // the rename lost what it held
+    };
+    bool HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions);
+    void HideAlbum(CDeletion& deletion);
+    bool DeleteHiddenAlbum(const CDeletion& deletion);
+    void FlushParents(std::span<const CDeletion> deletions);
+    void RestoreNames(std::span<const CDeletion> deletions);
+    void RenameBack(const CFolderNode& album, const std::u16string& hiddenName);
+    void RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade);
     bool DeleteFolder(CFolderNode& album, const CCopyRecord* pMade);
-    void KeepRenamedListing(const CFolderHandle& folder, CFolderListing& listing, const std::u16string& display);
     bool PruneFolder(CFolderNode& node, const CCopyRecord* pMade);
     void PruneFrom(CFolderNode* node, const CCopyRecord* pMade);
-    void RemoveLeftover(CFolderNode& node);
+    void RemoveLeftover(const CLeftover& leftover);
     bool ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
                     const std::u16string& display);
     bool RemoveFolder(const std::u16string& relative, const std::u16string& display);
     bool EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
                      const CCopyRecord* pMade);
+    static bool HasSubFolder(const CFolderListing& listing);
+    // Whether a folder holds just the files that the scan read there, by name
+    // and size. Another player plugged into the same slot, or files added
+    // since, make it a folder that the user never chose to delete.
+    static bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files);
 
     // Copying; made records what the copy creates on the player. A new album
     // is written into a staging folder and published under its name once it
@@ -88,8 +106,12 @@ private:
     // The player's music folder, held open while the job runs: everything it
     // deletes or writes is reached through it.
     CFencedTree m_player;
-    // A rename on the player has lost a folder's entries.
+    // A rename on the player has lost a folder's entries; the first rename
+    // of an album to delete has been checked.
     bool m_bRenamesLoseEntries = false;
+    bool m_bRenamesChecked = false;
+    // Albums given a hidden name so far.
+    int m_nHidden = 0;
     // The folders that removing leftovers has pruned.
     std::set<std::u16string> m_prunedFolders;
     // One read and one write move at most this many bytes.

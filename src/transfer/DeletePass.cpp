@@ -1,260 +1,156 @@
-#include "platform/SystemError.h"
 #include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
-#include "transfer/CopyRecord.h"
 
-#include <algorithm>
+#include "platform/SystemError.h"
+
 #include <cerrno>
+#include <set>
+#include <string>
 
-namespace {
-
-bool HasSubFolder(const CFolderListing& listing)
+// Every album to delete is first given a hidden name, and the names reach the
+// device with one flush; then the albums go one after the other. A job cut off
+// half way therefore leaves no part of an album under its own name: the next
+// scan does not show it, and the next job deletes what is left. A cancel takes
+// effect before the next album, and the albums not deleted by then get their
+// names back.
+void CCopyJob::DeletePass()
 {
-    return std::any_of(listing.m_entries.begin(), listing.m_entries.end(),
-                       [](const CDirEntry& entry) { return entry.m_bFolder; });
-}
-
-// Whether a folder holds just the files that the scan read there, by name and
-// size. Another player plugged into the same slot, or files added since,
-// make it a folder that the user never chose to delete.
-bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files)
-{
-    auto file = files.begin();
-    for (const CDirEntry& entry : listing.m_entries) {
-        if (entry.m_bFolder) {
-            continue;
+    std::vector<CDeletion> deletions;
+    HideAlbumsToDelete(m_root, deletions);
+    FlushParents(deletions);
+    for (std::size_t next = 0; next < deletions.size(); ++next) {
+        if (CheckCancel(m_log)) {
+            RestoreNames(std::span(deletions).subspan(next));
+            return;
         }
-        if (file == files.end() || file->m_name != entry.m_name || file->m_size != entry.m_size) {
-            return false;
+        const CDeletion& deletion = deletions[next];
+        CFolderNode& album = *deletion.m_pAlbum;
+        const std::size_t firstEntry = m_log.m_entries.size();
+        m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
+        if (deletion.m_hiddenName.empty() ? DeleteFolder(album, nullptr) : DeleteHiddenAlbum(deletion)) {
+            PruneFrom(album.m_pParent, nullptr);
         }
-        ++file;
+        m_log.m_plan.SetOutcome(album, m_log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
+        m_log.CountDown(m_log.m_nAlbumsToDelete);
     }
-    return file == files.end();
 }
 
-} // namespace
-
-// Opens and lists a folder of the player, named display in the log; logs the
-// failure when it cannot.
-bool CCopyJob::ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
-                          const std::u16string& display)
+// The albums to delete below node, in the tree's order, each hidden where it
+// can be; false once the job is canceled.
+bool CCopyJob::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions)
 {
-    int error = m_player.OpenFolder(relative, folder);
+    if (CheckCancel(m_log)) {
+        return false;
+    }
+    if (!node.IsAlbum()) {
+        for (const auto& child : node.m_children) {
+            if (!HideAlbumsToDelete(*child, deletions)) {
+                return false;
+            }
+        }
+    } else if (node.IsAlbumToDelete()) {
+        deletions.emplace_back().m_pAlbum = &node;
+        HideAlbum(deletions.back());
+    }
+    return true;
+}
+
+// Only a folder that holds just the files the scan saw there, and no
+// sub-folder, is hidden; whatever else the deletion finds, it reports when it
+// comes to the album. The first rename on a player is checked: a driver that
+// loses a folder's entries when it renames it (fusefat does) loses the files'
+// space with them, and then nothing more is renamed.
+void CCopyJob::HideAlbum(CDeletion& deletion)
+{
+    const CFolderNode& album = *deletion.m_pAlbum;
+    CFolderHandle parent;
+    CFolderHandle folder;
+    CFolderListing& listing = deletion.m_listing;
+    if (m_bRenamesLoseEntries || m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent) != 0 ||
+        parent.OpenFolder(album.m_names[SIDE_PLAYER], folder) != 0 || folder.List(listing) != 0 ||
+        listing.m_readError != 0 || HasSubFolder(listing) || !HoldsScannedFiles(listing, album.m_files[SIDE_PLAYER])) {
+        return;
+    }
+    const std::string number = std::to_string(++m_nHidden);
+    const std::u16string hidden = STAGING_FOLDER + (u"-" + std::u16string(number.begin(), number.end()));
+    if (parent.RenameFolder(album.m_names[SIDE_PLAYER], hidden) != 0) {
+        return;
+    }
+    deletion.m_hiddenName = hidden;
+    if (!m_bRenamesChecked) {
+        CFolderListing renamed;
+        m_bRenamesChecked = true;
+        m_bRenamesLoseEntries = folder.List(renamed) != 0 || !HoldsScannedFiles(renamed, album.m_files[SIDE_PLAYER]);
+        if (m_bRenamesLoseEntries) {
+            deletion.m_listing = std::move(renamed);
+            deletion.m_bLost = true;
+        }
+    }
+}
+
+// An album that the delete pass has hidden: the files its folder held, then
+// the folder; what cannot be deleted gets the album's name back.
+bool CCopyJob::DeleteHiddenAlbum(const CDeletion& deletion)
+{
+    const CFolderNode& album = *deletion.m_pAlbum;
+    const std::u16string display = album.GetPlayerRelativePath();
+    CFolderHandle parent;
+    CFolderHandle folder;
+    int error = m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);
     if (error == 0) {
-        error = folder.List(listing);
+        error = parent.OpenFolder(deletion.m_hiddenName, folder);
     }
     if (error != 0) {
         PlayerFailure(ECall::Delete, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
+        return false;
     }
-    return error == 0;
-}
-
-// Removes a folder of the player; logs the failure when it cannot.
-bool CCopyJob::RemoveFolder(const std::u16string& relative, const std::u16string& display)
-{
-    const int error = m_player.RemoveFolder(relative);
-    if (error != 0) {
-        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
-    }
-    return error == 0;
-}
-
-// Deletes the listed files of an open folder of the player, or with pMade
-// only those that copy made. True when the folder may go: no sub-folder seen,
-// nothing kept.
-bool CCopyJob::EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
-                           const CCopyRecord* pMade)
-{
-    // A link in the folder is an entry like a file: removing it leaves what it
-    // points to alone.
-    bool sawSubFolder = false;
-    bool keptFile = false;
-    for (const CDirEntry& entry : listing.m_entries) {
-        if (entry.m_bFolder) {
-            sawSubFolder = true;
-        } else if (pMade != nullptr && !pMade->MadeFile(entry.m_name)) {
-            keptFile = true;
-        } else if (const int error = folder.RemoveFile(entry.m_name)) {
-            PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s",
-                          PlayerDisplayPath(JoinPath(display, entry.m_name)), error);
-        }
-    }
-    if (listing.m_readError != 0) {
-        PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(display), listing.m_readError);
-    }
-    return !sawSubFolder && !keptFile;
-}
-
-// A renamed folder must still hold what it held before. A driver that loses
-// a folder's entries when it renames it (fusefat does) loses the files' space
-// with them: that is logged, the job renames no more, and listing becomes
-// what the folder holds now.
-void CCopyJob::KeepRenamedListing(const CFolderHandle& folder, CFolderListing& listing, const std::u16string& display)
-{
-    CFolderListing now;
-    const bool same = folder.List(now) == 0 && now.m_readError == 0 &&
-                      std::equal(now.m_entries.begin(), now.m_entries.end(), listing.m_entries.begin(),
-                                 listing.m_entries.end(), [](const CDirEntry& a, const CDirEntry& b) {
-                                     return a.m_name == b.m_name && a.m_bFolder == b.m_bFolder && a.m_size == b.m_size;
-                                 });
-    if (!same) {
-        m_bRenamesLoseEntries = true;
+    if (deletion.m_bLost) {
         PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), ENODATA);
-        listing = std::move(now);
     }
+    EmptyFolder(folder, deletion.m_listing, display, nullptr);
+    folder.Close();
+    if ((error = parent.RemoveFolder(deletion.m_hiddenName))) {
+        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
+        parent.RenameFolder(deletion.m_hiddenName, album.m_names[SIDE_PLAYER]);
+    }
+    return true;
 }
 
-// Removes node's folder and then each one above it while the removals leave
-// it empty; never the root: the player's music folder itself always stays.
-// A copy that did not complete passes over the folders it never reached, and
-// every removal passes over the folders that a leftover's removal has taken.
-void CCopyJob::PruneFrom(CFolderNode* node, const CCopyRecord* pMade)
+// Makes the new names reach the device: one flush of the volume on a kernel
+// file system, else a flush of each folder whose entries changed.
+void CCopyJob::FlushParents(std::span<const CDeletion> deletions)
 {
-    for (; node != nullptr && node->m_pParent != nullptr; node = node->m_pParent) {
-        const std::u16string relative = node->GetPlayerRelativePath();
-        if ((pMade != nullptr && !pMade->Reached(relative)) || m_prunedFolders.contains(relative)) {
-            continue;
+    std::set<std::u16string> parents;
+    for (const CDeletion& deletion : deletions) {
+        if (!deletion.m_hiddenName.empty()) {
+            parents.insert(deletion.m_pAlbum->m_pParent->GetPlayerRelativePath());
         }
-        if (!PruneFolder(*node, pMade)) {
+    }
+    for (const std::u16string& relative : parents) {
+        CFolderHandle parent;
+        if (m_player.OpenFolder(relative, parent) == 0) {
+            m_player.Flush(parent);
+        }
+        if (!m_player.FlushesEachFile()) {
             break;
         }
     }
 }
 
-void CCopyJob::DeletePass(CFolderNode& node)
+void CCopyJob::RestoreNames(std::span<const CDeletion> deletions)
 {
-    if (CheckCancel(m_log)) {
-        return;
-    }
-    if (!node.IsAlbum()) {
-        for (const auto& child : node.m_children) {
-            DeletePass(*child);
+    for (const CDeletion& deletion : deletions) {
+        if (!deletion.m_hiddenName.empty()) {
+            RenameBack(*deletion.m_pAlbum, deletion.m_hiddenName);
         }
-        return;
     }
-    if (!node.IsAlbumToDelete()) {
-        return;
-    }
-    const std::size_t firstEntry = m_log.m_entries.size();
-    RemoveAlbum(node, true);
-    m_log.m_plan.SetOutcome(node, m_log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
-    m_log.CountDown(m_log.m_nAlbumsToDelete);
+    FlushParents(deletions);
 }
 
-void CCopyJob::RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade)
+void CCopyJob::RenameBack(const CFolderNode& album, const std::u16string& hiddenName)
 {
-    m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
-    if (includeSelf && !DeleteFolder(album, pMade)) {
-        return;
-    }
-    PruneFrom(album.m_pParent, pMade);
-}
-
-// An album to delete is first given the staging name, so that a job cut off
-// half way leaves no part of it under its own name: the next scan does not
-// show it, and the next job deletes what is left. What cannot be deleted is
-// given the album's name back. A folder that has gained a sub-folder since
-// the scan is emptied where it is. After a copy that did not complete, the
-// album's folder may still be the staging folder. The log names the album by
-// its own path all the same.
-bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
-{
-    const std::u16string display = album.GetPlayerRelativePath();
-    const std::u16string relative = pMade != nullptr ? pMade->m_albumFolder : display;
-    if (pMade == nullptr && m_prunedFolders.contains(relative)) {
-        return true; // an empty folder that held only a leftover, gone with it
-    }
-    CFolderHandle folder;
-    CFolderListing listing;
-    if (!ListFolder(relative, folder, listing, display)) {
-        return false;
-    }
-    // While it is deleted, the folder is this job's alone; a copy's own
-    // folder is held by the copy.
-    if (const int error = pMade == nullptr ? folder.Lock() : 0) {
-        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
-        return false;
-    }
-    const bool known = pMade == nullptr && listing.m_readError == 0;
-    if (known && !HoldsScannedFiles(listing, album.m_files[SIDE_PLAYER])) {
-        m_log.Add(LOG_ERROR, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), SystemErrorText(ESTALE));
-        return false;
-    }
     CFolderHandle parent;
-    const CFolderNode* above = album.m_pParent;
-    const std::u16string aboveRelative = above != nullptr ? above->GetPlayerRelativePath() : std::u16string();
-    const bool hidden = known && above != nullptr && !HasSubFolder(listing) && !m_bRenamesLoseEntries &&
-                        m_player.OpenFolder(aboveRelative, parent) == 0 &&
-                        parent.RenameFolder(album.m_names[SIDE_PLAYER], STAGING_FOLDER) == 0;
-    if (hidden) {
-        m_player.Flush(parent);
-        KeepRenamedListing(folder, listing, display);
-    }
-    if (!EmptyFolder(folder, listing, display, pMade) || (pMade != nullptr && !pMade->MadeFolder(relative))) {
-        return false;
-    }
-    folder.Close();
-    if (!RemoveFolder(hidden ? JoinPath(aboveRelative, STAGING_FOLDER) : relative, display) && hidden) {
-        parent.RenameFolder(STAGING_FOLDER, album.m_names[SIDE_PLAYER]);
-    }
-    return true;
-}
-
-bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
-{
-    const std::u16string relative = node.GetPlayerRelativePath();
-    CFolderHandle folder;
-    CFolderListing listing;
-    if (!ListFolder(relative, folder, listing, relative)) {
-        return false;
-    }
-    if (listing.m_readError != 0) {
-        PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative), listing.m_readError);
-        return false;
-    }
-    if (!listing.m_entries.empty() || (pMade != nullptr && !pMade->MadeFolder(relative))) {
-        return false;
-    }
-    folder.Close();
-    if (!RemoveFolder(relative, relative)) {
-        return false;
-    }
-    if (pMade == nullptr) {
-        m_prunedFolders.insert(relative);
-    }
-    return true;
-}
-
-// A staging folder never holds a sub-folder: one that does is a folder of the
-// user's, whose files stay.
-void CCopyJob::RemoveLeftover(CFolderNode& node)
-{
-    const std::u16string staging = JoinPath(node.GetPlayerRelativePath(), STAGING_FOLDER);
-    // Gone since the scan, or in use by a job that runs now: no leftover.
-    CFolderHandle held;
-    if (const int error = m_player.OpenFolder(staging, held);
-        error == ENOENT || (error == 0 && held.Lock() == EWOULDBLOCK)) {
-        return;
-    }
-    m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
-    CFolderHandle folder;
-    CFolderListing listing;
-    if (!ListFolder(staging, folder, listing, staging)) {
-        return;
-    }
-    const bool emptied = !HasSubFolder(listing) && EmptyFolder(folder, listing, staging, nullptr);
-    folder.Close();
-    if (RemoveFolder(staging, staging) && emptied) {
-        PruneFrom(&node, nullptr);
-    }
-}
-
-void CCopyJob::RemoveLeftovers()
-{
-    for (CFolderNode* node : m_record.m_leftovers) {
-        if (CheckCancel(m_log)) {
-            return;
-        }
-        RemoveLeftover(*node);
+    if (m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent) == 0) {
+        parent.RenameFolder(hiddenName, album.m_names[SIDE_PLAYER]);
     }
 }
