@@ -27,6 +27,7 @@ void Measure(const char* shape, int artists, int albumsPerArtist)
     const std::vector<std::string> params;
     CLyrafetchDoc doc(params);
     doc.m_pModel = BuildTree(artists, albumsPerArtist, 12);
+    doc.m_allocationUnit = 32 * 1024; // a card's clusters: the free space counts them on every change
     CMainFrame frame(doc);
     CLyrafetchView& view = *frame.View();
     frame.show();
