@@ -7,7 +7,22 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
+
+namespace {
+
+// The rate of a job is measured over this many seconds, and told once it has
+// run for the shorter span.
+constexpr double kRateSpanSeconds = 5;
+constexpr double kRateFirstSeconds = 1;
+
+std::string Megabytes(std::uint64_t bytes)
+{
+    return std::to_string(ToMegabytes(static_cast<std::int64_t>(bytes)));
+}
+
+} // namespace
 
 int ChooseToggleMode(const CFolderNode& node)
 {
@@ -77,4 +92,100 @@ CClosingQuestion ChooseClosingQuestion(bool bCancelRequested, const CCopyLog& lo
         return {"Errors ! See log ?", MB_OKCANCEL | MB_ICONEXCLAMATION};
     }
     return {"Done. See log ?", MB_OKCANCEL | MB_ICONINFORMATION};
+}
+
+CPlanRow FormatPlanRow(const CPlannedAlbum& album)
+{
+    const CFolderNode& node = *album.m_pAlbum;
+    const bool deletes = album.m_step == EPlanStep::Delete;
+    const bool playerOnly = node.m_names[SIDE_COMPUTER].empty();
+    return {deletes ? (playerOnly ? "Delete (only on Jukebit)" : "Delete") : "Copy",
+            ToLogText(node.GetPath(deletes ? SIDE_PLAYER : SIDE_COMPUTER, true)), Megabytes(album.m_bytes) + " MB"};
+}
+
+std::string FormatAlbumState(EPlanStep step, EAlbumOutcome outcome, EAlbumTurn turn)
+{
+    const bool deletes = step == EPlanStep::Delete;
+    switch (outcome) {
+    case EAlbumOutcome::Done:
+        return deletes ? "Deleted" : "Copied";
+    case EAlbumOutcome::Failed:
+        return "Failed";
+    case EAlbumOutcome::Pending:
+        break;
+    }
+    switch (turn) {
+    case EAlbumTurn::Now:
+        return deletes ? "Deleting..." : "Copying...";
+    case EAlbumTurn::Never:
+        return "Skipped";
+    case EAlbumTurn::Later:
+        break;
+    }
+    return "";
+}
+
+std::string FormatFreeSpaceAfterJob(const CLyrafetchDoc& doc)
+{
+    if (doc.m_totalBytes == 0) {
+        return "unknown";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%" PRId64 "MB / %" PRId64 "MB", ToMegabytes(ProjectedFreeBytes(doc)),
+                  ToMegabytes(static_cast<std::int64_t>(doc.m_totalBytes)));
+    return text;
+}
+
+int JobPermille(std::uint64_t bytesDone, std::uint64_t bytesTotal, int albumsDone, int albums)
+{
+    if (bytesTotal != 0) {
+        return static_cast<int>(std::min<std::uint64_t>(bytesDone, bytesTotal) * 1000 / bytesTotal);
+    }
+    return albums > 0 ? std::clamp(albumsDone, 0, albums) * 1000 / albums : 1000;
+}
+
+std::string FormatDuration(std::int64_t seconds)
+{
+    char text[48];
+    if (seconds >= 3600) {
+        std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600, static_cast<int>(seconds / 60 % 60),
+                      static_cast<int>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    }
+    return text;
+}
+
+void CTransferMeter::Sample(double seconds, std::uint64_t bytesDone)
+{
+    m_samples.emplace_back(seconds, bytesDone);
+    // One sample stays from before the span, so that the span is measured whole.
+    while (m_samples.size() > 2 && m_samples[1].first <= seconds - kRateSpanSeconds) {
+        m_samples.pop_front();
+    }
+}
+
+double CTransferMeter::BytesPerSecond() const
+{
+    if (m_samples.size() < 2) {
+        return 0;
+    }
+    const auto& [firstTime, firstBytes] = m_samples.front();
+    const auto& [lastTime, lastBytes] = m_samples.back();
+    const double span = lastTime - firstTime;
+    return span >= kRateFirstSeconds ? static_cast<double>(lastBytes - firstBytes) / span : 0;
+}
+
+std::string CTransferMeter::Text() const
+{
+    const std::uint64_t done = BytesDone();
+    std::string text = Megabytes(done) + " of " + Megabytes(m_nTotalBytes) + " MB";
+    const double rate = BytesPerSecond();
+    if (rate > 0 && done < m_nTotalBytes) {
+        char figures[64];
+        std::snprintf(figures, sizeof figures, ", %.1f MB/s, ", rate / 1000000);
+        const auto secondsLeft = static_cast<std::int64_t>(std::ceil(static_cast<double>(m_nTotalBytes - done) / rate));
+        text += figures + FormatDuration(secondsLeft) + " left";
+    }
+    return text;
 }

@@ -2,10 +2,13 @@
 
 #include "app/CopyProgress.h"
 #include "model/FolderNode.h"
+#include "transfer/CopyPlan.h"
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
+#include <utility>
 
 class CCopyLog;
 class CLyrafetchDoc;
@@ -56,3 +59,55 @@ struct CClosingQuestion
     unsigned m_type = 0;
 };
 CClosingQuestion ChooseClosingQuestion(bool bCancelRequested, const CCopyLog& log);
+
+// One album of a job's plan as the Copy Files dialog lists it: its step
+// ("Delete", "Delete (only on Jukebit)" or "Copy"), its display path and its
+// size ("45 MB").
+struct CPlanRow
+{
+    std::string m_step;
+    std::string m_album;
+    std::string m_size;
+};
+CPlanRow FormatPlanRow(const CPlannedAlbum& album);
+
+// Where an album that the job has not treated yet stands: its turn is to come,
+// it is being treated, or the job has ended without it.
+enum class EAlbumTurn { Later, Now, Never };
+// "Deleted", "Copied", "Failed"; for an album not treated yet "", "Deleting...",
+// "Copying..." or "Skipped".
+std::string FormatAlbumState(EPlanStep step, EAlbumOutcome outcome, EAlbumTurn turn);
+
+// "1234MB / 4000MB": the player's free space once the job has run, and its
+// size; "unknown" when the size could not be read.
+std::string FormatFreeSpaceAfterJob(const CLyrafetchDoc& doc);
+
+// The share of a job done, in thousandths: of the bytes it copies, or of its
+// albums when it copies no bytes. Deletions take no time worth showing.
+int JobPermille(std::uint64_t bytesDone, std::uint64_t bytesTotal, int albumsDone, int albums);
+
+// "0:42", "12:05", "1:02:03"
+std::string FormatDuration(std::int64_t seconds);
+
+// How far the copies of a job have come, from the byte counter read at
+// moments of the job: the bytes done, the rate over the last few seconds and
+// the time left at that rate.
+class CTransferMeter
+{
+public:
+    explicit CTransferMeter(std::uint64_t totalBytes = 0) : m_nTotalBytes(totalBytes) {}
+
+    // The bytes done by a moment of the job, in seconds since some start.
+    void Sample(double seconds, std::uint64_t bytesDone);
+    std::uint64_t BytesDone() const { return m_samples.empty() ? 0 : m_samples.back().second; }
+    // Bytes a second, or 0 while too little time has passed to tell.
+    double BytesPerSecond() const;
+    // "12 of 194 MB", with ", 15.2 MB/s, 0:12 left" once the rate is known and
+    // bytes are left.
+    std::string Text() const;
+
+private:
+    std::uint64_t m_nTotalBytes = 0;
+    // Moments and bytes done, oldest first, reaching back over the rate's span.
+    std::deque<std::pair<double, std::uint64_t>> m_samples;
+};

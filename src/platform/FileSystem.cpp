@@ -282,6 +282,18 @@ int CFile::GetStamp(CFileStamp& stamp) const
     return 0;
 }
 
+int CFile::Create(const std::u16string& path)
+{
+    const std::string native = ToNativePath(path);
+    m_fd = RetryOnInterrupt(
+        [&] { return open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666); });
+    if (m_fd < 0) {
+        return errno;
+    }
+    m_bWriting = true;
+    return 0;
+}
+
 int CFile::Read(char* buffer, std::size_t size, std::size_t& count)
 {
     count = 0;

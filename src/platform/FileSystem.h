@@ -136,6 +136,10 @@ public:
     // (ENOTSUP) without ever blocking on it.
     int OpenRead(const std::u16string& path);
     int GetStamp(CFileStamp& stamp) const;
+    // Creates the file at path for writing, or empties the one there: a file
+    // the user names on the computer's side, such as a saved log. Links are
+    // followed; a pipe without a reader is refused rather than waited for.
+    int Create(const std::u16string& path);
     // Reads up to size bytes; count 0 at the end of the file.
     int Read(char* buffer, std::size_t size, std::size_t& count);
     // Writes every byte, going on after a short write.

@@ -10,6 +10,9 @@ inline constexpr unsigned MB_OK = 0x00;
 inline constexpr unsigned MB_OKCANCEL = 0x01;
 inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+// With MB_OKCANCEL: Cancel is the default button, for a question whose OK
+// loses data; Enter then answers Cancel.
+inline constexpr unsigned MB_DEFBUTTON2 = 0x100;
 
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;

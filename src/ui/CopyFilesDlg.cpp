@@ -10,8 +10,15 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QTreeView>
+
+#include <algorithm>
+#include <array>
 
 namespace {
 
@@ -41,6 +48,7 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     // Which folder is which, before anything is deleted or copied.
     m_pFolders = new QLabel(this);
     m_pFolders->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pFolders->setWordWrap(true); // a long path wraps after a separator
     m_pFolders->setContentsMargins(0, 0, 0, m_pFolders->fontMetrics().height() / 2);
     m_pToDelete = new QLabel(this);
     m_pToCopy = new QLabel(this);
@@ -50,22 +58,45 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     m_pJobMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_pJobMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pJobMessage->setWordWrap(true);
+    m_pProgressBar = new QProgressBar(this);
+    m_pProgressBar->setRange(0, 1000);
+    m_pProgressText = new QLabel(this);
     m_pOk = new QPushButton("OK", this);
     m_pOk->setDefault(true);
     m_pCancel = new QPushButton("Cancel", this);
     connect(m_pOk, &QPushButton::clicked, this, &CCopyFilesDlg::accept);
     connect(m_pCancel, &QPushButton::clicked, this, &CCopyFilesDlg::reject);
 
+    // The plan: which albums, and the room left after it.
+    m_pPlanView = new QTreeView(this);
+    m_pPlanView->setModel(&m_planModel);
+    m_pPlanView->setRootIsDecorated(false);
+    m_pPlanView->setUniformRowHeights(true);
+    m_pPlanView->setAlternatingRowColors(true);
+    m_pPlanView->setTextElideMode(Qt::ElideMiddle);
+    m_pPlanView->header()->setStretchLastSection(false);
+    m_pPlanView->header()->setSectionResizeMode(QHeaderView::Fixed);
+    m_pPlanView->header()->setSectionResizeMode(CCopyPlanModel::COLUMN_ALBUM, QHeaderView::Stretch);
+    m_pFreeSpace = new QLabel(this);
+    m_pFreeSpace->setWordWrap(true);
+
     auto* layout = new QGridLayout(this);
     layout->addWidget(m_pFolders, 0, 0, 1, 3);
     layout->addWidget(m_pToDelete, 1, 0, 1, 3);
     layout->addWidget(m_pToCopy, 2, 0, 1, 3);
     layout->addWidget(m_pJobMessage, 3, 0, 1, 3);
+    layout->addWidget(m_pProgressBar, 4, 0, 1, 3);
+    layout->addWidget(m_pProgressText, 5, 0, 1, 3);
+    layout->addWidget(m_pPlanView, 6, 0, 1, 3);
     layout->setColumnStretch(0, 1);
-    layout->setRowStretch(3, 1);
-    layout->addWidget(m_pOk, 4, 1);
-    layout->addWidget(m_pCancel, 4, 2);
-    SetFixedFrame(*this, 234, 95);
+    layout->setRowStretch(6, 1);
+    layout->addWidget(m_pFreeSpace, 7, 0);
+    layout->addWidget(m_pOk, 7, 1);
+    layout->addWidget(m_pCancel, 7, 2);
+    SetResizableFrame(*this, 234, 95, 320, 250);
+
+    m_progressTimer.setInterval(200);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { ShowJobProgress(EAlbumTurn::Now); });
 }
 
 int CCopyFilesDlg::DoModal()
@@ -76,15 +107,61 @@ int CCopyFilesDlg::DoModal()
 
 void CCopyFilesDlg::OnInitDialog()
 {
+    CCopyLog& log = m_pDoc->m_log;
     if (m_pDoc->m_pModel) {
         m_pFolders->setText(MusicFoldersText(*m_pDoc->m_pModel));
-        m_pDoc->m_log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
-        m_pDoc->m_log.m_nAlbumsToCopy = m_pDoc->m_pModel->CountAlbumsToCopy();
-        m_pDoc->m_log.m_plan = CCopyPlan(*m_pDoc->m_pModel);
+        log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
+        log.m_nAlbumsToCopy = m_pDoc->m_pModel->CountAlbumsToCopy();
+        log.m_plan = CCopyPlan(*m_pDoc->m_pModel);
     }
     UpdateCounts(true);
     ShowCounts();
-    m_pOk->setFocus();
+    ShowPlan();
+    // A job with no album to treat and nothing left by an earlier one would do nothing.
+    const bool bNothingToDo = log.m_plan.Albums().empty() && m_pDoc->m_scanRecord.m_leftovers.empty();
+    m_pOk->setEnabled(!bNothingToDo);
+    (bNothingToDo ? m_pCancel : m_pOk)->setFocus();
+}
+
+void CCopyFilesDlg::ShowPlan()
+{
+    const CCopyPlan& plan = m_pDoc->m_log.m_plan;
+    m_planModel.SetPlan(&plan);
+    FitPlanColumns();
+    m_pFreeSpace->setText(QString::fromStdString("Free space after the job : " + FormatFreeSpaceAfterJob(*m_pDoc)));
+    m_meter = CTransferMeter(plan.BytesToCopy());
+    m_pProgressBar->setValue(0);
+    m_pProgressText->setText(QString::fromStdString(m_meter.Text()));
+}
+
+// The step, size and state columns are as wide as their widest text, the album column takes the rest.
+void CCopyFilesDlg::FitPlanColumns()
+{
+    const QFontMetrics metrics = m_pPlanView->fontMetrics();
+    const int margin =
+        2 * (m_pPlanView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + metrics.averageCharWidth();
+    std::array<int, CCopyPlanModel::COLUMN_COUNT> widths{};
+    for (int column = 0; column < CCopyPlanModel::COLUMN_COUNT; ++column) {
+        widths[column] = m_pPlanView->header()->sectionSizeHint(column);
+    }
+    const auto fit = [&](int column, const QString& text) {
+        widths[column] = std::max(widths[column], metrics.horizontalAdvance(text) + margin);
+    };
+    for (int row = 0; row < m_planModel.rowCount(); ++row) {
+        for (int column : {CCopyPlanModel::COLUMN_STEP, CCopyPlanModel::COLUMN_SIZE}) {
+            fit(column, m_planModel.index(row, column).data().toString());
+        }
+    }
+    for (EPlanStep step : {EPlanStep::Delete, EPlanStep::Copy}) {
+        for (EAlbumOutcome outcome : {EAlbumOutcome::Pending, EAlbumOutcome::Done, EAlbumOutcome::Failed}) {
+            for (EAlbumTurn turn : {EAlbumTurn::Now, EAlbumTurn::Never}) {
+                fit(CCopyPlanModel::COLUMN_STATE, QString::fromStdString(FormatAlbumState(step, outcome, turn)));
+            }
+        }
+    }
+    for (int column : {CCopyPlanModel::COLUMN_STEP, CCopyPlanModel::COLUMN_SIZE, CCopyPlanModel::COLUMN_STATE}) {
+        m_pPlanView->header()->resizeSection(column, widths[column]);
+    }
 }
 
 void CCopyFilesDlg::PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
@@ -106,7 +183,7 @@ void CCopyFilesDlg::accept()
 {
     if (m_pDoc->m_pModel && m_pDoc->m_pModel->HasPlayerOnlyDeletion() &&
         ShowMessageBox("Warning !!! You have choosen to delete files that are only on the Jukebit !!! Continue ?",
-                       MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+                       MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDOK) {
         return;
     }
     if (!m_pDoc->StartCopy(this, WM_COPYNOTIFY)) {
@@ -114,6 +191,9 @@ void CCopyFilesDlg::accept()
     }
     m_progress.bRunning = true;
     ReportProgress();
+    m_jobClock.start();
+    m_progressTimer.start();
+    ShowJobProgress(EAlbumTurn::Now);
     // While the job runs Enter does nothing: it goes to OK, the default button, which is disabled. Cancel must not
     // take over as default when the focus moves to it, or a second Enter would cancel the job.
     m_pCancel->setAutoDefault(false);
@@ -141,6 +221,7 @@ void CCopyFilesDlg::OnCopyNotify(std::uintptr_t wParam, std::intptr_t lParam)
         UpdateCounts(false);
         ShowCounts();
         ReportProgress();
+        ShowJobProgress(EAlbumTurn::Now);
         break;
     case COPYNOTIFY_LOGLINE:
         ShowLogEntry(*reinterpret_cast<const CCopyLogEntry*>(lParam));
@@ -177,6 +258,8 @@ void CCopyFilesDlg::ShowLogEntry(const CCopyLogEntry& entry)
 void CCopyFilesDlg::OnJobDone()
 {
     m_pDoc->EndCopy();
+    m_progressTimer.stop();
+    ShowJobProgress(EAlbumTurn::Never);
     m_progress.bRunning = false;
     ReportProgress();
     const CClosingQuestion question = ChooseClosingQuestion(m_bCancelRequested, m_pDoc->m_log);
@@ -186,6 +269,22 @@ void CCopyFilesDlg::OnJobDone()
         log.DoModal();
     }
     QDialog::accept();
+}
+
+void CCopyFilesDlg::ShowJobProgress(EAlbumTurn firstTurn)
+{
+    const CCopyLog& log = m_pDoc->m_log;
+    m_meter.Sample(static_cast<double>(m_jobClock.elapsed()) / 1000, log.m_nBytesCopied);
+    const int albums = m_progress.nToDeleteTotal + m_progress.nToCopyTotal;
+    const int albumsLeft = log.m_nAlbumsToDelete + log.m_nAlbumsToCopy;
+    m_pProgressBar->setValue(JobPermille(m_meter.BytesDone(), log.m_plan.BytesToCopy(), albums - albumsLeft, albums));
+    m_pProgressText->setText(QString::fromStdString(m_meter.Text()));
+    // The album being treated is kept in view.
+    const int turnRow = m_planModel.Refresh(firstTurn);
+    if (turnRow >= 0 && turnRow != m_nTurnRow) {
+        m_pPlanView->scrollTo(m_planModel.index(turnRow, CCopyPlanModel::COLUMN_ALBUM));
+    }
+    m_nTurnRow = turnRow;
 }
 
 void CCopyFilesDlg::ReportProgress()
@@ -213,4 +312,14 @@ QString CCopyFilesDlg::ToCopyText() const
 QString CCopyFilesDlg::JobMessageText() const
 {
     return m_pJobMessage->text();
+}
+
+QString CCopyFilesDlg::ProgressText() const
+{
+    return m_pProgressText->text();
+}
+
+QString CCopyFilesDlg::FreeSpaceText() const
+{
+    return m_pFreeSpace->text();
 }

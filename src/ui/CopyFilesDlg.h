@@ -1,16 +1,23 @@
 #pragma once
 
 #include "app/CopyProgress.h"
+#include "app/Presentation.h"
 #include "platform/MessageTarget.h"
+#include "ui/CopyPlanModel.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 
 struct CCopyLogEntry;
 class CLyrafetchDoc;
 class QLabel;
+class QProgressBar;
 class QPushButton;
+class QTreeView;
 
-// Shows how many albums the selection deletes and copies, runs the copy job
+// Shows how many albums the selection deletes and copies, which ones, between
+// which folders, and the player's free space after the job; runs the copy job
 // with its progress and newest log line, lets the user cancel it, and offers
 // the log at the end. Ends with Accepted once a job has run, Rejected when
 // closed without one.
@@ -23,6 +30,8 @@ public:
 
     // Opens the dialog for m_pDoc and runs it until it ends.
     int DoModal();
+    // Fills the dialog from m_pDoc; DoModal does it first.
+    void OnInitDialog();
     // Called on the worker thread: queues the message for the dialog's thread.
     void PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
@@ -35,6 +44,11 @@ public:
     QString JobMessageText() const;
     QPushButton* OkButton() const { return m_pOk; }
     QPushButton* CancelButton() const { return m_pCancel; }
+    QTreeView* PlanView() const { return m_pPlanView; }
+    QProgressBar* ProgressBar() const { return m_pProgressBar; }
+    QString ProgressText() const;
+    // The player's free space after the job.
+    QString FreeSpaceText() const;
 
     CLyrafetchDoc* m_pDoc = nullptr;
     CCopyProgressSink* m_pProgressSink = nullptr;
@@ -45,18 +59,32 @@ protected:
     void customEvent(QEvent* event) override;
 
 private:
-    void OnInitDialog();
     void OnCopyNotify(std::uintptr_t wParam, std::intptr_t lParam);
     void UpdateCounts(bool bWithTotals);
     void ShowCounts();
     void ShowLogEntry(const CCopyLogEntry& entry);
     void OnJobDone();
     void ReportProgress();
+    void ShowPlan();
+    void FitPlanColumns();
+    // The bar, its text and the marks of the list, from the job's counters.
+    void ShowJobProgress(EAlbumTurn firstTurn);
 
     QLabel* m_pFolders = nullptr;
     QLabel* m_pToDelete = nullptr;
     QLabel* m_pToCopy = nullptr;
     QLabel* m_pJobMessage = nullptr;
+    QProgressBar* m_pProgressBar = nullptr;
+    QLabel* m_pProgressText = nullptr;
+    QTreeView* m_pPlanView = nullptr;
+    QLabel* m_pFreeSpace = nullptr;
     QPushButton* m_pOk = nullptr;
     QPushButton* m_pCancel = nullptr;
+
+    CCopyPlanModel m_planModel;
+    // A few times a second while the job runs: the counters the worker keeps.
+    QTimer m_progressTimer;
+    QElapsedTimer m_jobClock;
+    CTransferMeter m_meter;
+    int m_nTurnRow = -1;
 };

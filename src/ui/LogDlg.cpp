@@ -1,28 +1,63 @@
 #include "ui/LogDlg.h"
 
+#include "platform/FileSystem.h"
+#include "platform/MessageBox.h"
+#include "platform/SystemError.h"
 #include "transfer/CopyLog.h"
 #include "ui/DialogFrame.h"
 
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+namespace {
+
+// Writes text as the whole file at path. Returns 0 or the error of the first call that failed.
+int WriteTextFile(const std::u16string& path, const std::string& text)
+{
+    CFile file;
+    if (const int error = file.Create(path)) {
+        return error;
+    }
+    const int error = file.Write(text.data(), text.size());
+    const int closeError = file.Close();
+    return error != 0 ? error : closeError;
+}
+
+} // namespace
 
 CLogDlg::CLogDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle("Log");
     auto* layout = new QVBoxLayout(this);
-    // Editable, as it always was; what the user types there is simply dropped.
     m_pText = new QPlainTextEdit(this);
+    m_pText->setReadOnly(true);
+    m_pText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_pText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_pText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(m_pText);
+
+    auto* buttons = new QHBoxLayout;
+    auto* save = new QPushButton("&Save...", this);
+    auto* copy = new QPushButton("&Copy", this);
     auto* ok = new QPushButton("OK", this);
     ok->setDefault(true);
     ok->setFocus();
+    connect(save, &QPushButton::clicked, this, &CLogDlg::OnSave);
+    connect(copy, &QPushButton::clicked, this, &CLogDlg::OnCopy);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    layout->addWidget(ok, 0, Qt::AlignHCenter);
-    SetFixedFrame(*this, 400, 250);
+    buttons->addWidget(save);
+    buttons->addWidget(copy);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    layout->addLayout(buttons);
+    SetResizableFrame(*this, 200, 120, 400, 250);
 }
 
 int CLogDlg::DoModal()
@@ -35,4 +70,27 @@ int CLogDlg::DoModal()
 QString CLogDlg::LogText() const
 {
     return m_pText->toPlainText();
+}
+
+void CLogDlg::OnSave()
+{
+    const QString path = QFileDialog::getSaveFileName(this, "Save Log", QDir::home().filePath("lyrafetch-log.txt"),
+                                                      "Text files (*.txt);;All files (*)");
+    if (!path.isEmpty()) {
+        SaveTo(path);
+    }
+}
+
+void CLogDlg::SaveTo(const QString& path)
+{
+    if (const int error = WriteTextFile(path.toStdU16String(), m_pLog->GetText())) {
+        ShowMessageBox(FormatString("Saving the log :\nError : %S\nWhile writing : %S", SystemErrorText(error),
+                                    path.toStdString()),
+                       MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+void CLogDlg::OnCopy()
+{
+    QGuiApplication::clipboard()->setText(LogText());
 }

@@ -5,7 +5,8 @@
 class CCopyLog;
 class QPlainTextEdit;
 
-// The whole log of the job that has just ended, one line per entry.
+// The whole log of the last job, one line per entry, to read, save as a text
+// file or copy to the clipboard.
 class CLogDlg : public QDialog
 {
     Q_OBJECT
@@ -15,6 +16,13 @@ public:
 
     int DoModal();
     QString LogText() const;
+    // Asks for a file through the standard file dialog and saves the log there.
+    void OnSave();
+    // Writes the log as it is, lines ended by CR LF, as the whole file at
+    // path; a failure is told in a message box.
+    void SaveTo(const QString& path);
+    // Puts the log on the clipboard, as it is shown.
+    void OnCopy();
 
     const CCopyLog* m_pLog = nullptr;
 

@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LoadingFeedback.h"
+#include "ui/LogDlg.h"
 #include "ui/WaitCursor.h"
 
 #include <QApplication>
@@ -23,7 +24,7 @@ CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, QWidget* parent) : QTreeView(
     setModel(&m_model);
     connect(&m_model, &CFolderTreeModel::selectionApplied, this, &CLyrafetchView::UpdateFreeSpace);
     setHeaderHidden(true);
-    setRootIsDecorated(false); // the top item has no expand button
+    setRootIsDecorated(true); // the top item opens and closes like every other
     setUniformRowHeights(true);
     setIconSize(QSize(16, 16));
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -46,13 +47,18 @@ void CLyrafetchView::OnInitialUpdate()
     UpdateFreeSpace();
 }
 
-// Items come collapsed and unselected: the tree shows the root item alone, or
-// what the filter leaves of it.
+// Items come collapsed and unselected but for the root, open on its artists
+// and folders; a filter shows what it leaves of them.
 void CLyrafetchView::FillTree()
 {
-    m_unfilteredState = {};
+    ShowNewTree({{m_doc.m_pModel.get()}, nullptr});
+}
+
+void CLyrafetchView::ShowNewTree(const CViewState& unfiltered)
+{
+    m_unfilteredState = unfiltered;
     m_model.SetRoot(m_doc.m_pModel.get());
-    ShowTree(nullptr);
+    ShowTree(unfiltered.m_pCurrent);
 }
 
 void CLyrafetchView::SetFilter(const QString& words, EQuickView view)
@@ -149,7 +155,7 @@ void CLyrafetchView::OnFileCopyFiles()
         return;
     }
     if (NeedsFreeSpaceWarning(m_doc) && ShowMessageBox("Warning !!! Not enough free space on Jukebit. Proceed ?",
-                                                       MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+                                                       MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDOK) {
         return;
     }
     CCopyFilesDlg dialog(window());
@@ -158,18 +164,68 @@ void CLyrafetchView::OnFileCopyFiles()
     if (dialog.DoModal() != QDialog::Accepted) {
         return;
     }
+    emit jobEnded();
+    RebuildAfterJob();
+}
+
+// The new tree shows what the old one showed: the same folders open, the same
+// current item, and the albums whose step failed still marked for it.
+void CLyrafetchView::RebuildAfterJob()
+{
+    const CKeptState kept = KeepState();
+    const std::vector<CFailedStep> failed = FailedSteps(m_doc.m_log.m_plan);
+    m_doc.m_log.m_plan = CCopyPlan(); // it points into the tree the load frees
     std::optional<CMessage> message;
     {
         const CWaitCursor wait;
         m_model.SetRoot(nullptr); // no item may point into the tree the load frees
         const CLoadingFeedback feedback(m_doc, window());
         message = m_doc.Load();
-        FillTree();
+        if (m_doc.m_pModel) {
+            ReapplyFailedSteps(*m_doc.m_pModel, failed);
+        }
+        ShowNewTree(FindState(kept));
         UpdateFreeSpace();
     }
     if (message) {
         ShowMessageBox(*message);
     }
+}
+
+void CLyrafetchView::OnFileShowLog()
+{
+    CLogDlg log(window());
+    log.m_pLog = &m_doc.m_log;
+    log.DoModal();
+}
+
+CLyrafetchView::CKeptState CLyrafetchView::KeepState() const
+{
+    const CViewState state =
+        m_model.IsFiltered() ? CViewState{m_unfilteredState.m_expanded, GetItemNode(currentIndex())} : SaveState();
+    CKeptState kept;
+    for (const CFolderNode* folder : state.m_expanded) {
+        kept.m_expanded.push_back(KeyPathOf(*folder));
+    }
+    if (state.m_pCurrent != nullptr) {
+        kept.m_current = KeyPathOf(*state.m_pCurrent);
+    }
+    return kept;
+}
+
+CLyrafetchView::CViewState CLyrafetchView::FindState(const CKeptState& kept) const
+{
+    CViewState state;
+    if (!m_doc.m_pModel) {
+        return state;
+    }
+    for (const CKeyPath& path : kept.m_expanded) {
+        if (const CFolderNode* folder = FindByKeyPath(*m_doc.m_pModel, path)) {
+            state.m_expanded.push_back(folder);
+        }
+    }
+    state.m_pCurrent = kept.m_current ? FindByKeyPath(*m_doc.m_pModel, *kept.m_current) : nullptr;
+    return state;
 }
 
 void CLyrafetchView::OnCopyProgress(const CCopyProgress& progress)
@@ -215,8 +271,8 @@ void CLyrafetchView::scrollTo(const QModelIndex& index, ScrollHint hint)
     horizontalScrollBar()->setValue(x);
 }
 
-// Dotted lines join each item to its parent and to its next sibling, as in a native tree with lines; the style then
-// draws the expand buttons. The top item has neither: the tree has no lines at the root.
+// Dotted lines join each item to its parent and to its next sibling, as in a native tree with lines at the root; the
+// style then draws the expand buttons.
 void CLyrafetchView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
 {
     const int indent = indentation();
@@ -230,13 +286,15 @@ void CLyrafetchView::drawBranches(QPainter* painter, const QRect& rect, const QM
     painter->setBrushOrigin(-horizontalOffset(), -verticalOffset()); // the dots move with the rows
     // The cell next to the item is its own; each cell further out belongs to the next ancestor.
     QRect cell(rect.right() + 1 - indent, rect.top(), indent, rect.height());
-    for (QModelIndex item = index, parent = index.parent(); parent.isValid();
-         item = parent, parent = parent.parent(), cell.translate(-indent, 0)) {
+    for (QModelIndex item = index; item.isValid(); item = item.parent(), cell.translate(-indent, 0)) {
+        const QModelIndex parent = item.parent();
         const bool hasNextSibling = item.row() + 1 < model()->rowCount(parent);
         const int x = cell.left() + indent / 2;
         const int y = cell.center().y();
         if (item == index) {
-            painter->fillRect(x, cell.top(), 1, y - buttonGap - cell.top(), dots);
+            if (parent.isValid() || item.row() > 0) { // the top item has nothing above it
+                painter->fillRect(x, cell.top(), 1, y - buttonGap - cell.top(), dots);
+            }
             painter->fillRect(x + buttonGap, y, cell.right() + 1 - x - buttonGap, 1, dots);
             if (hasNextSibling) {
                 painter->fillRect(x, y + buttonGap, 1, cell.bottom() + 1 - y - buttonGap, dots);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/CopyProgress.h"
+#include "app/NodePath.h"
 #include "ui/FolderTreeModel.h"
 
 #include <QElapsedTimer>
 #include <QTreeView>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class CLyrafetchDoc;
@@ -32,6 +34,8 @@ public:
     void ToggleItem(const QModelIndex& item);
     void UpdateFreeSpace();
     void OnFileCopyFiles();
+    // Shows the log of the last job, until the next one starts.
+    void OnFileShowLog();
     void OnCopyProgress(const CCopyProgress& progress) override;
 
     CFolderNode* GetItemNode(const QModelIndex& item) const { return m_model.NodeFromIndex(item); }
@@ -48,6 +52,8 @@ signals:
     void copyProgressChanged(const CCopyProgress& progress);
     // The tree has been filled or filtered: how many of its albums are shown.
     void filterApplied(bool bFiltered, int albumsShown, int albums);
+    // A copy job has ended; its log can be shown.
+    void jobEnded();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -67,6 +73,19 @@ private:
     // After the model has been reset: the filtered tree all open, or the
     // whole tree as it was, with the current item kept when it is shown.
     void ShowTree(const CFolderNode* pCurrent);
+    // Shows the document's tree anew; where no filter hides it, as unfiltered says.
+    void ShowNewTree(const CViewState& unfiltered);
+    // The whole tree as the user left it, by folder paths, so that it outlives
+    // the tree; and the same folders in the tree of a new scan.
+    struct CKeptState
+    {
+        std::vector<CKeyPath> m_expanded;
+        std::optional<CKeyPath> m_current;
+    };
+    CKeptState KeepState() const;
+    CViewState FindState(const CKeptState& kept) const;
+    // The rescan after a job.
+    void RebuildAfterJob();
     // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
     void FitColumn();
 

@@ -48,6 +48,11 @@ void CMainFrame::CreateMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
     m_pCopyFiles = file->addAction("Copy &Files", m_pView, &CLyrafetchView::OnFileCopyFiles);
+    // The last job's log, whatever was answered when it ended.
+    m_pShowLog = file->addAction("Last Job's &Log...", m_pView, &CLyrafetchView::OnFileShowLog);
+    m_pShowLog->setStatusTip(IDS_SHOW_LOG_PROMPT);
+    m_pShowLog->setEnabled(false);
+    connect(m_pView, &CLyrafetchView::jobEnded, this, [this] { m_pShowLog->setEnabled(true); });
     file->addSeparator();
     QAction* exit = file->addAction("E&xit", this, &QWidget::close);
     exit->setStatusTip(IDS_EXIT_PROMPT);

@@ -29,6 +29,7 @@ public:
     CLyrafetchView* View() const { return m_pView; }
     CFilterBar* FilterBar() const { return m_pFilterBar; }
     QAction* CopyFilesAction() const { return m_pCopyFiles; }
+    QAction* ShowLogAction() const { return m_pShowLog; }
     QString FreeSpaceText() const;
     QString MessageText() const;
 
@@ -41,6 +42,7 @@ private:
     CLyrafetchView* m_pView = nullptr;
     CFilterBar* m_pFilterBar = nullptr;
     QAction* m_pCopyFiles = nullptr;
+    QAction* m_pShowLog = nullptr;
     QLabel* m_pFreeSpacePane = nullptr;
     std::int64_t m_nFreeBytes = 0;
     std::uint64_t m_nTotalBytes = 0;

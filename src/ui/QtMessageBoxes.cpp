@@ -15,6 +15,9 @@ void InstallQtMessageBoxes()
         QMessageBox box(
             information ? QMessageBox::Information : QMessageBox::Warning, APP_TITLE, QString::fromStdString(text),
             question ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, QApplication::activeWindow());
+        if (question && (type & 0xF00) == MB_DEFBUTTON2) {
+            box.setDefaultButton(QMessageBox::Cancel);
+        }
         // Raised under the wait cursor of a load, the box waits for a click all the same.
         const CNormalCursor normal;
         return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;

@@ -78,3 +78,42 @@ TEST(PresentationTest, ClosingQuestion)
     EXPECT_EQ(ChooseClosingQuestion(true, log).m_text, "Canceled. See log ?");
     EXPECT_EQ(ChooseClosingQuestion(true, log).m_type, 0x41u);
 }
+
+TEST(PresentationTest, AlbumStatesAndTheJobsShare)
+{
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Delete, EAlbumOutcome::Done, EAlbumTurn::Now), "Deleted");
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Copy, EAlbumOutcome::Done, EAlbumTurn::Never), "Copied");
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Copy, EAlbumOutcome::Failed, EAlbumTurn::Later), "Failed");
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Copy, EAlbumOutcome::Pending, EAlbumTurn::Later), "");
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Delete, EAlbumOutcome::Pending, EAlbumTurn::Now), "Deleting...");
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Copy, EAlbumOutcome::Pending, EAlbumTurn::Never), "Skipped");
+
+    // By bytes, whatever the albums; by albums when nothing is copied; done when there is nothing.
+    EXPECT_EQ(JobPermille(0, 2000, 3, 4), 0);
+    EXPECT_EQ(JobPermille(1999, 2000, 0, 4), 999);
+    EXPECT_EQ(JobPermille(2500, 2000, 0, 4), 1000);
+    EXPECT_EQ(JobPermille(0, 0, 1, 4), 250);
+    EXPECT_EQ(JobPermille(0, 0, 0, 0), 1000);
+
+    EXPECT_EQ(FormatDuration(42), "0:42");
+    EXPECT_EQ(FormatDuration(725), "12:05");
+    EXPECT_EQ(FormatDuration(3723), "1:02:03");
+}
+
+// The rate is told once a second has passed, over the last five seconds, and
+// the time left at that rate while bytes are left.
+TEST(PresentationTest, TransferMeter)
+{
+    CTransferMeter meter(194000000);
+    meter.Sample(0, 0);
+    meter.Sample(0.5, 5000000);
+    EXPECT_EQ(meter.Text(), "5 of 194 MB");
+    meter.Sample(2, 20000000);
+    EXPECT_EQ(meter.Text(), "20 of 194 MB, 10.0 MB/s, 0:18 left");
+    // A stall long ago no longer weighs on the rate.
+    meter.Sample(10, 20000000);
+    meter.Sample(16, 80000000);
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 10000000);
+    meter.Sample(17, 194000000);
+    EXPECT_EQ(meter.Text(), "194 of 194 MB");
+}

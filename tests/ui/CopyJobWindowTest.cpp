@@ -1,3 +1,6 @@
+#include "app/Presentation.h"
+#include "platform/FaultInjection.h"
+#include "support/MessageRecorder.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LogDlg.h"
@@ -5,10 +8,19 @@
 #include "ui/ModalScript.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -32,6 +44,8 @@ protected:
         std::string m_ended;
         std::string m_log;
         std::string m_message;
+        std::vector<std::string> m_plan; // the rows of the list, when the job had ended
+        std::string m_progress;          // the bar's share and its text, then
     };
     // Runs File > Copy Files; press acts on the opened dialog.
     CSeen CopyFiles(const std::function<void(CCopyFilesDlg&)>& press)
@@ -52,12 +66,30 @@ protected:
             auto& dialog = static_cast<CCopyFilesDlg&>(*log.parentWidget());
             seen.m_ended = counts(dialog);
             seen.m_message = dialog.JobMessageText().toStdString();
+            seen.m_plan = PlanRows(dialog);
+            const QProgressBar& bar = *dialog.ProgressBar();
+            seen.m_progress = std::to_string(100 * (bar.value() - bar.minimum()) / (bar.maximum() - bar.minimum())) +
+                              "% " + dialog.ProgressText().toStdString();
             log.accept();
         });
         m_frame.CopyFilesAction()->trigger();
         return seen;
     }
     std::vector<CRecordedMessage> Messages() const { return m_messages.m_messages; }
+    // Each row of the plan's list as its cells joined by "|".
+    static std::vector<std::string> PlanRows(const CCopyFilesDlg& dialog)
+    {
+        const QAbstractItemModel& plan = *dialog.PlanView()->model();
+        std::vector<std::string> rows;
+        for (int row = 0; row < plan.rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < plan.columnCount(); ++column) {
+                cells << plan.index(row, column).data().toString();
+            }
+            rows.push_back(cells.join("|").toStdString());
+        }
+        return rows;
+    }
 
     CModalScript m_script;
     std::vector<std::string> m_titles;
@@ -77,7 +109,18 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
          "computer/B/Old/1:5\n");
     Toggle(u"A");
     Toggle(u"B/Old");
+    // The last album's write waits until the title has shown the first album copied, however fast the worker.
+    std::atomic<bool> bFirstShown{false};
+    const QObject guard;
+    QObject::connect(&m_frame, &QWidget::windowTitleChanged, &guard,
+                     [&](const QString& title) { bFirstShown = bFirstShown || title.startsWith("1/2"); });
+    ArmFault(EFaultPoint::WriteFile, 0, 2, 1, [&] {
+        for (int waited = 0; !bFirstShown && waited < 5000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
     const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    DisarmFaults();
 
     EXPECT_EQ(seen.m_folders, "Computer music folder : " + (m_fixture / "computer").string() +
                                   "\nJukebit music folder : " + (m_fixture / "player").string());
@@ -93,15 +136,16 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
     EXPECT_EQ(ReadFileText(m_fixture / "player/A/New/2"), ReadFileText(m_fixture / "computer/A/New/2"));
     EXPECT_FALSE(fs::exists(m_fixture / "player/B"));
 
-    // The tree is rebuilt from a new scan: the collapsed root alone, nothing to do.
+    // The tree is rebuilt from a new scan, open as it was, with nothing to do.
     CLyrafetchView& view = *m_frame.View();
     ASSERT_EQ(view.model()->rowCount(), 1);
-    EXPECT_FALSE(view.isExpanded(view.model()->index(0, 0)));
+    EXPECT_TRUE(view.isExpanded(view.model()->index(0, 0)));
     EXPECT_EQ(view.model()->index(0, 0).data().toString().toStdString(), "Root (2/3) (+0/+0MB)");
 }
 
 // The filter outlives the rebuild: the new tree comes filtered by the same
-// words, and without them it is the collapsed root of a fresh fill.
+// words, and without them it is the tree as it was before the filter, the
+// current album in view.
 TEST_F(CopyJobWindowTest, AJobFromAFilteredTree)
 {
     Open("computer/A/New/1:1000\ncomputer/B/Old/1:5\nplayer/B/Old/1:5\n");
@@ -114,7 +158,66 @@ TEST_F(CopyJobWindowTest, AJobFromAFilteredTree)
                       "    New (1/1) (+0/+0MB)\n");
     EXPECT_EQ(m_frame.FilterBar()->CountText(), "1 of 2 albums");
     FilterField().clear();
-    EXPECT_EQ(Rows(), "Root (2/2) (+0/+0MB)\n");
+    EXPECT_EQ(Rows(), "Root (2/2) (+0/+0MB)\n"
+                      "  A (1/1) (+0/+0MB)\n"
+                      "    New (1/1) (+0/+0MB)\n"
+                      "  B (1/1) (+0/+0MB)\n");
+}
+
+// Before OK the dialog lists every album the job will treat, in its order,
+// and the room the player will have left.
+TEST_F(CopyJobWindowTest, ThePlanBeforeTheJob)
+{
+    Open("computer/A/Both/1:2000000\nplayer/A/Both/1:3000000\nplayer/B/Only/1:1500000\n"
+         "computer/C/New/1:4000000\ncomputer/C/New/2:500000\n");
+    Toggle(u"A/Both");
+    Toggle(u"B/Only");
+    Toggle(u"C/New");
+    m_doc.m_freeBytes = 10000000;
+    m_doc.m_totalBytes = 20000000;
+    std::vector<std::string> rows;
+    std::string freeSpace;
+    std::string progress;
+    CopyFiles([&](CCopyFilesDlg& dialog) {
+        rows = PlanRows(dialog);
+        freeSpace = dialog.FreeSpaceText().toStdString();
+        progress = dialog.ProgressText().toStdString();
+        dialog.CancelButton()->click();
+    });
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{"Delete|JUKEBIT/A/Both|3 MB|", "Delete (only on Jukebit)|JUKEBIT/B/Only|1 MB|",
+                                        "Copy|COMPUTER/C/New|4 MB|"}));
+    const std::string freeAfter = std::to_string(ToMegabytes(ProjectedFreeBytes(m_doc)));
+    EXPECT_EQ(freeSpace, "Free space after the job : " + freeAfter + "MB / 20MB");
+    EXPECT_EQ(progress, "0 of 4 MB");
+}
+
+// The bar reaches its end, the list marks what became of each album, and the
+// rescan shows the tree as it was, the album that failed still to copy.
+TEST_F(CopyJobWindowTest, ProgressMarksAndTheTreeAfterTheJob)
+{
+    Open("computer/A/One/1:1500000\ncomputer/A/Two/1:700000\ncomputer/B/Kept/1:5\nplayer/B/Kept/1:5\n"
+         "player/C/Old/1:5\ncomputer/D/Closed/1:5\n");
+    Toggle(u"A/One");
+    Toggle(u"A/Two");
+    Toggle(u"C/Old");
+    View().expand(Item(u"B"));
+    View().setCurrentIndex(Item(u"A/Two"));
+    fs::remove(m_fixture / "computer/A/Two/1"); // its copy fails
+    const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    EXPECT_EQ(seen.m_plan,
+              (std::vector<std::string>{"Delete (only on Jukebit)|JUKEBIT/C/Old|0 MB|Deleted",
+                                        "Copy|COMPUTER/A/One|1 MB|Copied", "Copy|COMPUTER/A/Two|0 MB|Failed"}));
+    EXPECT_EQ(seen.m_progress, "100% 2 of 2 MB");
+
+    std::vector<std::string> expanded;
+    for (const char16_t* path : {u"", u"A", u"B", u"D"}) { // the root, then its folders
+        const QModelIndex item = Item(path);
+        expanded.push_back(Label(item) + (View().isExpanded(item) ? " open" : " closed"));
+    }
+    EXPECT_EQ(expanded, (std::vector<std::string>{"Root (3/4) (+1/+0MB) open", "A (2/2) (+1/+0MB) open",
+                                                  "B (1/1) (+0/+0MB) open", "D (0/1) (+0/+0MB) closed"}));
+    EXPECT_EQ(Label(View().currentIndex()), "Two (1/1) (+1/+0MB)");
 }
 
 // Enter starts the job; then only Cancel and Escape ask to cancel it, and a
@@ -135,15 +238,22 @@ TEST_F(CopyJobWindowTest, CancelEscapeAndEnterDuringAJob)
     for (const CCase& test : cases) {
         SCOPED_TRACE(test.m_name);
         m_messages.m_messages.clear();
-        m_messages.QueueAnswer(IDCANCEL); // no log
+        m_messages.QueueAnswer(test.m_cancels ? IDOK : IDCANCEL); // the log, or none
         fs::remove_all(m_fixture / "player");
         fs::remove_all(m_fixture / "computer");
         Open("computer/A/New/1:1000\n");
         Toggle(u"A");
+        if (test.m_cancels) { // the album's write waits for the request, which cuts the album off
+            ArmFault(EFaultPoint::WriteFile, 0, 0, 1, [] {
+                while (g_cancelState == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
         bool okDisabled = false;
         bool cancelEnabled = false;
         // Both in one go, before the job's last message can be handled.
-        CopyFiles([&](CCopyFilesDlg& dialog) {
+        const CSeen seen = CopyFiles([&](CCopyFilesDlg& dialog) {
             TypeKey(dialog, Qt::Key_Return);
             test.m_press(dialog);
             okDisabled = !dialog.OkButton()->isEnabled();
@@ -151,10 +261,20 @@ TEST_F(CopyJobWindowTest, CancelEscapeAndEnterDuringAJob)
         });
         EXPECT_TRUE(okDisabled);
         EXPECT_EQ(cancelEnabled, !test.m_cancels);
+        // Whatever the answer, the log stays at hand in the File menu.
+        ASSERT_TRUE(m_frame.ShowLogAction()->isEnabled());
+        std::string shown;
+        m_script.On("CLogDlg", [&](QWidget* widget) {
+            shown = static_cast<CLogDlg&>(*widget).LogText().toStdString();
+            static_cast<CLogDlg&>(*widget).accept();
+        });
+        m_frame.ShowLogAction()->trigger();
+        EXPECT_EQ(QString::fromStdString(shown).replace("\n", "\r\n").toStdString(), m_doc.m_log.GetText());
         if (test.m_cancels) {
+            DisarmFaults();
             EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Canceled. See log ?", 0x41}}));
-            // Where the worker was when it saw the request is its own affair.
             EXPECT_NE(m_doc.m_log.GetText().find("CANCEL : Canceled by user\r\n"), std::string::npos);
+            EXPECT_EQ(seen.m_plan, (std::vector<std::string>{"Copy|COMPUTER/A/New|0 MB|Skipped"}));
         } else {
             EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
             EXPECT_TRUE(fs::exists(m_fixture / "player/A/New/1"));
@@ -174,23 +294,32 @@ TEST_F(CopyJobWindowTest, DecliningThePlayerOnlyWarningStartsNothing)
         dialog.CancelButton()->click(); // closes the idle dialog
     });
     EXPECT_TRUE(idle);
-    EXPECT_EQ(Messages(),
-              (std::vector<CRecordedMessage>{
-                  {"Warning !!! You have choosen to delete files that are only on the Jukebit !!! Continue ?", 0x31}}));
+    EXPECT_EQ(
+        Messages(),
+        (std::vector<CRecordedMessage>{
+            {"Warning !!! You have choosen to delete files that are only on the Jukebit !!! Continue ?", 0x131}}));
     EXPECT_TRUE(fs::exists(m_fixture / "player/B/Only/1"));
     // Closed without a job: the selection stays as it was.
     EXPECT_EQ(m_frame.View()->model()->index(0, 0).data().toString().toStdString(), "> Root (0/1) (-1/0MB)");
 }
 
+// With nothing to delete or copy there is no job to start: OK is disabled.
 TEST_F(CopyJobWindowTest, NothingToDoAndAJobWithErrors)
 {
     Open("computer/A/New/1:10\n");
-    m_messages.QueueAnswer(IDCANCEL);
-    CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
-    EXPECT_EQ(m_titles, (std::vector<std::string>{"0/0 - Lyrafetch", "Lyrafetch"}));
-    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
+    bool okEnabled = true;
+    bool open = false;
+    CopyFiles([&](CCopyFilesDlg& dialog) {
+        okEnabled = dialog.OkButton()->isEnabled();
+        dialog.OkButton()->click();
+        open = dialog.isVisible() && !m_doc.m_hCopyThread;
+        dialog.CancelButton()->click();
+    });
+    EXPECT_FALSE(okEnabled);
+    EXPECT_TRUE(open);
+    EXPECT_TRUE(m_titles.empty());
+    EXPECT_TRUE(Messages().empty());
 
-    m_messages.m_messages.clear();
     Toggle(u"A");
     fs::remove(m_fixture / "computer/A/New/1");
     const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
@@ -226,4 +355,44 @@ TEST(LogDlgTest, ShowsEveryEntryOnALineOfItsOwn)
     EXPECT_EQ(shown[1], "INFO   : Deleting \"JUKEBIT/A/Old\"\n"
                         "ERROR  : Deleting \"JUKEBIT/A/Old/1\" : Error 13 (Permission denied)\n"
                         "CANCEL : Canceled by user\n");
+}
+
+// Save writes the log as it is, to the file chosen in the file dialog, and
+// tells when it cannot; Copy puts it on the clipboard as shown.
+TEST(LogDlgTest, SaveAndCopy)
+{
+    CMessageRecorder messages;
+    CFolderFixture folder;
+    CCopyLog log;
+    log.Add(LOG_INFO, "Copying \"%s\"", "COMPUTER/Évora/Cesária");
+    log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", "COMPUTER/A/1", "2 (No such file or directory)");
+    CModalScript script;
+    script.On("CLogDlg", [](QWidget* widget) {
+        QTimer::singleShot(0, widget, [widget] {
+            auto& dialog = static_cast<CLogDlg&>(*widget);
+            dialog.OnSave();
+            dialog.OnCopy();
+            dialog.accept();
+        });
+    });
+    script.On("QFileDialog", [&](QWidget* widget) {
+        // Typed into the name field, as a user does; selectFile leaves a field that has the focus as it is.
+        auto& name = *widget->findChild<QLineEdit*>("fileNameEdit");
+        name.setText(QString::fromStdString((folder / "job log.txt").string()));
+        QMetaObject::invokeMethod(widget, "accept"); // the Save button
+    });
+    CLogDlg dialog;
+    dialog.m_pLog = &log;
+    dialog.DoModal();
+    EXPECT_EQ(ReadFileText(folder / "job log.txt"), log.GetText());
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              "INFO   : Copying \"COMPUTER/Évora/Cesária\"\n"
+              "ERROR  : Opening \"COMPUTER/A/1\" : Error 2 (No such file or directory)\n");
+    EXPECT_TRUE(messages.m_messages.empty());
+
+    const std::string gone = (folder / "gone/job log.txt").string();
+    dialog.SaveTo(QString::fromStdString(gone));
+    EXPECT_EQ(messages.m_messages,
+              (std::vector<CRecordedMessage>{
+                  {"Saving the log :\nError : 2 (No such file or directory)\nWhile writing : " + gone, 0x30}}));
 }

@@ -2,6 +2,7 @@
 #include "platform/FaultInjection.h"
 #include "ui/AboutDlg.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/DialogFrame.h"
 #include "ui/FolderTreeModel.h"
 #include "ui/LoadingFeedback.h"
 #include "ui/LogDlg.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,15 +30,19 @@
 
 using MainWindowTest = MainWindowFixture;
 
-TEST_F(MainWindowTest, OpensCollapsedOnTheRootWithFreeSpace)
+// The first window shows the root open on its folders, with the button that
+// closes it as on every other item.
+TEST_F(MainWindowTest, OpensOnTheRootOpenOneLevelWithFreeSpace)
 {
     Open("computer/A/One/1:1000000\nplayer/A/Two/1:2000000\n");
     EXPECT_EQ(m_frame.windowTitle(), "Lyrafetch");
     ASSERT_EQ(View().model()->rowCount(), 1);
     const QModelIndex root = View().model()->index(0, 0);
     EXPECT_EQ(Label(root), "> Root (1/2) (+0/+0MB)");
-    EXPECT_FALSE(View().isExpanded(root));
-    EXPECT_FALSE(View().rootIsDecorated());
+    EXPECT_TRUE(View().isExpanded(root));
+    EXPECT_FALSE(View().isExpanded(View().model()->index(0, 0, root)));
+    EXPECT_TRUE(View().rootIsDecorated());
+    EXPECT_FALSE(m_frame.ShowLogAction()->isEnabled()); // no job has run
     EXPECT_EQ(m_frame.FreeSpaceText().toStdString(), FormatFreeSpace(m_doc.m_freeBytes, m_doc.m_totalBytes));
     EXPECT_EQ(m_frame.MessageText(), "Ready");
 }
@@ -145,6 +151,7 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
          "computer/Cesária Évora/Miss Perfumado/1:1\ncomputer/Madredeus/Ao Vivo em E\xcc\x81vora/1:1\n"
          "player/MØ/No Mythologies to Follow/1:1\ncomputer/Bach/Goldberg Variations/1:1\n");
     const std::string root = "> Root (1/6) (+0/+0MB)\n";
+    const std::string before = Rows();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&m_frame));
     EXPECT_TRUE(View().hasFocus());
     QTest::keyClick(&m_frame, Qt::Key_F, Qt::ControlModifier);
@@ -170,7 +177,7 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
 
     QTest::keyClick(&FilterField(), Qt::Key_Escape);
     EXPECT_EQ(FilterField().text(), "");
-    EXPECT_EQ(Rows(), root);
+    EXPECT_EQ(Rows(), before);
     EXPECT_EQ(m_frame.FilterBar()->CountText(), "");
 }
 
@@ -273,7 +280,7 @@ TEST_F(MainWindowTest, WithoutFreeSpaceThereIsNoWarning)
     m_frame.CopyFilesAction()->trigger();
     ASSERT_EQ(m_messages.m_messages.size(), 2u);
     EXPECT_EQ(m_messages.m_messages[1].m_text, "Warning !!! Not enough free space on Jukebit. Proceed ?");
-    EXPECT_EQ(m_messages.m_messages[1].m_type, 0x31u);
+    EXPECT_EQ(m_messages.m_messages[1].m_type, 0x131u); // Cancel is its default
 }
 
 TEST_F(MainWindowTest, TitleShowsTheCopiedAlbums)
@@ -299,17 +306,22 @@ TEST_F(MainWindowTest, MenuPrompts)
     EXPECT_EQ(m_frame.MessageText(), "Quit the application; prompts to save documents");
 }
 
-// About, Copy Files and Log are modal frames of a fixed size.
-TEST(DialogTest, FixedFramesAndTheAboutText)
+// About is a modal frame of a fixed size; Copy Files and Log can be resized,
+// Copy Files down to its template's size, and open within the screen.
+TEST(DialogTest, FramesAndTheAboutText)
 {
     CAboutDlg about;
+    EXPECT_TRUE(about.minimumSize() == about.maximumSize());
     CCopyFilesDlg copyFiles;
     CLogDlg log;
-    for (const QDialog* dialog :
-         {static_cast<QDialog*>(&about), static_cast<QDialog*>(&copyFiles), static_cast<QDialog*>(&log)}) {
+    for (const QDialog* dialog : {static_cast<QDialog*>(&copyFiles), static_cast<QDialog*>(&log)}) {
         SCOPED_TRACE(dialog->windowTitle().toStdString());
-        EXPECT_TRUE(dialog->minimumSize() == dialog->maximumSize());
+        EXPECT_TRUE(dialog->isSizeGripEnabled());
+        EXPECT_LT(dialog->minimumWidth(), dialog->maximumWidth());
+        EXPECT_TRUE(dialog->screen()->availableGeometry().contains(QRect(QPoint(), dialog->size())));
     }
+    const QSize templateSize = DialogUnits(copyFiles, 234, 95);
+    EXPECT_TRUE(copyFiles.minimumWidth() >= templateSize.width() && copyFiles.minimumHeight() >= templateSize.height());
     QStringList lines;
     for (const QLabel* label : about.findChildren<QLabel*>()) {
         lines << label->text();
@@ -331,6 +343,23 @@ TEST(StartUpTest, WithoutArgumentsOnlyTheUsageMessage)
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
                 std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
                              [](QWidget* widget) { return widget->isVisible(); }));
+}
+
+// Enter answers a question with its default button: Cancel where OK loses
+// data, OK elsewhere.
+TEST(MessageBoxTest, CancelByDefaultWhereAsked)
+{
+    const MessageBoxHandler previous = SetMessageBoxHandler({});
+    InstallQtMessageBoxes();
+    CModalScript script;
+    std::vector<int> answers;
+    for (const unsigned type : {0x31u, 0x131u}) {
+        script.On("QMessageBox",
+                  [](QWidget* box) { QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return); });
+        answers.push_back(ShowMessageBox("Warning !!! Not enough free space on Jukebit. Proceed ?", type));
+    }
+    SetMessageBoxHandler(previous);
+    EXPECT_EQ(answers, (std::vector<int>{IDOK, IDCANCEL}));
 }
 
 // The usage message comes up under the load's wait cursor, as a real box.

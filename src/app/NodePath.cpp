@@ -1,0 +1,58 @@
+#include "app/NodePath.h"
+
+#include <algorithm>
+
+CKeyPath KeyPathOf(const CFolderNode& node)
+{
+    CKeyPath path;
+    for (const CFolderNode* folder = &node; folder->m_pParent != nullptr; folder = folder->m_pParent) {
+        path.push_back(folder->GetKeyName());
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+CFolderNode* FindByKeyPath(CFolderNode& root, const CKeyPath& path)
+{
+    CFolderNode* node = &root;
+    for (const std::u16string& key : path) {
+        // Children stand in the order of their key names.
+        const auto& children = node->m_children;
+        const auto at =
+            std::lower_bound(children.begin(), children.end(), key, [](const auto& child, const std::u16string& name) {
+                return NameOrderLess(child->GetKeyName(), name);
+            });
+        if (at == children.end() || (*at)->GetKeyName() != key) {
+            return nullptr;
+        }
+        node = at->get();
+    }
+    return node;
+}
+
+std::vector<CFailedStep> FailedSteps(const CCopyPlan& plan)
+{
+    std::vector<CFailedStep> steps;
+    for (std::size_t index = 0; index < plan.Albums().size(); ++index) {
+        if (plan.Outcome(index) == EAlbumOutcome::Failed) {
+            steps.push_back({KeyPathOf(*plan.Albums()[index].m_pAlbum), plan.Albums()[index].m_step});
+        }
+    }
+    return steps;
+}
+
+void ReapplyFailedSteps(CFolderNode& root, const std::vector<CFailedStep>& steps)
+{
+    for (const CFailedStep& step : steps) {
+        CFolderNode* album = FindByKeyPath(root, step.m_album);
+        if (album == nullptr || !album->IsAlbum()) {
+            continue;
+        }
+        const bool onPlayer = !album->m_names[SIDE_PLAYER].empty();
+        if (step.m_step == EPlanStep::Copy && !onPlayer) {
+            album->ApplySelection(SELECT_ALL);
+        } else if (step.m_step == EPlanStep::Delete && onPlayer) {
+            album->ApplySelection(SELECT_NONE);
+        }
+    }
+}

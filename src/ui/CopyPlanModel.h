@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/Presentation.h"
+#include "transfer/CopyPlan.h"
+
+#include <QAbstractTableModel>
+
+#include <vector>
+
+// The albums of a job's plan as a table: what the job does to each, its
+// display path, its size, and what has become of it.
+class CCopyPlanModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum EColumn { COLUMN_STEP, COLUMN_ALBUM, COLUMN_SIZE, COLUMN_STATE, COLUMN_COUNT };
+
+    explicit CCopyPlanModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+    // Shows a plan (or none); it must stay as it is while shown.
+    void SetPlan(const CCopyPlan* pPlan);
+    // Reads what the job has recorded of each album and marks the albums that
+    // changed. The first album not treated yet has the turn given, every other
+    // one its turn later (or never, once the job has ended). Returns its row,
+    // or -1 when every album has been treated.
+    int Refresh(EAlbumTurn firstTurn);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    struct CRow
+    {
+        EPlanStep m_step;
+        QString m_texts[COLUMN_COUNT];
+        EAlbumOutcome m_shown = EAlbumOutcome::Pending; // the outcome its state shows
+    };
+
+    const CCopyPlan* m_pPlan = nullptr;
+    std::vector<CRow> m_rows;
+    // Every album above this row shows what became of it.
+    std::size_t m_nFirstPending = 0;
+};
