@@ -130,6 +130,11 @@ std::u16string CFolderNode::GetPlayerRelativePath() const
     if (!path.empty()) {
         path += PATH_SEPARATOR;
     }
-    path += m_names[SIDE_PLAYER].empty() ? PlayerName(m_names[SIDE_COMPUTER]) : m_names[SIDE_PLAYER];
+    path += GetPlayerName();
     return path;
+}
+
+std::u16string CFolderNode::GetPlayerName() const
+{
+    return m_names[SIDE_PLAYER].empty() ? PlayerName(m_names[SIDE_COMPUTER]) : m_names[SIDE_PLAYER];
 }

@@ -123,6 +123,8 @@ public:
     // The folder's path below the player's root as it is or will be there: the
     // player's names of the folders that exist there, the computer's below.
     std::u16string GetPlayerRelativePath() const;
+    // The folder's own name on the player, as it is or will be there.
+    std::u16string GetPlayerName() const;
     // The computer-side name when there is one, else the player-side name.
     const std::u16string& GetKeyName() const;
     // Where the node stands among its parent's children (0 for the root),

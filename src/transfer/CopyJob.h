@@ -9,6 +9,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CCopyLog;
@@ -87,6 +88,9 @@ private:
     // Whether the player's file system can hold the album, checked before
     // anything of it is written; logs why not.
     bool FitsOnPlayer(const CFolderNode& album);
+    // Whether another folder beside node has, or would take, node's name on
+    // the player: a copy would put the two into one folder.
+    bool SharesPlayerName(const CFolderNode& node);
     bool CreateFolders(CFolderNode& node, CCopyRecord& made);
     bool CopyFiles(CFolderNode& album, CCopyRecord& made);
     // Writes one file of the album into its open folder; leaves the written
@@ -112,6 +116,9 @@ private:
     bool m_bRenamesChecked = false;
     // Albums given a hidden name so far.
     int m_nHidden = 0;
+    // Of each folder whose children a copy has looked at: how many children
+    // have each name on the player.
+    std::unordered_map<const CFolderNode*, std::unordered_map<std::u16string, int>> m_childPlayerNames;
     // The folders that removing leftovers has pruned.
     std::set<std::u16string> m_prunedFolders;
     // One read and one write move at most this many bytes.

@@ -101,8 +101,9 @@ void CCopyJob::CopyPass(CFolderNode& node)
 }
 
 // What the player cannot hold is refused before any of the album is written,
-// with the line of the call that would have failed: two files whose names are
-// one name there, a file above the largest size of its file system, a path
+// with the line of the call that would have failed: a folder to make whose
+// name on the player another folder beside it has too, two files whose names
+// are one name there, a file above the largest size of its file system, a path
 // longer than the system takes whole (written folder by folder, it could never
 // be read back).
 bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
@@ -115,6 +116,18 @@ bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
     };
     if (!withinLimit(u"")) {
         PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), ENAMETOOLONG);
+        return false;
+    }
+    // The folders to make are those the player lacks, from the album up; the
+    // one nearest the root is the first a copy would make.
+    const CFolderNode* shared = nullptr;
+    for (const CFolderNode* node = &album; node->m_pParent != nullptr && node->m_names[SIDE_PLAYER].empty();
+         node = node->m_pParent) {
+        shared = SharesPlayerName(*node) ? node : shared;
+    }
+    if (shared != nullptr) {
+        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(shared->GetPlayerRelativePath()),
+                      EEXIST);
         return false;
     }
     const auto foldedLess = [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; };
@@ -133,6 +146,17 @@ bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
         }
     }
     return true;
+}
+
+bool CCopyJob::SharesPlayerName(const CFolderNode& node)
+{
+    const auto [names, fresh] = m_childPlayerNames.try_emplace(node.m_pParent);
+    if (fresh) {
+        for (const auto& child : node.m_pParent->m_children) {
+            ++names->second[child->GetPlayerName()];
+        }
+    }
+    return names->second[node.GetPlayerName()] > 1;
 }
 
 // Folders that exist on the player keep the player's names; only those below

@@ -431,17 +431,24 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
         // Two tracks of one name on the card: refused before anything is written.
         {"Clash/Album", {{"a?.mp3", ""}, {"A_.mp3", ""}},
          {"ERROR  : Opening \"JUKEBIT/Clash/Album/A_.mp3\"" + exists}},
+        // Two folders of one player name, or one that is a folder the card has:
+        // neither goes into the other's folder.
+        {"Hits/Best?", {{"1.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Hits/Best_\"" + exists}},
+        {"Hits/Best_", {{"2.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Hits/Best_\"" + exists}},
         {"Latin/Album", {{"caf\xE9.mp3", "Latin/Album/caf_.mp3"}}, {}},
         {"Marvin Gaye/What's Going On?", {{"01.mp3", "Marvin Gaye/What's Going On_/01.mp3"}}, {}},
+        {"Mix?/Album", {{"1.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Mix_\"" + exists}},
+        {"Mix_", {{"1.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Mix_\"" + exists}},
         {"Queen/A Night at the Opera",
          {{"02 Love of My Life?.mp3", "Queen/A Night at the Opera/02 Love of My Life_.mp3"}}, {}},
+        {"Soul/Live?", {{"2.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Soul/Live_\"" + exists}},
         // The card folds case beyond ASCII: nothing of this goes into its \u00E9vora.
         {"\u00C9vora/Live", {{"01.mp3", ""}, {"02.mp3", ""}},
          {"ERROR  : Creating \"JUKEBIT/\u00C9vora\"" + exists, "INFO   : Deleting \"JUKEBIT/\u00C9vora/Live\""}},
     };
     // clang-format on
     std::string library = "player/\u00E9vora/Live/02.mp3:7\ncomputer/Soul/What's Next?/1.mp3:3\n"
-                          "player/Soul/What's Next_/1.mp3:3\n";
+                          "player/Soul/What's Next_/1.mp3:3\ncomputer/Soul/Live_/1.mp3:3\nplayer/Soul/Live_/1.mp3:3\n";
     for (const CRow& row : rows) {
         for (const auto& file : row.m_files) {
             library += "computer/" + row.m_album + "/" + file.first + ":10\n";
@@ -472,11 +479,11 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
     EXPECT_EQ(Snapshot("player"), expected);
 
     // The next scan knows every album that arrived, and a job of all of them
-    // has only the three that cannot arrive left to copy.
+    // has only the eight that cannot arrive left to copy.
     m_root.m_children.clear();
     ASSERT_TRUE(ScanPair());
     m_root.ApplySelection(SELECT_ALL);
-    EXPECT_EQ(m_root.CountAlbumsToCopy(), 3) << DumpTree(m_root);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 8) << DumpTree(m_root);
     EXPECT_TRUE(Node(u"Marvin Gaye/What's Going On?").IsAlbumToCopy() == false);
 }
 
