@@ -29,10 +29,14 @@ CListingRequest::CListingRequest(const CListingRequest& parent, const std::u16st
                              : CFolderPlace{parent.m_place.m_pBase, parent.m_place.m_path + '/' + native};
 }
 
+bool CListingRequest::IsAnchor() const
+{
+    return !m_place.m_pBase || m_place.m_path.size() >= ANCHOR_PATH_BYTES;
+}
+
 void CListingRequest::Read()
 {
-    const bool anchor = !m_place.m_pBase || m_place.m_path.size() >= ANCHOR_PATH_BYTES;
-    m_error = ListFolderAt(m_place, m_listing, m_links, anchor ? &m_pOpen : nullptr);
+    m_error = ListFolderAt(m_place, m_listing, m_links, IsAnchor() ? &m_pOpen : nullptr);
 }
 
 CListingReader::CListingReader(unsigned threads)
@@ -127,8 +131,11 @@ void CListingReader::Work()
         }
         const std::shared_ptr<CListingRequest> request = std::move(m_stack.back());
         m_stack.pop_back();
-        if (request->m_bTaken) {
-            continue; // the walk read it itself
+        // A folder deep down that stays open is read by the walk when it
+        // enters it: read ahead, each would hold a descriptor until then, and
+        // a wide tree there would use them all up. The roots are only two.
+        if (request->m_bTaken || (request->m_place.m_pBase && request->IsAnchor())) {
+            continue; // the walk reads it itself
         }
         request->m_bTaken = true;
         lock.unlock();

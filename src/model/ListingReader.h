@@ -30,6 +30,8 @@ private:
     friend class CListingReader;
 
     CListingRequest(const CListingRequest& parent, const std::u16string& name);
+    // Whether the folder is held open once it is read, for the folders below.
+    bool IsAnchor() const;
     void Read();
 
     std::u16string m_name; // in the folder above

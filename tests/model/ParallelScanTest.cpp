@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 namespace fs = std::filesystem;
 
 // The listings are read on several threads and finish in any order; the walk
@@ -48,4 +50,37 @@ TEST(ParallelScanTest, AlwaysTheSameTreeAndTheSameFailure)
         ASSERT_EQ(scan(failure), "");
         ASSERT_EQ(failure.m_text, expected);
     }
+}
+
+// Deep down, where the scan holds a folder open for the folders below it, a
+// wide tree is read with no more descriptors than a shallow one: what is read
+// ahead there holds none.
+TEST(ParallelScanTest, AWideTreeDeepDownNeedsFewDescriptors)
+{
+    CFolderFixture fixture;
+    std::string deep = "computer";
+    for (int level = 0; level < 7; ++level) {
+        deep += "/" + std::to_string(level) + std::string(240, 'x');
+    }
+    std::string library = "player/\n";
+    for (int artist = 0; artist < 32; ++artist) {
+        for (int album = 0; album < 32; ++album) {
+            library += deep + "/" + std::to_string(artist) + std::string(240, 'a') + "/" + std::to_string(album) +
+                       std::string(240, 'b') + "/\n";
+        }
+    }
+    fixture.Create(library);
+    CFolderNode root;
+    root.SetName(SIDE_COMPUTER, FromNativeName((fixture / "computer").native()));
+    root.SetName(SIDE_PLAYER, FromNativeName((fixture / "player").native()));
+    CScanRecord record;
+    CMessage failure;
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const struct rlimit low = {200, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const bool scanned = root.Scan(record, failure);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    ASSERT_TRUE(scanned) << failure.m_text;
+    EXPECT_EQ(root.m_albums, 32 * 32);
 }
