@@ -136,21 +136,31 @@ bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
 bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
 {
     const std::u16string relative = node.GetPlayerRelativePath();
-    CFolderHandle folder;
-    CFolderListing listing;
-    if (!ListFolder(relative, folder, listing, relative)) {
+    const bool mayRemove = pMade == nullptr || pMade->MadeFolder(relative);
+    // The removal itself tells a folder that still holds something: a folder
+    // of thousands of albums is not listed again after each one that goes.
+    // Any other failure is told as the listing tells it.
+    int error = mayRemove ? m_player.RemoveFolder(relative) : -1; // -1: not tried
+    if (error == ENOTEMPTY || error == EEXIST) {
         return false;
     }
-    if (listing.m_readError != 0) {
-        PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative), listing.m_readError);
-        return false;
-    }
-    if (!listing.m_entries.empty() || (pMade != nullptr && !pMade->MadeFolder(relative))) {
-        return false;
-    }
-    folder.Close();
-    if (!RemoveFolder(relative, relative)) {
-        return false;
+    if (error != 0) {
+        CFolderHandle folder;
+        CFolderListing listing;
+        if (!ListFolder(relative, folder, listing, relative)) {
+            return false;
+        }
+        if (listing.m_readError != 0) {
+            PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative), listing.m_readError);
+            return false;
+        }
+        if (!listing.m_entries.empty() || !mayRemove) {
+            return false;
+        }
+        folder.Close();
+        if (!RemoveFolder(relative, relative)) {
+            return false;
+        }
     }
     if (pMade == nullptr) {
         m_prunedFolders.insert(relative);
