@@ -152,6 +152,16 @@ int CFolderHandle::List(CFolderListing& listing) const
     return fd < 0 ? errno : ReadListing(fd, ELinks::FollowNone, listing);
 }
 
+int CFolderHandle::GetId(CFolderId& id) const
+{
+    struct stat info;
+    if (fstat(m_fd, &info) != 0) {
+        return errno;
+    }
+    id = IdOf(info);
+    return 0;
+}
+
 bool CFolderHandle::HasFolder(const std::u16string& name) const
 {
     std::string native;

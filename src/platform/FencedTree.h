@@ -28,6 +28,7 @@ public:
 
     // Entries in name order; a link is an entry of its own, never a folder.
     int List(CFolderListing& listing) const;
+    int GetId(CFolderId& id) const;
     // True when name is a folder (not a link to one).
     bool HasFolder(const std::u16string& name) const;
     // Opens the folder name inside this one, as the tree does.

@@ -187,6 +187,16 @@ CFolderStamp StampOf(const CFolderListing& listing)
     return {listing.m_id, std::hash<std::u16string>()(names)};
 }
 
+int GetFolderId(const std::u16string& path, CFolderId& id)
+{
+    struct stat info;
+    if (stat(ToNativePath(path).c_str(), &info) != 0) {
+        return errno;
+    }
+    id = IdOf(info);
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
 int GetFolderChain(const std::u16string& path, std::vector<CFolderId>& chain)
 {
     chain.clear();

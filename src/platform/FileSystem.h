@@ -119,6 +119,9 @@ int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks link
 // The same for a folder named by a wide path.
 int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links = ELinks::FollowAll);
 
+// The folder at path, links resolved. Returns 0, or the error that kept it
+// from being read (ENOTDIR when it is no folder).
+int GetFolderId(const std::u16string& path, CFolderId& id);
 // The folder at path, links resolved, then every folder above it up to the
 // system's root. Returns 0 or the error that kept one of them from being read.
 int GetFolderChain(const std::u16string& path, std::vector<CFolderId>& chain);

@@ -58,9 +58,13 @@ private:
         std::u16string m_hiddenName; // empty when it kept its own
         CFolderListing m_listing;    // of a hidden album: what its folder holds
         bool m_bLost = false;        // the rename lost what it held
+        bool m_bComputers = false;   // the computer's own folder, through a link there
     };
     bool HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions);
     void HideAlbum(CDeletion& deletion);
+    // Whether the album's folder on the player is its folder on the computer:
+    // a link there leads to it.
+    bool IsComputersFolder(const CFolderNode& album);
     bool DeleteHiddenAlbum(const CDeletion& deletion);
     void FlushParents(std::span<const CDeletion> deletions);
     void RestoreNames(std::span<const CDeletion> deletions);

@@ -27,7 +27,10 @@ void CCopyJob::DeletePass()
         CFolderNode& album = *deletion.m_pAlbum;
         const std::size_t firstEntry = m_log.m_entries.size();
         m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
-        if (deletion.m_hiddenName.empty() ? DeleteFolder(album, nullptr) : DeleteHiddenAlbum(deletion)) {
+        if (deletion.m_bComputers) {
+            PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(album.GetPlayerRelativePath()),
+                          ELOOP);
+        } else if (deletion.m_hiddenName.empty() ? DeleteFolder(album, nullptr) : DeleteHiddenAlbum(deletion)) {
             PruneFrom(album.m_pParent, nullptr);
         }
         m_log.m_plan.SetOutcome(album, m_log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
@@ -49,10 +52,28 @@ bool CCopyJob::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& del
             }
         }
     } else if (node.IsAlbumToDelete()) {
-        deletions.emplace_back().m_pAlbum = &node;
-        HideAlbum(deletions.back());
+        CDeletion& deletion = deletions.emplace_back();
+        deletion.m_pAlbum = &node;
+        deletion.m_bComputers = IsComputersFolder(node);
+        if (!deletion.m_bComputers) {
+            HideAlbum(deletion);
+        }
     }
     return true;
+}
+
+// The scan follows links on the computer: one to the player's folder of the
+// same album shows the album on both sides, where there is one folder, the
+// player's. Deleting it would delete the computer's album.
+bool CCopyJob::IsComputersFolder(const CFolderNode& album)
+{
+    CFolderId computer;
+    CFolderId player;
+    CFolderHandle folder;
+    return !album.m_names[SIDE_COMPUTER].empty() &&
+           GetFolderId(LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false), computer) == 0 &&
+           m_player.OpenFolder(album.GetPlayerRelativePath(), folder) == 0 && folder.GetId(player) == 0 &&
+           computer == player;
 }
 
 // Only a folder that holds just the files the scan saw there, and no

@@ -109,6 +109,35 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
     EXPECT_EQ(m_progress, 3);
 }
 
+// A link on the computer to the player's folder at the same place shows an
+// album on both sides that is there once, on the player: deleting it there
+// would take the computer's too, without the warning for albums only on the
+// player. It stays, and the log says why.
+TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
+{
+    m_fixture.Create("computer/Jazz/\nplayer/Podcasts/Show/1:1\nplayer/Podcasts/Talk/1:1\nplayer/Jazz/Live/1:1\n"
+                     "player/Rock/Old/1:1\ncomputer/Rock/Old/1:1\n");
+    fs::create_directory_symlink(m_fixture / "player/Podcasts", m_fixture / "computer/Podcasts");
+    fs::create_directory_symlink(m_fixture / "player/Jazz/Live", m_fixture / "computer/Jazz/Live");
+    ASSERT_TRUE(ScanPair());
+    OpenPlayer();
+    m_root.ApplySelection(SELECT_NONE);
+    EXPECT_FALSE(m_root.HasPlayerOnlyDeletion());
+    const auto kept = Snapshot("player/Podcasts");
+    Job().DeletePass();
+    const std::string loop = " : Error 40 (Too many levels of symbolic links)";
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "INFO   : Deleting \"JUKEBIT/Jazz/Live\"", "ERROR  : Deleting \"JUKEBIT/Jazz/Live\"" + loop,
+                  "INFO   : Deleting \"JUKEBIT/Podcasts/Show\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Show\"" + loop,
+                  "INFO   : Deleting \"JUKEBIT/Podcasts/Talk\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Talk\"" + loop,
+                  "INFO   : Deleting \"JUKEBIT/Rock/Old\""}));
+    EXPECT_EQ(Snapshot("player/Podcasts"), kept);
+    EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/Live/1"));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/Rock"));
+    EXPECT_TRUE(fs::exists(m_fixture / "computer/Rock/Old/1"));
+}
+
 // What a job cut off left goes first in the next job, and so do the folders
 // that this leaves empty. A folder of that name that holds a sub-folder is
 // not one a job made: it keeps what it holds. One that a running job holds,
