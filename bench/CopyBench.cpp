@@ -2,7 +2,8 @@
 // to 12 MB) to an empty player folder with a whole copy job, and compares the
 // time with `cp -r` of the same albums followed by a flush, on the same file
 // system. The job flushes every album to the device, so both include it. Then
-// deletes 300 albums of 12 files with a job, against `rm -r` and a flush. Pass
+// deletes 300 albums of 12 files, and 3,000 albums of one folder, with a job,
+// against `rm -r` and a flush. Pass
 // a folder as the first argument to put the player there (an exFAT image,
 // say); by default it lies beside the source.
 #include "BenchSupport.h"
@@ -72,29 +73,22 @@ double RunJob(const fs::path& computer, const fs::path& player, const std::funct
     return seconds;
 }
 
-// The delete pass: 300 albums of 12 files taken off the player by a job,
-// against rm -r of the same folders and a flush.
-void MeasureDelete(const fs::path& data, const fs::path& target)
+// A delete pass of a job against rm -r of the same folders and a flush: the
+// albums of the shape taken off the player.
+void MeasureDelete(const fs::path& data, const fs::path& target, const char* shape, const CLibraryParams& params)
 {
-    const fs::path library = data / "delete-library";
-    if (!fs::exists(data / "delete-complete")) {
+    const fs::path library = data / (std::string("delete-") + shape);
+    if (!fs::exists(library / "complete")) {
         fs::remove_all(library);
-        CLibraryParams params;
-        params.m_artists = 30;
-        params.m_albumsPerArtist = 10;
-        params.m_minFileSize = 20'000;
-        params.m_maxFileSize = 200'000;
-        params.m_overlap = 0;
-        params.m_playerOnly = 0;
-        GenerateLibraryPair(library, data / "unused-delete-player", params);
-        fs::create_directory(data / "delete-complete");
+        GenerateLibraryPair(library / "player", library / "unused", params);
+        fs::create_directory(library / "complete");
     }
     const fs::path empty = target / "bench-empty";
     const fs::path player = target / "bench-player";
     fs::create_directories(empty / "Nothing");
     const auto fill = [&] {
         fs::remove_all(player);
-        RunCommand("cp -r " + Quoted(library) + " " + Quoted(player) + " && sync");
+        RunCommand("cp -r " + Quoted(library / "player") + " " + Quoted(player) + " && sync");
     };
     const int runs = 5;
     const std::string rm = "rm -r " + Quoted(player) + "/* && sync";
@@ -110,7 +104,7 @@ void MeasureDelete(const fs::path& data, const fs::path& target)
     fs::remove_all(empty);
     std::sort(job.begin(), job.end());
     std::sort(reference.begin(), reference.end());
-    std::printf("delete benchmark: 300 albums of 12 files in %s, median of %d runs\n", target.c_str(), runs);
+    std::printf("delete benchmark: %s in %s, median of %d runs\n", shape, target.c_str(), runs);
     std::printf("  delete job                %8.3f s\n", job[runs / 2]);
     std::printf("  rm -r + sync              %8.3f s   ratio %5.2f (goal <= 1.10)\n", reference[runs / 2],
                 job[runs / 2] / reference[runs / 2]);
@@ -176,6 +170,20 @@ int main(int argc, char** argv)
                 referenceSeconds[0], jobSeconds / referenceSeconds[0]);
     std::printf("  cp -r + sync of each file %8.2f s   ratio %5.2f (goal <= 1.10 on FUSE)\n", referenceSeconds[1],
                 jobSeconds / referenceSeconds[1]);
-    MeasureDelete(data, target);
+    CLibraryParams nested;
+    nested.m_artists = 30;
+    nested.m_albumsPerArtist = 10;
+    nested.m_minFileSize = 20'000;
+    nested.m_maxFileSize = 200'000;
+    nested.m_overlap = 0;
+    nested.m_playerOnly = 0;
+    MeasureDelete(data, target, "300 albums of 12 files", nested);
+    // Thousands of albums beside each other: what stays is not listed again
+    // after each album that goes.
+    CLibraryParams wide = nested;
+    wide.m_artists = 1;
+    wide.m_albumsPerArtist = 3000;
+    wide.m_minFilesPerAlbum = wide.m_maxFilesPerAlbum = 1;
+    MeasureDelete(data, target, "3000 albums of 1 file in one folder", wide);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "platform/PosixSupport.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -12,7 +13,9 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -117,6 +120,41 @@ int TopOfFileSystem(int fd)
 }
 
 } // namespace
+
+// A socket of the system's abstract namespace, named after a device: only one
+// process can hold the name, and the system frees it when the process ends.
+class CDeviceLock
+{
+public:
+    explicit CDeviceLock(int fd) : m_fd(fd) {}
+    CDeviceLock(const CDeviceLock&) = delete;
+    CDeviceLock& operator=(const CDeviceLock&) = delete;
+    ~CDeviceLock() { close(m_fd); }
+
+    // 0 with the lock, EWOULDBLOCK while another holds it, or the error.
+    static int Take(dev_t device, std::shared_ptr<CDeviceLock>& lock)
+    {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return errno;
+        }
+        lock = std::make_shared<CDeviceLock>(fd);
+        const std::string name = "lyrafetch-job-" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::copy(name.begin(), name.end(), address.sun_path + 1); // a leading 0: no file
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
+            return 0;
+        }
+        const int error = errno;
+        lock.reset();
+        return error == EADDRINUSE ? EWOULDBLOCK : error;
+    }
+
+private:
+    int m_fd;
+};
 
 CFolderHandle::~CFolderHandle()
 {
@@ -276,10 +314,15 @@ int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
     if (error == 0 && StampOf(listing) != expected) {
         error = ESTALE;
     }
-    // One job at a time on a player, whichever of its folders it was given:
-    // another would take this one's staging folders for leftovers.
+    // One job at a time on a player, whichever of its folders it was given or
+    // where a folder of it is bound: another would take this one's staging
+    // folders for leftovers.
+    struct stat self;
     if (error == 0 && m_fileSystemTop.Adopt(TopOfFileSystem(m_root.m_fd)) == 0 &&
         m_fileSystemTop.Lock() == EWOULDBLOCK) {
+        error = EWOULDBLOCK;
+    }
+    if (error == 0 && fstat(m_root.m_fd, &self) == 0 && CDeviceLock::Take(self.st_dev, m_pDeviceLock) == EWOULDBLOCK) {
         error = EWOULDBLOCK;
     }
     if (error != 0) {

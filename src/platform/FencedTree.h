@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // A folder tree that is reached only from a descriptor of its root, one path
@@ -73,6 +74,7 @@ public:
     {
         m_root.Close();
         m_fileSystemTop.Close();
+        m_pDeviceLock.reset();
     }
     // True on a file system whose whole flush (syncfs) never reaches its
     // driver, as with FUSE: there each written file and each folder whose
@@ -99,8 +101,11 @@ private:
     int OpenParent(const std::u16string& relative, CFolderHandle& parent, std::u16string& name) const;
 
     CFolderHandle m_root;
-    // The top folder of the root's file system, locked while the tree is open.
+    // The top folder of the root's file system, locked while the tree is open,
+    // and a lock of the device it lies on, which also holds where a folder of
+    // it is bound elsewhere.
     CFolderHandle m_fileSystemTop;
+    std::shared_ptr<class CDeviceLock> m_pDeviceLock;
     bool m_bFlushEachFile = false;
     std::uint64_t m_nMaxFileSize = UINT64_MAX;
 };

@@ -147,13 +147,14 @@ void CCopyJob::FlushParents(std::span<const CDeletion> deletions)
             parents.insert(deletion.m_pAlbum->m_pParent->GetPlayerRelativePath());
         }
     }
+    // The whole volume is flushed from its root, which is always open.
+    if (!m_player.FlushesEachFile() && !parents.empty()) {
+        parents = {std::u16string()};
+    }
     for (const std::u16string& relative : parents) {
         CFolderHandle parent;
         if (m_player.OpenFolder(relative, parent) == 0) {
             m_player.Flush(parent);
-        }
-        if (!m_player.FlushesEachFile()) {
-            break;
         }
     }
 }

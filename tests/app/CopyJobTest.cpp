@@ -143,6 +143,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     const std::string player = m_doc.m_params[SIDE_PLAYER];
     const std::string notStarted = "\nCopy not started.";
     CFencedTree other; // as another job would hold the player
+    CScratchVolume bound;
     const struct
     {
         std::string m_player;
@@ -160,6 +161,18 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
              ASSERT_EQ(other.Open(inside, StampOf(listing)), 0);
          },
          "Jukebit music folder is in use by another copy" + notStarted},
+        // ... or on a folder of it bound elsewhere, where the folders above are another file system's.
+        {player,
+         [&] {
+             const fs::path elsewhere = m_fixture / "elsewhere";
+             fs::create_directories(elsewhere);
+             if (bound.Bind(m_fixture / "player/B", elsewhere).empty()) {
+                 CFolderListing listing;
+                 ASSERT_EQ(ListFolder(FromNativeName(elsewhere.native()), listing), 0);
+                 ASSERT_EQ(other.Open(FromNativeName(elsewhere.native()), StampOf(listing)), 0);
+             }
+         },
+         "Jukebit music folder is in use by another copy" + notStarted},
         {player, [&] { volume.Unmount(); },
          "Jukebit music folder is no longer the one that was read (unplugged ?)" + notStarted},
         {player, [&] { fs::remove_all(m_fixture / "player"); },
@@ -168,7 +181,8 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     };
     for (const auto& test : cases) {
         other.Close();
-        if (!mounted.empty() && &test == &cases[2]) {
+        bound.Unmount();
+        if (!mounted.empty() && (&test == &cases[2] || &test == &cases[3])) {
             continue; // the machine allows no mount: the other ways still run
         }
         m_doc.m_params[SIDE_PLAYER] = test.m_player;

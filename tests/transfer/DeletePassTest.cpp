@@ -311,34 +311,3 @@ TEST_F(DeletePassTest, LinksAndMountsOnThePlayerAreNeverCrossed)
         EXPECT_EQ(Snapshot("outside"), outside);
     }
 }
-
-// Thousands of albums in one folder go about as fast as in many small ones:
-// what stays beside an album is not listed whole after each album that goes.
-TEST_F(DeletePassTest, AFolderOfThousandsOfAlbumsGoesInLinearTime)
-{
-    const auto secondsToDelete = [&](int folders) {
-        fs::remove_all(m_fixture / "player");
-        m_fixture.Create("player/\n");
-        CScratchVolume volume;
-        if (const std::string failure = volume.Mount(m_fixture / "player", 64 << 20); !failure.empty()) {
-            return -1.0;
-        }
-        std::string library;
-        for (int album = 0; album < 4000; ++album) {
-            library += "player/Art" + std::to_string(album % folders) + "/" + std::to_string(album) + "/1:1\n";
-        }
-        m_root.m_children.clear();
-        ScanLibrary(library);
-        m_root.ApplySelection(SELECT_NONE);
-        const auto start = std::chrono::steady_clock::now();
-        Job().DeletePass();
-        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-        EXPECT_TRUE(Snapshot("player").empty());
-        return seconds.count();
-    };
-    const double spread = secondsToDelete(400);
-    if (spread < 0) {
-        GTEST_SKIP() << "cannot mount a volume as the player here";
-    }
-    EXPECT_LT(secondsToDelete(1), 3 * spread);
-}
