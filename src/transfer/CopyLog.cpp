@@ -50,6 +50,11 @@ std::string PlayerDisplayPath(const std::u16string& relative)
     return ToLogText(ROOT_LABELS[SIDE_PLAYER] + (PATH_SEPARATOR + relative));
 }
 
+std::string FolderDisplayPath(const std::u16string& relative)
+{
+    return ToLogText(ROOT_LABELS[SIDE_PLAYER]) + static_cast<char>(PATH_SEPARATOR) + ToLogText(relative);
+}
+
 bool CheckCancel(CCopyLog& log)
 {
     switch (g_cancelState.load()) {

@@ -78,6 +78,9 @@ std::string FormatLogEntry(const CCopyLogEntry& entry, bool twoLines);
 // A path below the player's root as the log shows it: the player's root label,
 // then the path, converted as one text.
 std::string PlayerDisplayPath(const std::u16string& relative);
+// The same with the label and the path converted each on its own: the form of
+// the lines about an album's folders.
+std::string FolderDisplayPath(const std::u16string& relative);
 
 // True when the job is canceled; a pending request from the user is logged
 // once and turns into the canceled state.

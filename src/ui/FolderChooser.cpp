@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/QtMessageBoxes.h"
+#include "ui/RemovableVolumes.h"
 #include "ui/WaitCursor.h"
 
 #include <QCheckBox>
@@ -18,23 +19,16 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QStorageInfo>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
-
-// ~/.config/lyrafetch/chooser.conf
-constexpr char SETTINGS_ORGANIZATION[] = "lyrafetch";
-constexpr char SETTINGS_APPLICATION[] = "chooser";
 
 // This process's mount table, which tells of every mount and unmount: a
 // volume's folder is made before the volume is mounted on it.
@@ -46,49 +40,6 @@ constexpr int LAUNCHER_TIMEOUT_MS = 30000;
 // What a volume's item holds besides its texts.
 constexpr int ROLE_ROOT = Qt::UserRole;
 constexpr int ROLE_PRESET = Qt::UserRole + 1; // the player folder that choosing the volume presets
-
-struct CVolume
-{
-    QString m_label;
-    QString m_root;
-    QString m_preset;
-    qint64 m_freeBytes = 0;
-    qint64 m_totalBytes = 0;
-};
-
-// The volume's own Music folder when it has one, spelt in any case as players
-// do, else the volume itself.
-QString PresetFolder(const QString& root)
-{
-    const QStringList music = QDir(root).entryList({"Music"}, QDir::Dirs | QDir::NoDotAndDotDot);
-    if (music.isEmpty()) {
-        return root;
-    }
-    return root + '/' + (music.contains("Music") ? QString("Music") : music.front());
-}
-
-// Every sub-folder of the places, named as the desktop names its mount: by
-// the volume's label.
-std::vector<CVolume> ListVolumes(const QStringList& places)
-{
-    std::vector<CVolume> volumes;
-    for (const QString& place : places) {
-        for (const QFileInfo& folder : QDir(place).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-            const QStorageInfo storage(folder.absoluteFilePath());
-            volumes.push_back({folder.fileName(), folder.absoluteFilePath(), PresetFolder(folder.absoluteFilePath()),
-                               storage.bytesAvailable(), storage.bytesTotal()});
-        }
-    }
-    return volumes;
-}
-
-QString SpaceText(const CVolume& volume)
-{
-    const QLocale locale;
-    return QString("%1 free of %2")
-        .arg(locale.formattedDataSize(volume.m_freeBytes, 1, QLocale::DataSizeSIFormat),
-             locale.formattedDataSize(volume.m_totalBytes, 1, QLocale::DataSizeSIFormat));
-}
 
 bool IsInside(const QString& path, const QString& folder)
 {
@@ -135,9 +86,9 @@ CFolderChooser::CFolderChooser(CLyrafetchApp& app, CChooserPlaces places, QWidge
 {
     setWindowTitle("Music folders - Lyrafetch");
     CreateControls();
-    LoadSettings();
-    m_pComputer->setText(m_last.m_computer.isEmpty() ? m_places.m_musicFolder : m_last.m_computer);
-    m_pPlayer->setText(m_last.m_player);
+    m_memory = LoadChooserMemory();
+    m_pComputer->setText(m_memory.m_last.m_computer.isEmpty() ? m_places.m_musicFolder : m_memory.m_last.m_computer);
+    m_pPlayer->setText(m_memory.m_last.m_player);
     ShowEntries();
     WatchVolumes();
     RefreshVolumes();
@@ -296,7 +247,7 @@ void CFolderChooser::OnPlayerChanged()
 
 void CFolderChooser::OnEntryChosen(int index)
 {
-    const CMenuEntry& entry = m_entries[index];
+    const CMenuEntry& entry = m_memory.m_entries[index];
     m_pComputer->setText(entry.m_pair.m_computer);
     m_pPlayer->setText(entry.m_pair.m_player);
     m_pEntryName->setText(entry.m_name);
@@ -331,11 +282,11 @@ bool CFolderChooser::OpenPair(const CFolderPair& typed)
     }
     // The main window is up: from here on the chooser only finishes what Open asked for.
     hide();
-    m_last = pair;
+    m_memory.m_last = pair;
     if (m_pAddToMenu->isChecked()) {
         AddMenuEntry(pair);
     }
-    SaveSettings();
+    SaveChooserMemory(m_memory);
     return true;
 }
 
@@ -385,9 +336,9 @@ bool CFolderChooser::IsOnVolume(const QString& folder) const
 
 bool CFolderChooser::IsRemembered(const QString& player) const
 {
-    return m_last.m_player == player || std::any_of(m_entries.begin(), m_entries.end(), [&](const CMenuEntry& entry) {
-               return entry.m_pair.m_player == player;
-           });
+    return m_memory.m_last.m_player == player ||
+           std::any_of(m_memory.m_entries.begin(), m_memory.m_entries.end(),
+                       [&](const CMenuEntry& entry) { return entry.m_pair.m_player == player; });
 }
 
 // lyrafetch-launcher writes the entry, checked, and prints its file.
@@ -415,8 +366,8 @@ void CFolderChooser::AddMenuEntry(const CFolderPair& pair)
     QString file = QString::fromLocal8Bit(launcher.readAllStandardOutput());
     file.chop(file.endsWith('\n') ? 1 : 0);
     // The same name again has replaced its entry.
-    std::erase_if(m_entries, [&](const CMenuEntry& entry) { return entry.m_file == file; });
-    m_entries.push_back({name, pair, file});
+    std::erase_if(m_memory.m_entries, [&](const CMenuEntry& entry) { return entry.m_file == file; });
+    m_memory.m_entries.push_back({name, pair, file});
     m_pAddToMenu->setChecked(false);
     ShowEntries();
 }
@@ -424,48 +375,14 @@ void CFolderChooser::AddMenuEntry(const CFolderPair& pair)
 void CFolderChooser::ShowEntries()
 {
     m_pEntries->clear();
-    for (const CMenuEntry& entry : m_entries) {
+    for (const CMenuEntry& entry : m_memory.m_entries) {
         m_pEntries->addItem(entry.m_name);
         m_pEntries->setItemData(m_pEntries->count() - 1, entry.m_pair.m_computer + "\n" + entry.m_pair.m_player,
                                 Qt::ToolTipRole);
     }
     m_pEntries->setCurrentIndex(-1);
-    m_pEntriesLabel->setVisible(!m_entries.empty());
-    m_pEntries->setVisible(!m_entries.empty());
-}
-
-void CFolderChooser::LoadSettings()
-{
-    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
-    m_last = {settings.value("last/computer").toString(), settings.value("last/player").toString()};
-    const int count = settings.beginReadArray("entries");
-    for (int index = 0; index < count; ++index) {
-        settings.setArrayIndex(index);
-        CMenuEntry entry{settings.value("name").toString(),
-                         {settings.value("computer").toString(), settings.value("player").toString()},
-                         settings.value("file").toString()};
-        // An entry taken out of the menu by hand is forgotten.
-        if (QFileInfo::exists(entry.m_file)) {
-            m_entries.push_back(entry);
-        }
-    }
-    settings.endArray();
-}
-
-void CFolderChooser::SaveSettings() const
-{
-    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
-    settings.setValue("last/computer", m_last.m_computer);
-    settings.setValue("last/player", m_last.m_player);
-    settings.beginWriteArray("entries", static_cast<int>(m_entries.size()));
-    for (int index = 0; index < static_cast<int>(m_entries.size()); ++index) {
-        settings.setArrayIndex(index);
-        settings.setValue("name", m_entries[index].m_name);
-        settings.setValue("computer", m_entries[index].m_pair.m_computer);
-        settings.setValue("player", m_entries[index].m_pair.m_player);
-        settings.setValue("file", m_entries[index].m_file);
-    }
-    settings.endArray();
+    m_pEntriesLabel->setVisible(!m_memory.m_entries.empty());
+    m_pEntries->setVisible(!m_memory.m_entries.empty());
 }
 
 int RunChooser(CLyrafetchApp& app, CChooserPlaces places)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/ChooserMemory.h"
+
 #include <QDialog>
 #include <QFile>
 #include <QFileSystemWatcher>
@@ -31,20 +33,6 @@ struct CChooserPlaces
     // /media/$USER and /run/media/$USER, the XDG music folder, and the
     // lyrafetch-launcher beside this program.
     static CChooserPlaces ForThisUser();
-};
-
-struct CFolderPair
-{
-    QString m_computer;
-    QString m_player;
-};
-
-// A pair made into a menu entry, and the entry's file.
-struct CMenuEntry
-{
-    QString m_name;
-    CFolderPair m_pair;
-    QString m_file;
 };
 
 // The window that the desktop's menu opens: the computer's music folder, the
@@ -84,13 +72,10 @@ private:
     bool IsRemembered(const QString& player) const;
     void AddMenuEntry(const CFolderPair& pair);
     void ShowEntries();
-    void LoadSettings();
-    void SaveSettings() const;
 
     CLyrafetchApp& m_app;
     CChooserPlaces m_places;
-    CFolderPair m_last;
-    std::vector<CMenuEntry> m_entries;
+    CChooserMemory m_memory;
     bool m_bNameEdited = false;
 
     QFileSystemWatcher m_placesWatcher;

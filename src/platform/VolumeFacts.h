@@ -1,0 +1,36 @@
+#pragma once
+
+// What the platform layer's fenced tree asks of the file system that holds it;
+// nothing outside src/platform includes this.
+
+#include <cstdint>
+#include <memory>
+
+#include <sys/types.h>
+#include <sys/vfs.h>
+
+// The largest file of the file system that holds the open folder fd, whose
+// statfs is info. The kernel's FAT driver says what it is; a FUSE driver is
+// known by the mount table's subtype, when it gives one.
+std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info);
+
+// Opens the highest folder above the open folder fd, fd's own folder included,
+// that lies on the same file system and can be read: its mount point.
+int TopOfFileSystem(int fd);
+
+// A socket of the system's abstract namespace, named after a device: only one
+// process can hold the name, and the system frees it when the process ends.
+class CDeviceLock
+{
+public:
+    explicit CDeviceLock(int fd) : m_fd(fd) {}
+    CDeviceLock(const CDeviceLock&) = delete;
+    CDeviceLock& operator=(const CDeviceLock&) = delete;
+    ~CDeviceLock();
+
+    // 0 with the lock, EWOULDBLOCK while another holds it, or the error.
+    static int Take(dev_t device, std::shared_ptr<CDeviceLock>& lock);
+
+private:
+    int m_fd;
+};

@@ -1,0 +1,64 @@
+#include "transfer/CopyJob.h"
+#include "transfer/CopyLog.h"
+
+#include <cerrno>
+#include <set>
+
+// What the player cannot hold is refused before any of the album is written,
+// with the line of the call that would have failed: a folder to make whose
+// name on the player another folder beside it has too, two files whose names
+// are one name there, a file above the largest size of its file system, a path
+// longer than the system takes whole (written folder by folder, it could never
+// be read back).
+bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
+{
+    const std::u16string relative = album.GetPlayerRelativePath();
+    const std::u16string staging = JoinPath(album.m_pParent->GetPlayerRelativePath(), STAGING_FOLDER);
+    // The album is written in the staging folder, then takes its own name.
+    const auto withinLimit = [&](const std::u16string& name) {
+        return IsWithinPathLimit(JoinPath(relative, name)) && IsWithinPathLimit(JoinPath(staging, name));
+    };
+    if (!withinLimit(u"")) {
+        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), ENAMETOOLONG);
+        return false;
+    }
+    // The folders to make are those the player lacks, from the album up; the
+    // one nearest the root is the first a copy would make.
+    const CFolderNode* shared = nullptr;
+    for (const CFolderNode* node = &album; node->m_pParent != nullptr && node->m_names[SIDE_PLAYER].empty();
+         node = node->m_pParent) {
+        shared = SharesPlayerName(*node) ? node : shared;
+    }
+    if (shared != nullptr) {
+        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(shared->GetPlayerRelativePath()),
+                      EEXIST);
+        return false;
+    }
+    const auto foldedLess = [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; };
+    std::set<std::u16string, decltype(foldedLess)> names(foldedLess);
+    for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
+        const std::u16string name = PlayerName(entry.m_name);
+        const std::string display = PlayerDisplayPath(JoinPath(relative, name));
+        const int error = !withinLimit(name)                      ? ENAMETOOLONG
+                          : entry.m_size > m_player.MaxFileSize() ? EFBIG
+                          : !names.insert(name).second            ? EEXIST
+                                                                  : 0;
+        if (error != 0) {
+            PlayerFailure(ECall::Write, error == EFBIG ? "Writing \"%s\" : Error %s" : "Opening \"%s\" : Error %s",
+                          display, error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CCopyJob::SharesPlayerName(const CFolderNode& node)
+{
+    const auto [names, fresh] = m_childPlayerNames.try_emplace(node.m_pParent);
+    if (fresh) {
+        for (const auto& child : node.m_pParent->m_children) {
+            ++names->second[child->GetPlayerName()];
+        }
+    }
+    return names->second[node.GetPlayerName()] > 1;
+}
