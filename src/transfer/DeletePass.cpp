@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <set>
 #include <string>
+#include <utility>
 
 // Every album to delete is first given a hidden name, and the names reach the
 // device with one flush; then the albums go one after the other. A job cut off
@@ -18,24 +19,37 @@ void CCopyJob::DeletePass()
     std::vector<CDeletion> deletions;
     HideAlbumsToDelete(m_root, deletions);
     FlushParents(deletions);
+    // The folders an album leaves empty are pruned once the albums of the
+    // same folder are done: a folder of thousands of albums is not asked
+    // after each of them.
+    CFolderNode* pendingPrune = nullptr;
+    const auto prune = [&] {
+        if (pendingPrune != nullptr) {
+            PruneFrom(std::exchange(pendingPrune, nullptr), nullptr);
+        }
+    };
     for (std::size_t next = 0; next < deletions.size(); ++next) {
         if (CheckCancel(m_log)) {
             RestoreNames(std::span(deletions).subspan(next));
-            return;
+            break;
         }
         const CDeletion& deletion = deletions[next];
         CFolderNode& album = *deletion.m_pAlbum;
+        if (pendingPrune != album.m_pParent) {
+            prune();
+        }
         const std::size_t firstEntry = m_log.m_entries.size();
         m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
         if (deletion.m_bComputers) {
             PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(album.GetPlayerRelativePath()),
                           ELOOP);
         } else if (deletion.m_hiddenName.empty() ? DeleteFolder(album, nullptr) : DeleteHiddenAlbum(deletion)) {
-            PruneFrom(album.m_pParent, nullptr);
+            pendingPrune = album.m_pParent;
         }
         m_log.m_plan.SetOutcome(album, m_log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
         m_log.CountDown(m_log.m_nAlbumsToDelete);
     }
+    prune();
 }
 
 // The albums to delete below node, in the tree's order, each hidden where it
