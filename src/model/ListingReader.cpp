@@ -1,6 +1,7 @@
 #include "model/ListingReader.h"
 
 #include "model/FolderNode.h"
+#include "platform/ThreadPriority.h"
 
 #include <algorithm>
 #include <system_error>
@@ -123,6 +124,10 @@ void CListingReader::Read(CListingRequest& request)
 
 void CListingReader::Work()
 {
+    // The walk takes the listings in its order, so the scan waits on it: with
+    // warm caches a read is short and a reader would only take the walk's
+    // core; with cold ones the readers wait on the device and lose nothing.
+    LowerThreadPriority();
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_queued.wait(lock, [&] { return m_bStopping || (!m_stack.empty() && m_nWaiting < MAX_WAITING); });

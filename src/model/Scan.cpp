@@ -11,9 +11,10 @@
 
 namespace {
 
-// Threads that read listings ahead of the walk, and how many children of a
-// folder the walk has asked for, at least, before it enters them.
-constexpr unsigned SCAN_THREADS = 8;
+// Threads that read listings ahead of the walk, as many as a device takes
+// requests at once to good effect, and how many children of a folder the walk
+// has asked for, at least, before it enters them.
+constexpr unsigned SCAN_THREADS = 16;
 constexpr std::size_t READ_AHEAD_CHILDREN = 32;
 
 // The job meets a link to a file on the player as a file of its own.
