@@ -140,7 +140,8 @@ public:
     // Merges sub-folders found on one side into the children. Names must come
     // in listing order: ASCII letters folded, ties by the unfolded text.
     // Then a folder that one side lacks joins one that the other side lacks
-    // when their player names are equal with case folded.
+    // when their player names are equal with case folded, else when they are
+    // equal composed (NFC) and with case folded.
     void AddChildren(int side, std::vector<std::u16string>& names);
     void AddChild(int side, const std::u16string& name);
     static CMessage ReportScanError(const std::u16string& path, int error);
@@ -192,5 +193,6 @@ private:
     bool ReadSide(int side, CListingRequest& request, CScanState& state);
     void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
                     std::size_t groupStart);
-    void PairByPlayerNames();
+    void PairOneSidedChildren();
+    void PairOneSidedChildren(std::u16string (*match)(const std::u16string&));
 };

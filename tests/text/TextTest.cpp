@@ -1,5 +1,6 @@
 #include "text/Text.h"
 #include "platform/SystemError.h"
+#include "text/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,28 @@ TEST(TextConversion, UnpairedSurrogateFailsAndLogsAsConversionError)
     EXPECT_EQ(ToLogText(u"JUKEBIT/Artist"), "JUKEBIT/Artist");
     // A name cannot start a line of its own, such as a forged cancel.
     EXPECT_EQ(ToLogText(u"Live\nCANCEL : Canceled by user\r\x7F"), "Live?CANCEL : Canceled by user??");
+}
+
+// Names as the merge pairs them and as FAT and exFAT compare them. A lone
+// surrogate holds a byte of a name that is not UTF-8 and stays as it is.
+TEST(UnicodeNames, ComposedAndFoldedAsFatDoes)
+{
+    const std::u16string lone(1, char16_t(0xDCE9));
+    const std::pair<std::u16string, std::u16string> composed[] = {
+        {u"Beyonce\u0301", u"Beyonc\u00E9"},   {u"Bjo\u0308rk", u"Bj\u00F6rk"},
+        {u"Bj\u00F6rk", u"Bj\u00F6rk"},        {u"ABBA", u"ABBA"},
+        {u"e\u0301" + lone, u"\u00E9" + lone},
+    };
+    for (const auto& [text, nfc] : composed) {
+        EXPECT_EQ(ToNfc(text), nfc);
+    }
+    const std::pair<std::u16string, std::u16string> folded[] = {
+        {u"\u00E9vora", u"\u00C9VORA"}, {u"\u03C3\u03C2", u"\u03A3\u03A3"}, {u"abc_1", u"ABC_1"},
+        {u"e\u0301", u"E\u0301"},       {u"\U00010428", u"\U00010400"},     {u"caf" + lone, u"CAF" + lone},
+    };
+    for (const auto& [name, fat] : folded) {
+        EXPECT_EQ(FoldCaseAsFat(name), fat);
+    }
 }
 
 TEST(SystemErrorTextTest, NumberAndSystemText)
