@@ -167,8 +167,9 @@ public:
     // to a whole number of allocation units.
     std::uint64_t FileBytes(int side, std::uint64_t unit = 1) const;
     // The change of occupied space on the player that the selection implies
-    // at or below this node, each file taking whole allocation units of the
-    // given size, as on a file system with clusters of that size.
+    // at or below this node, on a file system with allocation units (clusters)
+    // of the given size: each file takes whole units, each folder a job makes
+    // or removes at least one, and a folder's entries units of their own.
     std::int64_t ComputeSpaceDelta(std::uint64_t unit) const;
     // An album that is selected and not on the player.
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
