@@ -57,8 +57,20 @@ TEST(TextConversion, UnpairedSurrogateFailsAndLogsAsConversionError)
     }
     EXPECT_EQ(ToLogText(u"Art/Files/bad" + std::u16string(1, char16_t(0xDCFF)) + u".mp3"), "Art/Files/bad\\xFF.mp3");
     EXPECT_EQ(ToLogText(u"JUKEBIT/Artist"), "JUKEBIT/Artist");
-    // A name cannot start a line of its own, such as a forged cancel.
-    EXPECT_EQ(ToLogText(u"Live\nCANCEL : Canceled by user\r\x7F"), "Live?CANCEL : Canceled by user??");
+    // A name cannot start a line of its own, such as a forged cancel, nor turn
+    // the rest of its line around on screen: what would is shown as an escape.
+    const std::pair<std::u16string, std::string> forged[] = {
+        {u"Live\nCANCEL : Canceled by user\r\x7F", "Live?CANCEL : Canceled by user??"},
+        {u"Keep\u2028ERROR  : Deleting \"JUKEBIT/Keep\"", "Keep\\u2028ERROR  : Deleting \"JUKEBIT/Keep\""},
+        {u"a\u2029b\u0085c\u0080\u009F", "a\\u2029b\\u0085c\\u0080\\u009F"},
+        {u"\u202Eevil\u202A\u202B\u202C\u202D", "\\u202Eevil\\u202A\\u202B\\u202C\\u202D"},
+        {u"\u200E\u200F\u2066\u2067\u2068\u2069\u061C", "\\u200E\\u200F\\u2066\\u2067\\u2068\\u2069\\u061C"},
+        // Their neighbours are shown as they are.
+        {u"\u00A0\u007E\u200D\u202F\u2065\u206A", "\xC2\xA0~\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    };
+    for (const auto& [name, shown] : forged) {
+        EXPECT_EQ(ToLogText(name), shown);
+    }
 }
 
 // Names as the merge pairs them and as FAT and exFAT compare them. A lone
