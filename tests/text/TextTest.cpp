@@ -73,26 +73,13 @@ TEST(TextConversion, UnpairedSurrogateFailsAndLogsAsConversionError)
     }
 }
 
-// Names as the merge pairs them and as FAT and exFAT compare them. A lone
-// surrogate holds a byte of a name that is not UTF-8 and stays as it is.
+// What the name tables of the merge and the exFAT card do not meet: a lone
+// surrogate, which holds a byte of a name that is not UTF-8, stays as it is.
 TEST(UnicodeNames, ComposedAndFoldedAsFatDoes)
 {
     const std::u16string lone(1, char16_t(0xDCE9));
-    const std::pair<std::u16string, std::u16string> composed[] = {
-        {u"Beyonce\u0301", u"Beyonc\u00E9"},   {u"Bjo\u0308rk", u"Bj\u00F6rk"},
-        {u"Bj\u00F6rk", u"Bj\u00F6rk"},        {u"ABBA", u"ABBA"},
-        {u"e\u0301" + lone, u"\u00E9" + lone},
-    };
-    for (const auto& [text, nfc] : composed) {
-        EXPECT_EQ(ToNfc(text), nfc);
-    }
-    const std::pair<std::u16string, std::u16string> folded[] = {
-        {u"\u00E9vora", u"\u00C9VORA"}, {u"\u03C3\u03C2", u"\u03A3\u03A3"}, {u"abc_1", u"ABC_1"},
-        {u"e\u0301", u"E\u0301"},       {u"\U00010428", u"\U00010400"},     {u"caf" + lone, u"CAF" + lone},
-    };
-    for (const auto& [name, fat] : folded) {
-        EXPECT_EQ(FoldCaseAsFat(name), fat);
-    }
+    EXPECT_EQ(ToNfc(u"Bjo\u0308rk e\u0301" + lone), u"Bj\u00F6rk \u00E9" + lone);
+    EXPECT_EQ(FoldCaseAsFat(u"\u03C3\u03C2 caf\u00E9 e\u0301" + lone), u"\u03A3\u03A3 CAF\u00C9 E\u0301" + lone);
 }
 
 TEST(SystemErrorTextTest, NumberAndSystemText)
