@@ -140,7 +140,8 @@ public:
     // Merges sub-folders found on one side into the children. Names must come
     // in listing order: ASCII letters folded, ties by the unfolded text.
     // Then a folder that one side lacks joins one that the other side lacks
-    // when their player names are equal with case folded.
+    // when their player names are equal with case folded, else when they are
+    // equal composed (NFC) and with case folded.
     void AddChildren(int side, std::vector<std::u16string>& names);
     void AddChild(int side, const std::u16string& name);
     static CMessage ReportScanError(const std::u16string& path, int error);
@@ -166,8 +167,9 @@ public:
     // to a whole number of allocation units.
     std::uint64_t FileBytes(int side, std::uint64_t unit = 1) const;
     // The change of occupied space on the player that the selection implies
-    // at or below this node, each file taking whole allocation units of the
-    // given size, as on a file system with clusters of that size.
+    // at or below this node, on a file system with allocation units (clusters)
+    // of the given size: each file takes whole units, each folder a job makes
+    // or removes at least one, and a folder's entries units of their own.
     std::int64_t ComputeSpaceDelta(std::uint64_t unit) const;
     // An album that is selected and not on the player.
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
@@ -192,5 +194,6 @@ private:
     bool ReadSide(int side, CListingRequest& request, CScanState& state);
     void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
                     std::size_t groupStart);
-    void PairByPlayerNames();
+    void PairOneSidedChildren();
+    void PairOneSidedChildren(std::u16string (*match)(const std::u16string&));
 };

@@ -1,5 +1,6 @@
 #include "model/FolderNode.h"
 
+#include "text/Unicode.h"
 #include "text/Utf.h"
 
 #include <algorithm>
@@ -33,26 +34,50 @@ void CFolderNode::AddChildren(int side, std::vector<std::u16string>& names)
         MergeGroup(side, std::span(groupNames, name), merged, groupStart);
     }
     m_children = std::move(merged);
-    PairByPlayerNames();
+    PairOneSidedChildren();
 }
 
-// "What's Going On?" on the computer is "What's Going On_" on the player: a
-// folder only the player has joins the first folder only the computer has
-// whose player name is the same with case folded. It keeps the computer's
-// name as its key, so the order stays.
-void CFolderNode::PairByPlayerNames()
+namespace {
+
+std::u16string FoldedName(std::u16string name)
+{
+    std::transform(name.begin(), name.end(), name.begin(), FoldAsciiCase);
+    return name;
+}
+
+std::u16string FoldedPlayerName(const std::u16string& name)
+{
+    return FoldedName(PlayerName(name));
+}
+
+// "Beyonce" and a combining accent is "Beyoncé" written another way.
+std::u16string FoldedComposedPlayerName(const std::u16string& name)
+{
+    return FoldedPlayerName(ToNfc(name));
+}
+
+} // namespace
+
+// "What's Going On?" on the computer is "What's Going On_" on the player, and
+// a name written decomposed on one side is the same name written composed on
+// the other: a folder only the player has joins the first folder only the
+// computer has whose player name is the same with case folded, else the first
+// whose player name is that composed. It keeps the computer's name as its key,
+// so the order stays.
+void CFolderNode::PairOneSidedChildren()
+{
+    PairOneSidedChildren(FoldedPlayerName);
+    PairOneSidedChildren(FoldedComposedPlayerName);
+}
+
+void CFolderNode::PairOneSidedChildren(std::u16string (*match)(const std::u16string&))
 {
     const auto onlyOn = [](const CFolderNode& node, int side) {
         return !node.m_names[side].empty() && node.m_names[1 - side].empty();
     };
-    const auto foldedPlayerName = [](const std::u16string& name) {
-        std::u16string folded = PlayerName(name);
-        std::transform(folded.begin(), folded.end(), folded.begin(), FoldAsciiCase);
-        return folded;
-    };
     const bool anyMapped = std::any_of(m_children.begin(), m_children.end(), [&](const auto& child) {
         const std::u16string& key = child->GetKeyName();
-        return (onlyOn(*child, SIDE_COMPUTER) || onlyOn(*child, SIDE_PLAYER)) && PlayerName(key) != key;
+        return (onlyOn(*child, SIDE_COMPUTER) || onlyOn(*child, SIDE_PLAYER)) && match(key) != FoldedName(key);
     });
     if (!anyMapped) {
         return;
@@ -60,14 +85,14 @@ void CFolderNode::PairByPlayerNames()
     std::unordered_map<std::u16string, std::vector<CFolderNode*>> computerOnly;
     for (const auto& child : m_children) {
         if (onlyOn(*child, SIDE_COMPUTER)) {
-            computerOnly[foldedPlayerName(child->m_names[SIDE_COMPUTER])].push_back(child.get());
+            computerOnly[match(child->m_names[SIDE_COMPUTER])].push_back(child.get());
         }
     }
     for (const auto& child : m_children) {
         if (!onlyOn(*child, SIDE_PLAYER)) {
             continue;
         }
-        const auto candidates = computerOnly.find(foldedPlayerName(child->m_names[SIDE_PLAYER]));
+        const auto candidates = computerOnly.find(match(child->m_names[SIDE_PLAYER]));
         if (candidates == computerOnly.end()) {
             continue;
         }

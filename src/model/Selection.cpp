@@ -1,5 +1,7 @@
 #include "model/Selection.h"
 
+#include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace {
@@ -7,6 +9,98 @@ namespace {
 std::int32_t SelectedByMode(const CFolderNode& node, int mode)
 {
     return mode == SELECT_ALL ? node.m_albums : mode == SELECT_INITIAL ? node.m_onPlayer : 0;
+}
+
+// FAT and exFAT keep a folder's entries in slots of 32 bytes, in clusters of
+// the folder's own. A name takes at most two slots and one more for each 13
+// UTF-16 units (FAT: a short entry and long-name entries of 13 units; exFAT:
+// a file and a stream entry and name entries of 15); FAT gives every folder
+// two more for "." and "..". A name's player name is as long as the name.
+constexpr std::uint64_t SLOT_BYTES = 32;
+constexpr std::uint64_t DOT_SLOTS = 2;
+
+std::uint64_t NameSlots(std::size_t length)
+{
+    return 2 + (length + 12) / 13;
+}
+
+// Whole units, and at least one: a folder takes a cluster however empty.
+std::int64_t FolderBytes(std::uint64_t slots, std::uint64_t unit)
+{
+    const std::uint64_t units = std::max<std::uint64_t>(1, (slots * SLOT_BYTES + unit - 1) / unit);
+    return static_cast<std::int64_t>(units * unit);
+}
+
+std::uint64_t FileSlots(const std::vector<CFileEntry>& files)
+{
+    return std::accumulate(files.begin(), files.end(), std::uint64_t{0}, [](std::uint64_t sum, const CFileEntry& file) {
+        return sum + NameSlots(file.m_name.size());
+    });
+}
+
+// The slots a folder's entries on the player take now, at most.
+std::uint64_t SlotsNow(const CFolderNode& node)
+{
+    std::uint64_t slots = DOT_SLOTS + FileSlots(node.m_files[SIDE_PLAYER]);
+    for (const auto& child : node.m_children) {
+        slots += child->m_names[SIDE_PLAYER].empty() ? 0 : NameSlots(child->m_names[SIDE_PLAYER].size());
+    }
+    return slots;
+}
+
+// The slots a folder's entries take at least: one for each.
+std::uint64_t SlotsAtLeast(const CFolderNode& node)
+{
+    return node.m_files[SIDE_PLAYER].size() +
+           static_cast<std::uint64_t>(
+               std::count_if(node.m_children.begin(), node.m_children.end(),
+                             [](const auto& child) { return !child->m_names[SIDE_PLAYER].empty(); }));
+}
+
+// What a job does to the space a folder takes on the player, its files and
+// folders included, and whether the folder is there once the job has run.
+struct CSpaceChange
+{
+    std::int64_t m_nBytes = 0;
+    bool m_bThereAfter = false;
+};
+
+CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit)
+{
+    const bool thereBefore = node.m_pParent == nullptr || !node.m_names[SIDE_PLAYER].empty();
+    CSpaceChange change;
+    std::uint64_t newSlots = 0;
+    bool childGone = false;
+    if (node.IsAlbum()) {
+        change = {node.AlbumDelta(unit), node.IsAlbumToCopy() || (thereBefore && !node.IsAlbumToDelete())};
+        newSlots = node.IsAlbumToCopy() ? FileSlots(node.m_files[SIDE_COMPUTER]) : 0;
+    }
+    for (const auto& child : node.m_children) {
+        const CSpaceChange childChange = SpaceChange(*child, unit);
+        change.m_nBytes += childChange.m_nBytes;
+        change.m_bThereAfter = change.m_bThereAfter || childChange.m_bThereAfter;
+        const bool childBefore = !child->m_names[SIDE_PLAYER].empty();
+        childGone = childGone || (childBefore && !childChange.m_bThereAfter);
+        if (!childBefore && childChange.m_bThereAfter) {
+            // A new album is written as the staging folder, then renamed.
+            const std::size_t length = child->m_names[SIDE_COMPUTER].size();
+            newSlots += NameSlots(child->IsAlbum() ? std::max(length, std::size(STAGING_FOLDER) - 1) : length);
+        }
+    }
+    if (!node.IsAlbum() && thereBefore) {
+        // The delete pass removes a folder that the albums it deletes leave empty.
+        change.m_bThereAfter =
+            change.m_bThereAfter || node.m_pParent == nullptr || !node.m_files[SIDE_PLAYER].empty() || !childGone;
+    }
+    if (!thereBefore && change.m_bThereAfter) {
+        change.m_nBytes += FolderBytes(DOT_SLOTS + newSlots, unit);
+    } else if (thereBefore && !change.m_bThereAfter) {
+        change.m_nBytes -= FolderBytes(SlotsAtLeast(node), unit);
+    } else if (thereBefore && newSlots != 0) {
+        const std::uint64_t slots = SlotsNow(node);
+        change.m_nBytes += FolderBytes(slots + newSlots, unit) - FolderBytes(slots, unit);
+    }
+    return change;
 }
 
 } // namespace
@@ -23,14 +117,7 @@ std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit) const
     if (unit <= 1) {
         return m_sizeDelta;
     }
-    if (IsAlbum()) {
-        return AlbumDelta(unit);
-    }
-    std::int64_t delta = 0;
-    for (const auto& child : m_children) {
-        delta += child->ComputeSpaceDelta(unit);
-    }
-    return delta;
+    return SpaceChange(*this, unit).m_nBytes;
 }
 
 int TriState(std::int32_t count, std::int32_t albums)

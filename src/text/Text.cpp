@@ -38,6 +38,29 @@ bool WideToNarrow(std::string& out, const std::u16string& in)
     return true;
 }
 
+namespace {
+
+// Characters that end a line on some screens (the C1 control NEL among them)
+// or turn the text after them around: a name holding one could show as a line
+// it is not, or show another name than its own.
+bool IsShownAsEscape(char32_t codePoint)
+{
+    return (codePoint >= 0x80 && codePoint <= 0x9F) || codePoint == 0x2028 || codePoint == 0x2029 ||
+           codePoint == 0x061C || codePoint == 0x200E || codePoint == 0x200F ||
+           (codePoint >= 0x202A && codePoint <= 0x202E) || (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    out += prefix;
+    for (int digit = digits - 1; digit >= 0; --digit) {
+        out.push_back(kDigits[(value >> (4 * digit)) & 0xF]);
+    }
+}
+
+} // namespace
+
 std::string ToLogText(const std::u16string& text)
 {
     std::string narrow;
@@ -45,7 +68,11 @@ std::string ToLogText(const std::u16string& text)
     for (std::size_t pos = 0; pos < text.size();) {
         char32_t codePoint = 0;
         if (DecodeUtf16(text, pos, codePoint)) {
-            AppendUtf8(narrow, codePoint);
+            if (IsShownAsEscape(codePoint)) {
+                AppendHex(narrow, "\\u", codePoint, 4);
+            } else {
+                AppendUtf8(narrow, codePoint);
+            }
             continue;
         }
         // A byte of a name on disk that is not UTF-8; nothing else has no form.
@@ -53,8 +80,7 @@ std::string ToLogText(const std::u16string& text)
         if (unit < 0xDC80 || unit > 0xDCFF) {
             return TEXT_CONVERSION_ERROR;
         }
-        static const char kDigits[] = "0123456789ABCDEF";
-        narrow += {'\\', 'x', kDigits[(unit >> 4) & 0xF], kDigits[unit & 0xF]};
+        AppendHex(narrow, "\\x", unit & 0xFF, 2);
     }
     // A file name may hold a line break: it must not start a line of its own
     // in the log, or a label or message a line that is not one.

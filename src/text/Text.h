@@ -15,9 +15,11 @@ inline constexpr char TEXT_CONVERSION_ERROR[] = "<Unicode to Ascii conversion er
 bool NarrowToWide(std::u16string& out, const std::string& in);
 bool WideToNarrow(std::string& out, const std::u16string& in);
 
-// The narrow form of a wide text for messages and log lines, with every
-// control character shown as '?' and each byte of a file name that is not
-// UTF-8 as an escape ("\xFF"), or TEXT_CONVERSION_ERROR when it has none.
+// The narrow form of a wide text for messages, log lines and labels, with
+// every C0 control character shown as '?', each byte of a file name that is
+// not UTF-8 as an escape ("\xFF"), and each C1 control character, line or
+// paragraph separator and bidirectional control as an escape of its code
+// point ("\u2028"); or TEXT_CONVERSION_ERROR when it has none.
 std::string ToLogText(const std::u16string& text);
 
 // One argument of the formatter: "%s" takes a C string, "%S" a narrow string.

@@ -121,7 +121,7 @@ private:
     // Albums given a hidden name so far.
     int m_nHidden = 0;
     // Of each folder whose children a copy has looked at: how many children
-    // have each name on the player.
+    // have each name on the player, with case folded as FAT does.
     std::unordered_map<const CFolderNode*, std::unordered_map<std::u16string, int>> m_childPlayerNames;
     // The folders that removing leftovers has pruned.
     std::set<std::u16string> m_prunedFolders;

@@ -1,3 +1,4 @@
+#include "text/Unicode.h"
 #include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
 
@@ -7,9 +8,8 @@
 // What the player cannot hold is refused before any of the album is written,
 // with the line of the call that would have failed: a folder to make whose
 // name on the player another folder beside it has too, two files whose names
-// are one name there, a file above the largest size of its file system, a path
-// longer than the system takes whole (written folder by folder, it could never
-// be read back).
+// are one name there (FAT and exFAT tell no case apart, in any script), a file above the largest size of its file
+// system, a path longer than the system takes whole (written folder by folder, it could never be read back).
 bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
 {
     const std::u16string relative = album.GetPlayerRelativePath();
@@ -34,15 +34,14 @@ bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
                       EEXIST);
         return false;
     }
-    const auto foldedLess = [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; };
-    std::set<std::u16string, decltype(foldedLess)> names(foldedLess);
+    std::set<std::u16string> names;
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
         const std::u16string name = PlayerName(entry.m_name);
         const std::string display = PlayerDisplayPath(JoinPath(relative, name));
-        const int error = !withinLimit(name)                      ? ENAMETOOLONG
-                          : entry.m_size > m_player.MaxFileSize() ? EFBIG
-                          : !names.insert(name).second            ? EEXIST
-                                                                  : 0;
+        const int error = !withinLimit(name)                          ? ENAMETOOLONG
+                          : entry.m_size > m_player.MaxFileSize()     ? EFBIG
+                          : !names.insert(FoldCaseAsFat(name)).second ? EEXIST
+                                                                      : 0;
         if (error != 0) {
             PlayerFailure(ECall::Write, error == EFBIG ? "Writing \"%s\" : Error %s" : "Opening \"%s\" : Error %s",
                           display, error);
@@ -57,8 +56,8 @@ bool CCopyJob::SharesPlayerName(const CFolderNode& node)
     const auto [names, fresh] = m_childPlayerNames.try_emplace(node.m_pParent);
     if (fresh) {
         for (const auto& child : node.m_pParent->m_children) {
-            ++names->second[child->GetPlayerName()];
+            ++names->second[FoldCaseAsFat(child->GetPlayerName())];
         }
     }
-    return names->second[node.GetPlayerName()] > 1;
+    return names->second[FoldCaseAsFat(node.GetPlayerName())] > 1;
 }

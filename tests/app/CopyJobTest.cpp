@@ -1,11 +1,13 @@
 #include "app/LyrafetchDoc.h"
 
+#include "app/Presentation.h"
 #include "platform/FencedTree.h"
 #include "support/FolderFixture.h"
 #include "support/LoadDocument.h"
 #include "support/MessageQueue.h"
 #include "support/MessageRecorder.h"
 #include "support/ScratchVolume.h"
+#include "support/TreeDump.h"
 
 #include <gtest/gtest.h>
 
@@ -240,4 +242,58 @@ TEST_F(CopyJobTest, CancelBeforeTheFirstCheckStillEndsWithDone)
     EXPECT_EQ(messages.back().m_wParam, COPYNOTIFY_DONE);
     EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
     g_cancelState = 0;
+}
+
+// On a card of big clusters every folder a job makes takes a cluster, and the
+// entries of a large folder take clusters of their own; deleting gives them
+// back. What the window projects is never more than what the job leaves.
+TEST_F(CopyJobTest, TheProjectedFreeSpaceIsNoMoreThanAJobLeavesOnACardOfBigClusters)
+{
+    std::string many;
+    for (int track = 100; track < 400; ++track) {
+        many += "computer/Big/Many/Track " + std::to_string(track) + " of a rather long title.mp3:1\n";
+    }
+    const struct
+    {
+        std::uint64_t m_cluster;
+        std::string m_library;
+        std::u16string m_untick; // after ticking everything
+    } rows[] = {
+        {1 << 20,
+         "computer/Jazz/Miles Davis/Kind of Blue/01 So What.flac:3000000\n"
+         "computer/Jazz/Miles Davis/Kind of Blue/02 Freddie Freeloader.flac:10\n"
+         "computer/Rock/Band/Live/1.mp3:10\ncomputer/Rock/Band/Studio/1.mp3:10\n",
+         u""},
+        {1 << 20,
+         "player/Gone/One/1.mp3:10\nplayer/Gone/Two/1.mp3:10\nplayer/Gone/Two/2.mp3:10\nplayer/Kept/Three/1.mp3:10\n",
+         u"Gone"},
+        // The artist's folder goes with its old album and comes back with the new one.
+        {1 << 20, "player/Artist/Old/1.mp3:10\ncomputer/Artist/New/1.mp3:10\n", u"Artist/Old"},
+        {4 << 10, many, u""},
+    };
+    for (const auto& [cluster, library, untick] : rows) {
+        SCOPED_TRACE(library.substr(0, 40));
+        fs::remove_all(m_fixture / "computer");
+        m_fixture.Create("player/\n");
+        CScratchVolume card;
+        if (const std::string failure = card.MountExfat(m_fixture / "player", 64 << 20, cluster); !failure.empty()) {
+            GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+        }
+        Load(library);
+        m_doc.m_pModel->ApplySelection(SELECT_ALL);
+        if (!untick.empty()) {
+            FindNode(*m_doc.m_pModel, untick)->ApplySelection(SELECT_NONE);
+        }
+        const std::int64_t projected = ProjectedFreeBytes(m_doc);
+        const auto before = static_cast<std::int64_t>(m_doc.m_freeBytes);
+        RunJob();
+        EXPECT_EQ(m_doc.m_log.GetText().find("ERROR"), std::string::npos) << m_doc.m_log.GetText();
+        ASSERT_TRUE(LoadDocument(m_doc));
+        const auto left = static_cast<std::int64_t>(m_doc.m_freeBytes);
+        // Nor much less: a warning that there is no room where there is, is wrong too.
+        const auto clusters = [&](std::int64_t bytes) { return bytes / static_cast<std::int64_t>(cluster); };
+        EXPECT_LE(projected, left) << "projected " << clusters(before - projected) << " clusters, the job took "
+                                   << clusters(before - left);
+        EXPECT_LE(clusters(left - projected), 1);
+    }
 }

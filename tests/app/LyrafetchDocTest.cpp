@@ -132,8 +132,9 @@ TEST_F(LyrafetchDocTest, LoadsBothTreesAndTheFreeSpaceIgnoringFurtherArguments)
     EXPECT_LE(m_doc.m_freeBytes, m_doc.m_totalBytes);
 }
 
-// A card with clusters of 128 KiB gives every file at least that much: the
-// projected free space counts whole clusters, the labels count bytes.
+// A card with clusters of 128 KiB gives every file at least that much, and
+// every folder too: the projected free space counts whole clusters, the
+// labels count bytes.
 TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
 {
     m_fixture.Create("computer/A/New/1:1000\ncomputer/A/New/2:1000\ncomputer/A/New/3:200000\nplayer/\n");
@@ -147,10 +148,12 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     EXPECT_EQ(m_doc.m_allocationUnit, 128u << 10);
     m_doc.m_pModel->ApplySelection(SELECT_ALL);
     const auto freeBytes = static_cast<std::int64_t>(m_doc.m_freeBytes);
-    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 4 * (128 << 10));
+    // Four for the files, one for each of the folders A and New.
+    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 6 * (128 << 10));
     EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 202000);
+    // The file, its folder Old and the folder B that it leaves empty.
     m_doc.m_pModel->ApplySelection(SELECT_NONE);
-    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes + (128 << 10));
+    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes + 3 * (128 << 10));
     // Room for the bytes is not room for the clusters.
     m_doc.m_pModel->ApplySelection(SELECT_ALL);
     m_doc.m_freeBytes = 300000;

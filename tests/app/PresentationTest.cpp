@@ -37,6 +37,10 @@ TEST(PresentationTest, ItemLabels)
     EXPECT_EQ(label(1, 3, 4, -1000000, PRESENCE_COMPUTER), "Live (1/4) (-2/-1MB)");
     EXPECT_EQ(label(9, 0, 9, 40000000000000, PRESENCE_COMPUTER), "Live (9/9) (+9/+40000000MB)");
 
+    // A name that would turn the counts around on screen.
+    live->SetName(SIDE_COMPUTER, u"Live\u202E");
+    EXPECT_EQ(label(1, 1, 1, 0, PRESENCE_COMPUTER), "Live\\u202E (1/1) (+0/+0MB)");
+
     root.SetName(SIDE_COMPUTER, u"/home/me/Music");
     EXPECT_EQ(FormatItemLabel(SetCounts(root, 103, 100, 120, 160000000)), "Root (103/120) (+3/+160MB)");
 }

@@ -1,5 +1,6 @@
 #include "text/Text.h"
 #include "platform/SystemError.h"
+#include "text/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -56,8 +57,29 @@ TEST(TextConversion, UnpairedSurrogateFailsAndLogsAsConversionError)
     }
     EXPECT_EQ(ToLogText(u"Art/Files/bad" + std::u16string(1, char16_t(0xDCFF)) + u".mp3"), "Art/Files/bad\\xFF.mp3");
     EXPECT_EQ(ToLogText(u"JUKEBIT/Artist"), "JUKEBIT/Artist");
-    // A name cannot start a line of its own, such as a forged cancel.
-    EXPECT_EQ(ToLogText(u"Live\nCANCEL : Canceled by user\r\x7F"), "Live?CANCEL : Canceled by user??");
+    // A name cannot start a line of its own, such as a forged cancel, nor turn
+    // the rest of its line around on screen: what would is shown as an escape.
+    const std::pair<std::u16string, std::string> forged[] = {
+        {u"Live\nCANCEL : Canceled by user\r\x7F", "Live?CANCEL : Canceled by user??"},
+        {u"Keep\u2028ERROR  : Deleting \"JUKEBIT/Keep\"", "Keep\\u2028ERROR  : Deleting \"JUKEBIT/Keep\""},
+        {u"a\u2029b\u0085c\u0080\u009F", "a\\u2029b\\u0085c\\u0080\\u009F"},
+        {u"\u202Eevil\u202A\u202B\u202C\u202D", "\\u202Eevil\\u202A\\u202B\\u202C\\u202D"},
+        {u"\u200E\u200F\u2066\u2067\u2068\u2069\u061C", "\\u200E\\u200F\\u2066\\u2067\\u2068\\u2069\\u061C"},
+        // Their neighbours are shown as they are.
+        {u"\u00A0\u007E\u200D\u202F\u2065\u206A", "\xC2\xA0~\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    };
+    for (const auto& [name, shown] : forged) {
+        EXPECT_EQ(ToLogText(name), shown);
+    }
+}
+
+// What the name tables of the merge and the exFAT card do not meet: a lone
+// surrogate, which holds a byte of a name that is not UTF-8, stays as it is.
+TEST(UnicodeNames, ComposedAndFoldedAsFatDoes)
+{
+    const std::u16string lone(1, char16_t(0xDCE9));
+    EXPECT_EQ(ToNfc(u"Bjo\u0308rk e\u0301" + lone), u"Bj\u00F6rk \u00E9" + lone);
+    EXPECT_EQ(FoldCaseAsFat(u"\u03C3\u03C2 caf\u00E9 e\u0301" + lone), u"\u03A3\u03A3 CAF\u00C9 E\u0301" + lone);
 }
 
 TEST(SystemErrorTextTest, NumberAndSystemText)

@@ -420,15 +420,17 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
     // clang-format off
     const CRow rows[] = {
         {"AC-DC/Live: 1992", {{"01.mp3", "AC-DC/Live_ 1992/01.mp3"}}, {}},
-        {"Band/Good", {{"01.mp3", "Band/Good/01.mp3"}}, {}},
-        // Names that differ only in case: the card holds the first only, and the
-        // second never goes into the first one's folder.
-        {"Band/good", {{"02.mp3", ""}},
-         {"ERROR  : Creating \"JUKEBIT/Band/good\"" + exists, "INFO   : Deleting \"JUKEBIT/Band/good\""}},
+        // Names that differ only in case are one name on the card: neither goes
+        // into the other's folder.
+        {"Band/Good", {{"01.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Band/Good\"" + exists}},
+        {"Band/good", {{"02.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Band/good\"" + exists}},
         {"Band/Live ", {{"1.mp3", "Band/Live_/1.mp3"}}, {}},
         {"Band/Vol. 2.", {{"1.mp3", "Band/Vol. 2_/1.mp3"}}, {}},
         {"Bj\u00F6rk/D\u00E9but", {{"01.mp3", "Bj\u00F6rk/D\u00E9but/01.mp3"}}, {}},
-        // Two tracks of one name on the card: refused before anything is written.
+        // Two tracks of one name on the card, beyond A to Z too: refused before
+        // anything is written.
+        {"Clash/Accents", {{"\u00C9.mp3", ""}, {"\u00E9.mp3", ""}},
+         {"ERROR  : Opening \"JUKEBIT/Clash/Accents/\u00E9.mp3\"" + exists}},
         {"Clash/Album", {{"a?.mp3", ""}, {"A_.mp3", ""}},
          {"ERROR  : Opening \"JUKEBIT/Clash/Album/A_.mp3\"" + exists}},
         // Two folders of one player name, or one that is a folder the card has:
@@ -441,14 +443,18 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
         {"Mix_", {{"1.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Mix_\"" + exists}},
         {"Queen/A Night at the Opera",
          {{"02 Love of My Life?.mp3", "Queen/A Night at the Opera/02 Love of My Life_.mp3"}}, {}},
+        // Into the folder the card has, whichever way the accent is written.
+        {"Sigur R\u00F3s/Valtari", {{"1.mp3", "Sigur Ro\u0301s/Valtari/1.mp3"}}, {}},
         {"Soul/Live?", {{"2.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Soul/Live_\"" + exists}},
-        // The card folds case beyond ASCII: nothing of this goes into its \u00E9vora.
-        {"\u00C9vora/Live", {{"01.mp3", ""}, {"02.mp3", ""}},
-         {"ERROR  : Creating \"JUKEBIT/\u00C9vora\"" + exists, "INFO   : Deleting \"JUKEBIT/\u00C9vora/Live\""}},
+        // The card folds case beyond ASCII: nothing of this goes into its \u00E9vora,
+        // and nothing is written.
+        {"\u00C9vora/Live", {{"01.mp3", ""}, {"02.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/\u00C9vora\"" + exists}},
     };
     // clang-format on
     std::string library = "player/\u00E9vora/Live/02.mp3:7\ncomputer/Soul/What's Next?/1.mp3:3\n"
-                          "player/Soul/What's Next_/1.mp3:3\ncomputer/Soul/Live_/1.mp3:3\nplayer/Soul/Live_/1.mp3:3\n";
+                          "player/Soul/What's Next_/1.mp3:3\ncomputer/Soul/Live_/1.mp3:3\nplayer/Soul/Live_/1.mp3:3\n"
+                          "computer/Beyonce\u0301/Lemonade/1.mp3:3\nplayer/Beyonc\u00E9/Lemonade/1.mp3:3\n"
+                          "computer/Sigur R\u00F3s/Takk/1.mp3:3\nplayer/Sigur Ro\u0301s/Takk/1.mp3:3\n";
     for (const CRow& row : rows) {
         for (const auto& file : row.m_files) {
             library += "computer/" + row.m_album + "/" + file.first + ":10\n";
@@ -457,6 +463,9 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
     ScanLibrary(library);
     // Already on the card under its player name: one album, on both sides.
     EXPECT_EQ(Node(u"Soul/What's Next?").m_names[SIDE_PLAYER], u"What's Next_");
+    // A name written decomposed on one side and composed on the other.
+    EXPECT_EQ(Node(u"Beyonce\u0301").m_names[SIDE_PLAYER], u"Beyonc\u00E9");
+    EXPECT_EQ(Node(u"Sigur R\u00F3s/Takk").m_names[SIDE_PLAYER], u"Takk");
     const auto before = Snapshot("player");
     CopyAll();
 
@@ -479,11 +488,11 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
     EXPECT_EQ(Snapshot("player"), expected);
 
     // The next scan knows every album that arrived, and a job of all of them
-    // has only the eight that cannot arrive left to copy.
+    // has only the ten that cannot arrive left to copy.
     m_root.m_children.clear();
     ASSERT_TRUE(ScanPair());
     m_root.ApplySelection(SELECT_ALL);
-    EXPECT_EQ(m_root.CountAlbumsToCopy(), 8) << DumpTree(m_root);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 10) << DumpTree(m_root);
     EXPECT_TRUE(Node(u"Marvin Gaye/What's Going On?").IsAlbumToCopy() == false);
 }
 

@@ -1,6 +1,7 @@
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
 #include "support/MessageRecorder.h"
+#include "text/Text.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LogDlg.h"
@@ -348,13 +349,16 @@ TEST(LogDlgTest, ShowsEveryEntryOnALineOfItsOwn)
     log.Add(LOG_INFO, "Deleting \"%s\"", "JUKEBIT/A/Old");
     log.Add(LOG_ERROR, "Deleting \"%s\" : Error %s", "JUKEBIT/A/Old/1", "13 (Permission denied)");
     log.Add(LOG_CANCEL, "Canceled by user");
+    // A name that would end its line on screen.
+    log.Add(LOG_INFO, "Deleting \"%s\"", ToLogText(u"JUKEBIT/A\u2028ERROR  : Deleting \"JUKEBIT/Keep\" : Error 5"));
     show();
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0], "");
-    // The last line ends too, so the caret can stand on an empty fourth line.
+    // The last line ends too, so the caret can stand on an empty fifth line.
     EXPECT_EQ(shown[1], "INFO   : Deleting \"JUKEBIT/A/Old\"\n"
                         "ERROR  : Deleting \"JUKEBIT/A/Old/1\" : Error 13 (Permission denied)\n"
-                        "CANCEL : Canceled by user\n");
+                        "CANCEL : Canceled by user\n"
+                        "INFO   : Deleting \"JUKEBIT/A\\u2028ERROR  : Deleting \"JUKEBIT/Keep\" : Error 5\"\n");
 }
 
 // Save writes the log as it is, to the file chosen in the file dialog, and
