@@ -3,6 +3,8 @@
 #include "support/MessageRecorder.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/DeviceWatcher.h"
+#include "ui/FakeUDisks2.h"
 #include "ui/LogDlg.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
@@ -141,6 +143,27 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
     ASSERT_EQ(view.model()->rowCount(), 1);
     EXPECT_TRUE(view.isExpanded(view.model()->index(0, 0)));
     EXPECT_EQ(view.model()->index(0, 0).data().toString().toStdString(), "Root (2/3) (+0/+0MB)");
+}
+
+// The log at the end of a job ejects the player: the tree is read again
+// first, from the player the job wrote, then the player is unmounted and off.
+TEST_F(CopyJobWindowTest, EjectFromTheLogAtTheEndOfAJob)
+{
+    CFakeUDisks2 udisks(QString::fromStdString((m_fixture / "media").string()));
+    if (!udisks.Started().isEmpty()) {
+        GTEST_SKIP() << udisks.Started().toStdString();
+    }
+    Open("computer/A/New/1:10\n");
+    udisks.AddDevice("sdb1", "JUKEBIT", "1111-AAAA", 4000000000,
+                     QString::fromStdString((m_fixture / "player").string()));
+    Toggle(u"A/New");
+    m_script.On("CCopyFilesDlg", [](QWidget* widget) { static_cast<CCopyFilesDlg*>(widget)->OkButton()->click(); });
+    m_script.On("CLogDlg", [](QWidget* widget) { static_cast<CLogDlg*>(widget)->EjectButton()->click(); });
+    m_frame.CopyFilesAction()->trigger();
+    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
+    EXPECT_EQ(m_frame.View()->model()->index(0, 0).data().toString().toStdString(), "Root (1/1) (+0/+0MB)");
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Ejected);
+    EXPECT_TRUE(CDeviceWatcher::Create({})->Devices().empty());
 }
 
 // The filter outlives the rebuild: the new tree comes filtered by the same
