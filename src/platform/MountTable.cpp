@@ -84,7 +84,8 @@ std::optional<CMountEntry> MountOf(const std::string& folder)
 std::string FileSystemIdentity(const CMountEntry& mount)
 {
     std::error_code error;
-    for (const auto& link : std::filesystem::directory_iterator("/dev/disk/by-uuid", error)) {
+    for (const auto& link :
+         std::filesystem::directory_iterator(mount.m_source.starts_with("/dev/") ? "/dev/disk/by-uuid" : "", error)) {
         if (std::filesystem::equivalent(link.path(), mount.m_source, error)) {
             return "UUID=" + link.path().filename().string();
         }

@@ -1,6 +1,7 @@
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
 #include "support/MessageRecorder.h"
+#include "support/ScratchVolume.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/DeviceWatcher.h"
@@ -164,6 +165,32 @@ TEST_F(CopyJobWindowTest, EjectFromTheLogAtTheEndOfAJob)
     EXPECT_EQ(m_frame.View()->model()->index(0, 0).data().toString().toStdString(), "Root (1/1) (+0/+0MB)");
     EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Ejected);
     EXPECT_TRUE(CDeviceWatcher::Create({})->Devices().empty());
+}
+
+// A player unmounted during a job takes the rest of the job into a file
+// system that no one sees again: the window seeing it go stops the job as a
+// player that fails it does.
+TEST_F(CopyJobWindowTest, APlayerUnmountedDuringAJobStopsIt)
+{
+    m_fixture.Create("player/\n");
+    CScratchVolume volume;
+    if (const std::string why = volume.Mount(m_fixture / "player", 1000000); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    Open("computer/A/One/1:10\ncomputer/A/Two/1:10\n");
+    Toggle(u"A");
+    ArmFault(EFaultPoint::WriteFile, 0, 0, 1, [&] {
+        volume.Unmount();
+        for (int waited = 0; g_cancelState == 0 && waited < 5000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    DisarmFaults();
+    EXPECT_NE(seen.m_log.find("CANCEL : Canceled because disk is not available\n"), std::string::npos) << seen.m_log;
+    EXPECT_EQ(seen.m_log.find("Copying \"COMPUTER/A/Two\""), std::string::npos) << seen.m_log;
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Gone);
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
 }
 
 // The filter outlives the rebuild: the new tree comes filtered by the same
