@@ -195,6 +195,7 @@ void CFolderChooser::OnVolumeChosen()
     }
     const QString preset = chosen.front()->data(0, ROLE_PRESET).toString();
     m_pPlayer->setText(preset.isEmpty() ? MountVolume(*chosen.front()) : preset);
+    OnPlayerChanged(); // a volume that could not be mounted gives the choice back to the folder's
 }
 
 QString CFolderChooser::MountVolume(QTreeWidgetItem& item)

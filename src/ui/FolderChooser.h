@@ -64,7 +64,8 @@ private:
     void CreateControls();
     void RefreshVolumes();
     void OnVolumeChosen();
-    // Mounts the volume of the item as the desktop would; its player folder, or empty after a message.
+    // Mounts the volume of the item as the desktop would: its player folder, or the one chosen before after a
+    // message.
     QString MountVolume(QTreeWidgetItem& item);
     void OnPlayerChanged();
     void OnEntryChosen(int index);

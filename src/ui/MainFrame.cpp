@@ -217,6 +217,7 @@ void CMainFrame::OnFileEject()
         SetPlayerState(EPlayerState::Ejected);
     }
     if (!error.isEmpty()) {
-        ShowMessageBox(("Ejecting the Jukebit failed :\n" + error).toStdString(), MB_OK | MB_ICONEXCLAMATION);
+        ShowMessageBox(((ejected ? "" : "Ejecting the Jukebit failed :\n") + error).toStdString(),
+                       MB_OK | MB_ICONEXCLAMATION);
     }
 }

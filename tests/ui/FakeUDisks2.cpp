@@ -63,7 +63,7 @@ void CFakeUDisks2::SetMountPoint(const QString& name, const QString& mountPoint)
     Call("SetMountPoint", {name, mountPoint});
 }
 
-void CFakeUDisks2::FailNextUnmount(const QString& message)
+void CFakeUDisks2::FailNext(const QString& method, const QString& error, const QString& message)
 {
-    Call("FailNextUnmount", {message});
+    Call("FailNext", {method, error, message});
 }

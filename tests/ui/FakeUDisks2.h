@@ -21,7 +21,8 @@ public:
     void RemoveDevice(const QString& name);
     // Mounted there by another program, or unmounted when mountPoint is empty.
     void SetMountPoint(const QString& name, const QString& mountPoint);
-    void FailNextUnmount(const QString& message);
+    // The next call of method ("Mount", "Unmount" or "PowerOff") fails with UDisks2's error and message.
+    void FailNext(const QString& method, const QString& error, const QString& message);
 
 private:
     void Call(const QString& method, const QVariantList& arguments);

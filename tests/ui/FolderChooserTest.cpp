@@ -145,6 +145,15 @@ TEST_F(FolderChooserTest, OffersTheFileSystemsOfUDisks2MountedOrNot)
     EXPECT_EQ(list.topLevelItem(1)->text(1), "8.0 GB, not mounted");
     EXPECT_TRUE(list.topLevelItem(0)->text(1).contains(" free of "));
 
+    // A mount refused leaves the player folder as it was.
+    udisks.FailNext("Mount", "NotAuthorizedCanObtain", "Not authorized to perform operation");
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.topLevelItem(1)).center());
+    EXPECT_EQ(m_messages.m_messages,
+              (std::vector<CRecordedMessage>{{"Mounting CARD failed :\nNot authorized to perform operation", 0x30}}));
+    EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/PLAYER/Music"));
+    EXPECT_EQ(Volumes(*chooser), "*PLAYER|CARD");
+    m_messages.m_messages.clear();
+
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.topLevelItem(1)).center());
     EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/CARD"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return list.topLevelItem(1)->text(1).contains(" free of "); }));

@@ -26,7 +26,13 @@ DRIVE_IFACE = 'org.freedesktop.UDisks2.Drive'
 
 def load(mock, parameters):
     mock.mount_root = parameters.get('mount_root', '/tmp')
-    mock.unmount_error = ''
+    mock.failures = {}
+
+
+def fail_if_asked(method):
+    error = manager().failures.pop(method, None)
+    if error:
+        raise dbus.exceptions.DBusException(error[1], name='org.freedesktop.UDisks2.Error.' + error[0])
 
 
 def block_path(name):
@@ -61,6 +67,7 @@ def withdraw(path):
 
 
 def Mount(block, _options):
+    fail_if_asked('Mount')
     folder = os.path.join(manager().mount_root, str(block.props[BLOCK_IFACE]['IdLabel']))
     os.makedirs(folder, exist_ok=True)
     set_mount_point(block, folder)
@@ -68,14 +75,13 @@ def Mount(block, _options):
 
 
 def Unmount(block, _options):
-    if manager().unmount_error:
-        error, manager().unmount_error = manager().unmount_error, ''
-        raise dbus.exceptions.DBusException(error, name='org.freedesktop.UDisks2.Error.DeviceBusy')
+    fail_if_asked('Unmount')
     set_mount_point(block, '')
 
 
 # A drive powered off leaves the bus, its file system with it.
 def PowerOff(drive, _options):
+    fail_if_asked('PowerOff')
     name = drive.path.rsplit('/', 1)[1]
     withdraw(block_path(name))
     withdraw(drive.path)
@@ -112,7 +118,8 @@ def SetMountPoint(_self, name, mount_point):
     set_mount_point(mockobject.objects[block_path(name)], mount_point)
 
 
-@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
-def FailNextUnmount(self, message):
-    '''The next Unmount fails with MESSAGE, as UDisks2 fails on a busy file system.'''
-    self.unmount_error = message
+@dbus.service.method(MOCK_IFACE, in_signature='sss', out_signature='')
+def FailNext(self, method, error, message):
+    '''The next call of METHOD (Mount, Unmount or PowerOff) fails as UDisks2 fails: with the error
+    org.freedesktop.UDisks2.Error.ERROR ("DeviceBusy", "NotAuthorizedCanObtain") and MESSAGE.'''
+    self.failures[method] = (error, message)
