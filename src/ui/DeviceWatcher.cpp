@@ -16,6 +16,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+#include <optional>
+
 namespace {
 
 constexpr char UDISKS2[] = "org.freedesktop.UDisks2";

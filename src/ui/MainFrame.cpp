@@ -189,7 +189,7 @@ void CMainFrame::SetPlayerState(EPlayerState state)
     const bool present = state == EPlayerState::Present;
     m_pCopyFiles->setEnabled(present);
     m_pCopyFiles->setStatusTip(present ? QString() : PlayerStateText(state));
-    m_pCopyFiles->setToolTip(present ? m_pCopyFiles->text() : PlayerStateText(state));
+    m_pCopyFiles->setToolTip(present ? QString() : PlayerStateText(state));
     m_pEject->setEnabled(present || state == EPlayerState::Back);
     m_pReadAgain->setVisible(state == EPlayerState::Back);
     ShowReady();
