@@ -1,12 +1,11 @@
 #include "platform/VolumeFacts.h"
 
+#include "platform/MountTable.h"
 #include "platform/PosixSupport.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <fcntl.h>
@@ -23,18 +22,9 @@ namespace {
 // ("vfat", "fuse.fusefat", "fuseblk"); empty when it is not found.
 std::string MountType(dev_t device)
 {
-    std::ifstream table("/proc/self/mountinfo");
-    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, numbers;
-        fields >> id >> parent >> numbers;
-        const std::size_t separator = line.find(" - ");
-        if (numbers == wanted && separator != std::string::npos) {
-            std::istringstream rest(line.substr(separator + 3));
-            std::string type;
-            rest >> type;
-            return type;
+    for (const CMountEntry& mount : ReadMountTable()) {
+        if (mount.m_device == device) {
+            return mount.m_type;
         }
     }
     return {};

@@ -64,9 +64,19 @@ bool CheckCancel(CCopyLog& log)
         return true;
     case 2:
         return true;
+    case 3:
+        log.Add(LOG_CANCEL, "Canceled because disk is not available");
+        g_cancelState = 2;
+        return true;
     default:
         return false;
     }
+}
+
+void CancelAsPlayerGone()
+{
+    std::int32_t none = 0;
+    g_cancelState.compare_exchange_strong(none, 3);
 }
 
 int CheckDiskFull(CCopyLog& log, int error)

@@ -15,8 +15,14 @@ inline constexpr int LOG_ERROR = 1;
 inline constexpr int LOG_CANCEL = 2;
 
 // The cancel state of the copy job, shared by the user-interface thread and
-// the worker: 0 no cancel, 1 the user asked to cancel, 2 the job is canceled.
+// the worker: 0 no cancel, 1 the user asked to cancel, 2 the job is canceled,
+// 3 the window saw the player's file system go.
 extern std::atomic<std::int32_t> g_cancelState;
+
+// Asks the job to stop as when its calls find the player gone, unless a cancel
+// is under way already: a player unmounted lazily still takes writes, into a
+// file system that no one will see again.
+void CancelAsPlayerGone();
 
 // Told on the worker thread of what the copy job does.
 class ICopyNotify

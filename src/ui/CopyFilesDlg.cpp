@@ -266,7 +266,9 @@ void CCopyFilesDlg::OnJobDone()
     if (ShowMessageBox(question.m_text, question.m_type) != IDCANCEL) {
         CLogDlg log(this);
         log.m_pLog = &m_pDoc->m_log;
+        log.m_bOfferEject = true;
         log.DoModal();
+        m_bEjectRequested = log.m_bEjectRequested;
     }
     QDialog::accept();
 }

@@ -53,6 +53,8 @@ public:
     CLyrafetchDoc* m_pDoc = nullptr;
     CCopyProgressSink* m_pProgressSink = nullptr;
     bool m_bCancelRequested = false;
+    // The user asked, in the log shown at the end of the job, to eject the player.
+    bool m_bEjectRequested = false;
     CCopyProgress m_progress;
 
 protected:

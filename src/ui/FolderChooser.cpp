@@ -21,7 +21,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -30,11 +29,6 @@
 
 namespace {
 
-// This process's mount table, which tells of every mount and unmount: a
-// volume's folder is made before the volume is mounted on it.
-constexpr char MOUNT_TABLE[] = "/proc/self/mounts";
-// Changes come in bursts; the volumes are listed again once they have settled.
-constexpr int REFRESH_DELAY_MS = 200;
 constexpr int LAUNCHER_TIMEOUT_MS = 30000;
 
 // What a volume's item holds besides its texts.
@@ -90,9 +84,12 @@ CFolderChooser::CFolderChooser(CLyrafetchApp& app, CChooserPlaces places, QWidge
     m_pComputer->setText(m_memory.m_last.m_computer.isEmpty() ? m_places.m_musicFolder : m_memory.m_last.m_computer);
     m_pPlayer->setText(m_memory.m_last.m_player);
     ShowEntries();
-    WatchVolumes();
+    m_pDevices = CDeviceWatcher::Create(m_places.m_volumeFolders);
+    connect(m_pDevices.get(), &CDeviceWatcher::devicesChanged, this, &CFolderChooser::RefreshVolumes);
     RefreshVolumes();
 }
+
+CFolderChooser::~CFolderChooser() = default;
 
 void CFolderChooser::CreateControls()
 {
@@ -166,44 +163,26 @@ void CFolderChooser::CreateControls()
     resize(fontMetrics().averageCharWidth() * 100, minimumSizeHint().height());
 }
 
-// A volume plugged in or out makes or removes its folder in a place, and
-// mounts or unmounts it: either lists the volumes again.
-void CFolderChooser::WatchVolumes()
-{
-    m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(REFRESH_DELAY_MS);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderChooser::RefreshVolumes);
-    connect(&m_placesWatcher, &QFileSystemWatcher::directoryChanged, &m_refreshTimer, qOverload<>(&QTimer::start));
-    m_mountTable.setFileName(MOUNT_TABLE);
-    if (m_mountTable.open(QIODevice::ReadOnly)) {
-        auto* mounts = new QSocketNotifier(m_mountTable.handle(), QSocketNotifier::Exception, this);
-        connect(mounts, &QSocketNotifier::activated, &m_refreshTimer, qOverload<>(&QTimer::start));
-    }
-}
-
 void CFolderChooser::RefreshVolumes()
 {
-    // A place comes into being with the first volume the desktop mounts there.
-    for (const QString& place : m_places.m_volumeFolders) {
-        if (QFileInfo(place).isDir() && !m_placesWatcher.directories().contains(place)) {
-            m_placesWatcher.addPath(place);
-        }
-    }
+    m_devices = m_pDevices->Devices();
     {
         const QSignalBlocker blocker(m_pVolumes);
         m_pVolumes->clear();
-        for (const CVolume& volume : ListVolumes(m_places.m_volumeFolders)) {
-            auto* item = new QTreeWidgetItem(m_pVolumes, {volume.m_label, SpaceText(volume)});
-            item->setData(0, ROLE_ROOT, volume.m_root);
-            item->setData(0, ROLE_PRESET, volume.m_preset);
-            item->setToolTip(0, volume.m_root);
+        for (const CDevice& device : m_devices) {
+            auto* item = new QTreeWidgetItem(m_pVolumes, {device.m_label, SpaceText(device)});
+            item->setData(0, ROLE_ROOT, device.m_mountPoint);
+            if (!device.m_mountPoint.isEmpty()) {
+                item->setData(0, ROLE_PRESET, PresetFolder(device.m_mountPoint));
+            }
+            item->setToolTip(0, device.m_mountPoint.isEmpty() ? device.m_deviceFile : device.m_mountPoint);
             item->setIcon(0, QIcon::fromTheme("drive-removable-media"));
         }
     }
     m_pNoVolumes->setVisible(m_pVolumes->topLevelItemCount() == 0);
-    // A player plugged in while no player folder is chosen is taken at once.
-    if (m_pPlayer->text().isEmpty() && m_pVolumes->topLevelItemCount() > 0) {
-        m_pPlayer->setText(m_pVolumes->topLevelItem(0)->data(0, ROLE_PRESET).toString());
+    // A player plugged in while no player folder is chosen is taken at once, once it is mounted.
+    for (int row = 0; row < m_pVolumes->topLevelItemCount() && m_pPlayer->text().isEmpty(); ++row) {
+        m_pPlayer->setText(m_pVolumes->topLevelItem(row)->data(0, ROLE_PRESET).toString());
     }
     OnPlayerChanged();
 }
@@ -211,9 +190,28 @@ void CFolderChooser::RefreshVolumes()
 void CFolderChooser::OnVolumeChosen()
 {
     const QList<QTreeWidgetItem*> chosen = m_pVolumes->selectedItems();
-    if (!chosen.isEmpty()) {
-        m_pPlayer->setText(chosen.front()->data(0, ROLE_PRESET).toString());
+    if (chosen.isEmpty()) {
+        return;
     }
+    const QString preset = chosen.front()->data(0, ROLE_PRESET).toString();
+    m_pPlayer->setText(preset.isEmpty() ? MountVolume(*chosen.front()) : preset);
+    OnPlayerChanged(); // a volume that could not be mounted gives the choice back to the folder's
+}
+
+QString CFolderChooser::MountVolume(QTreeWidgetItem& item)
+{
+    const CDevice device = m_devices[m_pVolumes->indexOfTopLevelItem(&item)];
+    QString error;
+    QString mountPoint;
+    {
+        const CWaitCursor wait;
+        mountPoint = m_pDevices->Mount(device, error);
+    }
+    if (mountPoint.isEmpty()) {
+        ShowMessage(QString("Mounting %1 failed :\n%2").arg(device.m_label, error), MB_OK | MB_ICONEXCLAMATION);
+        return m_pPlayer->text();
+    }
+    return PresetFolder(mountPoint);
 }
 
 // The list shows the volume that holds the player folder, if one does, and
@@ -224,7 +222,8 @@ void CFolderChooser::OnPlayerChanged()
     QTreeWidgetItem* holder = nullptr;
     for (int row = 0; row < m_pVolumes->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = m_pVolumes->topLevelItem(row);
-        if (!player.isEmpty() && IsInside(player, item->data(0, ROLE_ROOT).toString())) {
+        const QString root = item->data(0, ROLE_ROOT).toString();
+        if (!player.isEmpty() && !root.isEmpty() && IsInside(player, root)) {
             holder = item;
         }
     }
@@ -328,10 +327,15 @@ bool CFolderChooser::IsUsable(const CFolderPair& pair)
 bool CFolderChooser::IsOnVolume(const QString& folder) const
 {
     const QString real = QFileInfo(folder).canonicalFilePath();
-    return std::any_of(m_places.m_volumeFolders.begin(), m_places.m_volumeFolders.end(), [&](const QString& place) {
-        const QString realPlace = QFileInfo(place).canonicalFilePath();
-        return !realPlace.isEmpty() && real.startsWith(realPlace + '/');
+    const bool onDevice = std::any_of(m_devices.begin(), m_devices.end(), [&](const CDevice& device) {
+        const QString root = QFileInfo(device.m_mountPoint).canonicalFilePath();
+        return !root.isEmpty() && IsInside(real, root);
     });
+    return onDevice ||
+           std::any_of(m_places.m_volumeFolders.begin(), m_places.m_volumeFolders.end(), [&](const QString& place) {
+               const QString realPlace = QFileInfo(place).canonicalFilePath();
+               return !realPlace.isEmpty() && real.startsWith(realPlace + '/');
+           });
 }
 
 bool CFolderChooser::IsRemembered(const QString& player) const

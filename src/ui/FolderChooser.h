@@ -1,14 +1,13 @@
 #pragma once
 
 #include "ui/ChooserMemory.h"
+#include "ui/DeviceWatcher.h"
 
 #include <QDialog>
-#include <QFile>
-#include <QFileSystemWatcher>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
+#include <memory>
 #include <vector>
 
 class CLyrafetchApp;
@@ -18,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // Where the folder chooser looks. The program gives it the places of this
 // user's desktop; another set can stand in for them.
@@ -36,7 +36,7 @@ struct CChooserPlaces
 };
 
 // The window that the desktop's menu opens: the computer's music folder, the
-// player's among the removable volumes, and Open, which opens the main window
+// player's among the removable volumes, mounted or not, and Open, which opens the main window
 // on the two. A pair it refuses, or whose load fails, leaves it open with the
 // message shown. Its settings (~/.config/lyrafetch/chooser.conf) keep the last
 // pair and the pairs made into menu entries: the only file the program keeps.
@@ -46,6 +46,7 @@ class CFolderChooser : public QDialog
 
 public:
     CFolderChooser(CLyrafetchApp& app, CChooserPlaces places, QWidget* parent = nullptr);
+    ~CFolderChooser() override;
 
     // Shows the pair and opens it as Open does. False while the chooser stays.
     bool OpenPair(const CFolderPair& pair);
@@ -61,9 +62,11 @@ public:
 
 private:
     void CreateControls();
-    void WatchVolumes();
     void RefreshVolumes();
     void OnVolumeChosen();
+    // Mounts the volume of the item as the desktop would: its player folder, or the one chosen before after a
+    // message.
+    QString MountVolume(QTreeWidgetItem& item);
     void OnPlayerChanged();
     void OnEntryChosen(int index);
     void Browse(QLineEdit* edit, const QString& title);
@@ -78,9 +81,8 @@ private:
     CChooserMemory m_memory;
     bool m_bNameEdited = false;
 
-    QFileSystemWatcher m_placesWatcher;
-    QFile m_mountTable;
-    QTimer m_refreshTimer;
+    std::unique_ptr<CDeviceWatcher> m_pDevices;
+    std::vector<CDevice> m_devices; // as listed, one a row
 
     QLabel* m_pEntriesLabel = nullptr;
     QComboBox* m_pEntries = nullptr;

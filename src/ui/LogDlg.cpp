@@ -52,8 +52,14 @@ CLogDlg::CLogDlg(QWidget* parent) : QDialog(parent)
     connect(save, &QPushButton::clicked, this, &CLogDlg::OnSave);
     connect(copy, &QPushButton::clicked, this, &CLogDlg::OnCopy);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    m_pEject = new QPushButton("&Eject Jukebit", this);
+    connect(m_pEject, &QPushButton::clicked, this, [this] {
+        m_bEjectRequested = true;
+        accept();
+    });
     buttons->addWidget(save);
     buttons->addWidget(copy);
+    buttons->addWidget(m_pEject);
     buttons->addStretch();
     buttons->addWidget(ok);
     layout->addLayout(buttons);
@@ -64,6 +70,7 @@ int CLogDlg::DoModal()
 {
     // Lines end in CR LF in the log; the text box wants bare line feeds.
     m_pText->setPlainText(QString::fromStdString(m_pLog->GetText()).replace("\r\n", "\n"));
+    m_pEject->setVisible(m_bOfferEject);
     return exec();
 }
 

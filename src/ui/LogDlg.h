@@ -4,6 +4,7 @@
 
 class CCopyLog;
 class QPlainTextEdit;
+class QPushButton;
 
 // The whole log of the last job, one line per entry, to read, save as a text
 // file or copy to the clipboard.
@@ -16,6 +17,7 @@ public:
 
     int DoModal();
     QString LogText() const;
+    QPushButton* EjectButton() const { return m_pEject; }
     // Asks for a file through the standard file dialog and saves the log there.
     void OnSave();
     // Writes the log as it is, lines ended by CR LF, as the whole file at
@@ -25,7 +27,11 @@ public:
     void OnCopy();
 
     const CCopyLog* m_pLog = nullptr;
+    // At the end of a job: an Eject Jukebit button, which closes the dialog with m_bEjectRequested set.
+    bool m_bOfferEject = false;
+    bool m_bEjectRequested = false;
 
 private:
     QPlainTextEdit* m_pText = nullptr;
+    QPushButton* m_pEject = nullptr;
 };

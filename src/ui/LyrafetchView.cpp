@@ -45,6 +45,7 @@ void CLyrafetchView::OnInitialUpdate()
     const CWaitCursor wait;
     FillTree();
     UpdateFreeSpace();
+    emit documentLoaded();
 }
 
 // Items come collapsed and unselected but for the root, open on its artists
@@ -166,6 +167,14 @@ void CLyrafetchView::OnFileCopyFiles()
     }
     emit jobEnded();
     RebuildAfterJob();
+    if (dialog.m_bEjectRequested) {
+        emit ejectRequested();
+    }
+}
+
+void CLyrafetchView::Reread()
+{
+    RebuildAfterJob();
 }
 
 // The new tree shows what the old one showed: the same folders open, the same
@@ -187,6 +196,7 @@ void CLyrafetchView::RebuildAfterJob()
         ShowNewTree(FindState(kept));
         UpdateFreeSpace();
     }
+    emit documentLoaded();
     if (message) {
         ShowMessageBox(*message);
     }

@@ -36,6 +36,8 @@ public:
     void OnFileCopyFiles();
     // Shows the log of the last job, until the next one starts.
     void OnFileShowLog();
+    // Reads both folders again, the tree kept as the user left it.
+    void Reread();
     void OnCopyProgress(const CCopyProgress& progress) override;
 
     CFolderNode* GetItemNode(const QModelIndex& item) const { return m_model.NodeFromIndex(item); }
@@ -54,6 +56,10 @@ signals:
     void filterApplied(bool bFiltered, int albumsShown, int albums);
     // A copy job has ended; its log can be shown.
     void jobEnded();
+    // The document has been loaded anew from the folders.
+    void documentLoaded();
+    // The user asked at the end of a job to eject the player.
+    void ejectRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -84,7 +90,7 @@ private:
     };
     CKeptState KeepState() const;
     CViewState FindState(const CKeptState& kept) const;
-    // The rescan after a job.
+    // The rescan after a job, or when the user asks for one.
     void RebuildAfterJob();
     // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
     void FitColumn();

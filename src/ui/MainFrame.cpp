@@ -1,19 +1,48 @@
 #include "ui/MainFrame.h"
 
+#include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
+#include "platform/MessageBox.h"
+#include "platform/MountTable.h"
 #include "resources/ResourceIds.h"
 #include "ui/AboutDlg.h"
+#include "ui/DeviceWatcher.h"
 #include "ui/FilterBar.h"
 #include "ui/LyrafetchView.h"
+#include "ui/WaitCursor.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
-CMainFrame::CMainFrame(CLyrafetchDoc& doc)
+namespace {
+
+// Twice a second: a player pulled out is noticed within a second.
+constexpr int PLAYER_POLL_MS = 500;
+
+const char* PlayerStateText(CMainFrame::EPlayerState state)
+{
+    switch (state) {
+    case CMainFrame::EPlayerState::Gone:
+        return "The Jukebit is gone: Copy Files waits until it is plugged in again";
+    case CMainFrame::EPlayerState::Back:
+        return "The Jukebit is back: Copy Files waits until it has been read again";
+    case CMainFrame::EPlayerState::Ejected:
+        return "The Jukebit is ejected: it can be unplugged";
+    default:
+        return IDS_READY;
+    }
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CLyrafetchDoc& doc) : m_doc(doc)
 {
     setWindowTitle(APP_TITLE);
     auto* client = new QWidget(this);
@@ -37,8 +66,17 @@ CMainFrame::CMainFrame(CLyrafetchDoc& doc)
     m_pFreeSpacePane = new QLabel(this);
     // 200 pixels, or what the text needs in the fonts at hand.
     m_pFreeSpacePane->setMinimumWidth(200);
+    m_pReadAgain = new QPushButton("&Read Jukebit Again", this);
+    m_pReadAgain->hide();
+    connect(m_pReadAgain, &QPushButton::clicked, m_pView, &CLyrafetchView::Reread);
+    statusBar()->addPermanentWidget(m_pReadAgain);
     statusBar()->addPermanentWidget(m_pFreeSpacePane);
     UpdateFreeSpacePane();
+    connect(m_pView, &CLyrafetchView::documentLoaded, this, &CMainFrame::OnPlayerLoaded);
+    connect(m_pView, &CLyrafetchView::ejectRequested, this, &CMainFrame::OnFileEject);
+    m_pPlayerPoll = new QTimer(this);
+    m_pPlayerPoll->setInterval(PLAYER_POLL_MS);
+    connect(m_pPlayerPoll, &QTimer::timeout, this, &CMainFrame::WatchPlayer);
     ShowReady();
     // Three quarters of the screen each way: room for the long labels and many rows of a real library.
     resize(screen()->availableGeometry().size() * 3 / 4);
@@ -53,6 +91,8 @@ void CMainFrame::CreateMenus()
     m_pShowLog->setStatusTip(IDS_SHOW_LOG_PROMPT);
     m_pShowLog->setEnabled(false);
     connect(m_pView, &CLyrafetchView::jobEnded, this, [this] { m_pShowLog->setEnabled(true); });
+    m_pEject = file->addAction("&Eject Jukebit", this, &CMainFrame::OnFileEject);
+    m_pEject->setStatusTip(IDS_EJECT_PROMPT);
     file->addSeparator();
     QAction* exit = file->addAction("E&xit", this, &QWidget::close);
     exit->setStatusTip(IDS_EXIT_PROMPT);
@@ -117,5 +157,67 @@ QString CMainFrame::MessageText() const
 
 void CMainFrame::ShowReady()
 {
-    statusBar()->showMessage(IDS_READY);
+    statusBar()->showMessage(PlayerStateText(m_playerState));
+}
+
+void CMainFrame::OnPlayerLoaded()
+{
+    if (m_strPlayerIdentity.empty()) {
+        m_strPlayerIdentity = PlayerIdentity();
+        m_pPlayerPoll->start();
+    }
+    SetPlayerState(PlayerIdentity() == m_strPlayerIdentity ? EPlayerState::Present : EPlayerState::Gone);
+}
+
+void CMainFrame::WatchPlayer()
+{
+    const bool there = PlayerIdentity() == m_strPlayerIdentity;
+    if (!there && (m_playerState == EPlayerState::Present || m_playerState == EPlayerState::Back)) {
+        SetPlayerState(EPlayerState::Gone);
+        if (m_doc.m_hCopyThread) {
+            CancelAsPlayerGone();
+        }
+    } else if (there && (m_playerState == EPlayerState::Gone || m_playerState == EPlayerState::Ejected)) {
+        SetPlayerState(EPlayerState::Back);
+    }
+}
+
+// Copy Files works only on a player read from the file system that is there now.
+void CMainFrame::SetPlayerState(EPlayerState state)
+{
+    m_playerState = state;
+    const bool present = state == EPlayerState::Present;
+    m_pCopyFiles->setEnabled(present);
+    m_pCopyFiles->setStatusTip(present ? QString() : PlayerStateText(state));
+    m_pCopyFiles->setToolTip(present ? QString() : PlayerStateText(state));
+    m_pEject->setEnabled(present || state == EPlayerState::Back);
+    m_pReadAgain->setVisible(state == EPlayerState::Back);
+    ShowReady();
+}
+
+std::string CMainFrame::PlayerIdentity() const
+{
+    const std::optional<CMountEntry> mount =
+        m_doc.m_params.size() > 1 ? MountOf(m_doc.m_params[1]) : std::optional<CMountEntry>();
+    return mount ? FileSystemIdentity(*mount) : std::string();
+}
+
+void CMainFrame::OnFileEject()
+{
+    if (m_doc.m_params.size() < 2) {
+        return;
+    }
+    QString error;
+    bool ejected = false;
+    {
+        const CWaitCursor wait;
+        ejected = CDeviceWatcher::Create({})->Eject(QFile::decodeName(m_doc.m_params[1].c_str()), error);
+    }
+    if (ejected) {
+        SetPlayerState(EPlayerState::Ejected);
+    }
+    if (!error.isEmpty()) {
+        ShowMessageBox(((ejected ? "" : "Ejecting the Jukebit failed :\n") + error).toStdString(),
+                       MB_OK | MB_ICONEXCLAMATION);
+    }
 }

@@ -5,16 +5,20 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <string>
 
 class CFilterBar;
 class CLyrafetchDoc;
 class CLyrafetchView;
 class QAction;
 class QLabel;
+class QPushButton;
+class QTimer;
 
 // The main window: the album tree under its filter bar, the File and Help
 // menus, and a status bar with the player's projected free space. The title
-// follows a running job.
+// follows a running job. It watches the player's file system: one that goes
+// stops Copy Files, and the same one back is offered to be read again.
 class CMainFrame : public QMainWindow
 {
     Q_OBJECT
@@ -25,6 +29,17 @@ public:
     void SetFreeSpace(std::int64_t freeBytes, std::uint64_t totalBytes);
     void SetCopyProgress(const CCopyProgress& progress);
     void OnAppAbout();
+
+    // Where the player's file system is, as the window last looked.
+    enum class EPlayerState { Present, Gone, Back, Ejected };
+    // The document has been loaded: from the first load on, the player is
+    // watched for its file system going and the same one coming back.
+    void OnPlayerLoaded();
+    // File > Eject Jukebit: unmounts the player and powers its drive off.
+    void OnFileEject();
+    EPlayerState PlayerState() const { return m_playerState; }
+    QAction* EjectAction() const { return m_pEject; }
+    QPushButton* ReadAgainButton() const { return m_pReadAgain; }
 
     CLyrafetchView* View() const { return m_pView; }
     CFilterBar* FilterBar() const { return m_pFilterBar; }
@@ -38,12 +53,22 @@ private:
     void CreateFilterKeys();
     void UpdateFreeSpacePane();
     void ShowReady();
+    void WatchPlayer();
+    void SetPlayerState(EPlayerState state);
+    // What tells the file system that holds the player folder now; empty when the folder cannot be reached.
+    std::string PlayerIdentity() const;
 
+    CLyrafetchDoc& m_doc;
     CLyrafetchView* m_pView = nullptr;
     CFilterBar* m_pFilterBar = nullptr;
     QAction* m_pCopyFiles = nullptr;
     QAction* m_pShowLog = nullptr;
+    QAction* m_pEject = nullptr;
     QLabel* m_pFreeSpacePane = nullptr;
+    QPushButton* m_pReadAgain = nullptr;
+    QTimer* m_pPlayerPoll = nullptr;
+    std::string m_strPlayerIdentity; // of the file system the player was read from
+    EPlayerState m_playerState = EPlayerState::Present;
     std::int64_t m_nFreeBytes = 0;
     std::uint64_t m_nTotalBytes = 0;
     CCopyProgress m_lastProgress;

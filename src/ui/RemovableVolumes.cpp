@@ -1,14 +1,23 @@
 #include "ui/RemovableVolumes.h"
 
+#include "ui/DeviceWatcher.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStorageInfo>
 
-namespace {
+std::vector<CVolume> ListVolumes(const QStringList& places)
+{
+    std::vector<CVolume> volumes;
+    for (const QString& place : places) {
+        for (const QFileInfo& folder : QDir(place).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            volumes.push_back({folder.fileName(), folder.absoluteFilePath()});
+        }
+    }
+    return volumes;
+}
 
-// The volume's own Music folder when it has one, spelt in any case as players
-// do, else the volume itself.
 QString PresetFolder(const QString& root)
 {
     const QStringList music = QDir(root).entryList({"Music"}, QDir::Dirs | QDir::NoDotAndDotDot);
@@ -18,25 +27,13 @@ QString PresetFolder(const QString& root)
     return root + '/' + (music.contains("Music") ? QString("Music") : music.front());
 }
 
-} // namespace
-
-std::vector<CVolume> ListVolumes(const QStringList& places)
-{
-    std::vector<CVolume> volumes;
-    for (const QString& place : places) {
-        for (const QFileInfo& folder : QDir(place).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-            const QStorageInfo storage(folder.absoluteFilePath());
-            volumes.push_back({folder.fileName(), folder.absoluteFilePath(), PresetFolder(folder.absoluteFilePath()),
-                               storage.bytesAvailable(), storage.bytesTotal()});
-        }
-    }
-    return volumes;
-}
-
-QString SpaceText(const CVolume& volume)
+QString SpaceText(const CDevice& device)
 {
     const QLocale locale;
-    return QString("%1 free of %2")
-        .arg(locale.formattedDataSize(volume.m_freeBytes, 1, QLocale::DataSizeSIFormat),
-             locale.formattedDataSize(volume.m_totalBytes, 1, QLocale::DataSizeSIFormat));
+    const auto size = [&](qint64 bytes) { return locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat); };
+    if (device.m_mountPoint.isEmpty()) {
+        return QString("%1, not mounted").arg(size(device.m_size));
+    }
+    const QStorageInfo storage(device.m_mountPoint);
+    return QString("%1 free of %2").arg(size(storage.bytesAvailable()), size(storage.bytesTotal()));
 }

@@ -1,6 +1,8 @@
 #include "platform/FileSystem.h"
 
+#include "platform/MountTable.h"
 #include "support/FolderFixture.h"
+#include "support/ScratchVolume.h"
 
 #include <gtest/gtest.h>
 
@@ -100,4 +102,34 @@ TEST(QueryVolumeSpaceTest, ReportsSpaceOrError)
     EXPECT_EQ(available, 7u);
     EXPECT_EQ(total, 7u);
     EXPECT_EQ(unit, 7u);
+}
+
+// The mount that holds a folder is found below it too, its mount point with a
+// blank as it is; its identity stays when the same file system comes back and
+// differs from the folder's own without it.
+TEST(MountTableTest, TheMountOfAFolderAndItsIdentity)
+{
+    CFolderFixture fixture;
+    fixture.Create("my player/\n");
+    const std::string folder = (fixture / "my player").string();
+    const std::optional<CMountEntry> before = MountOf(folder);
+    ASSERT_TRUE(before);
+    CScratchVolume volume;
+    if (const std::string why = volume.Mount(fixture / "my player", 1000000); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    fixture.Create("my player/Music/\n");
+    const std::optional<CMountEntry> mount = MountOf(folder + "/Music");
+    ASSERT_TRUE(mount);
+    EXPECT_EQ(mount->m_mountPoint, std::filesystem::canonical(folder).string());
+    EXPECT_EQ(mount->m_type, "tmpfs");
+    EXPECT_EQ(mount->m_source, "lyrafetch-test");
+    const std::string identity = FileSystemIdentity(*mount);
+    EXPECT_NE(identity, FileSystemIdentity(*before));
+
+    volume.Unmount();
+    EXPECT_FALSE(MountOf(folder + "/Music"));
+    ASSERT_EQ(MountOf(folder)->m_mountPoint, before->m_mountPoint);
+    ASSERT_EQ(volume.Mount(fixture / "my player", 1000000), "");
+    EXPECT_EQ(FileSystemIdentity(*MountOf(folder)), identity);
 }

@@ -55,6 +55,17 @@ TEST_F(CopyLogTest, CancelRequestIsLoggedOnce)
     g_cancelState = 1;
     EXPECT_TRUE(CheckCancel(m_log));
     EXPECT_EQ(m_log.m_entries.size(), 2u);
+
+    // The window seeing the player go stops a job that no cancel stops yet, as a gone player does.
+    CancelAsPlayerGone();
+    EXPECT_EQ(g_cancelState, 2);
+    g_cancelState = 0;
+    CancelAsPlayerGone();
+    EXPECT_TRUE(CheckCancel(m_log));
+    EXPECT_TRUE(CheckCancel(m_log));
+    EXPECT_EQ(g_cancelState, 2);
+    EXPECT_EQ(m_log.m_entries.size(), 3u);
+    EXPECT_EQ(m_log.m_entries.back()->m_text, "Canceled because disk is not available");
 }
 
 TEST_F(CopyLogTest, OnlyAFullDiskCancels)

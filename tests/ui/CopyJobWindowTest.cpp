@@ -1,9 +1,12 @@
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
 #include "support/MessageRecorder.h"
+#include "support/ScratchVolume.h"
 #include "text/Text.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/DeviceWatcher.h"
+#include "ui/FakeUDisks2.h"
 #include "ui/LogDlg.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
@@ -142,6 +145,53 @@ TEST_F(CopyJobWindowTest, AWholeJobFromTheWindow)
     ASSERT_EQ(view.model()->rowCount(), 1);
     EXPECT_TRUE(view.isExpanded(view.model()->index(0, 0)));
     EXPECT_EQ(view.model()->index(0, 0).data().toString().toStdString(), "Root (2/3) (+0/+0MB)");
+}
+
+// The log at the end of a job ejects the player: the tree is read again
+// first, from the player the job wrote, then the player is unmounted and off.
+TEST_F(CopyJobWindowTest, EjectFromTheLogAtTheEndOfAJob)
+{
+    CFakeUDisks2 udisks(QString::fromStdString((m_fixture / "media").string()));
+    if (!udisks.Started().isEmpty()) {
+        GTEST_SKIP() << udisks.Started().toStdString();
+    }
+    Open("computer/A/New/1:10\n");
+    udisks.AddDevice("sdb1", "JUKEBIT", "1111-AAAA", 4000000000,
+                     QString::fromStdString((m_fixture / "player").string()));
+    Toggle(u"A/New");
+    m_script.On("CCopyFilesDlg", [](QWidget* widget) { static_cast<CCopyFilesDlg*>(widget)->OkButton()->click(); });
+    m_script.On("CLogDlg", [](QWidget* widget) { static_cast<CLogDlg*>(widget)->EjectButton()->click(); });
+    m_frame.CopyFilesAction()->trigger();
+    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
+    EXPECT_EQ(m_frame.View()->model()->index(0, 0).data().toString().toStdString(), "Root (1/1) (+0/+0MB)");
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Ejected);
+    EXPECT_TRUE(CDeviceWatcher::Create({})->Devices().empty());
+}
+
+// A player unmounted during a job takes the rest of the job into a file
+// system that no one sees again: the window seeing it go stops the job as a
+// player that fails it does.
+TEST_F(CopyJobWindowTest, APlayerUnmountedDuringAJobStopsIt)
+{
+    m_fixture.Create("player/\n");
+    CScratchVolume volume;
+    if (const std::string why = volume.Mount(m_fixture / "player", 1000000); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    Open("computer/A/One/1:10\ncomputer/A/Two/1:10\n");
+    Toggle(u"A");
+    ArmFault(EFaultPoint::WriteFile, 0, 0, 1, [&] {
+        volume.Unmount();
+        for (int waited = 0; g_cancelState == 0 && waited < 5000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const CSeen seen = CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    DisarmFaults();
+    EXPECT_NE(seen.m_log.find("CANCEL : Canceled because disk is not available\n"), std::string::npos) << seen.m_log;
+    EXPECT_EQ(seen.m_log.find("Copying \"COMPUTER/A/Two\""), std::string::npos) << seen.m_log;
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Gone);
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
 }
 
 // The filter outlives the rebuild: the new tree comes filtered by the same

@@ -3,6 +3,8 @@
 #include "support/FolderFixture.h"
 #include "support/MessageRecorder.h"
 #include "support/ScratchVolume.h"
+#include "ui/DeviceWatcher.h"
+#include "ui/FakeUDisks2.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/LyrafetchView.h"
 #include "ui/MainFrame.h"
@@ -122,6 +124,69 @@ TEST_F(FolderChooserTest, AMountOrUnmountIsSeen)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !space().endsWith(" of 1.0 MB"); }));
     ASSERT_EQ(volume.Mount(m_fixture / "media/PLAYER", 1000000), "");
     EXPECT_TRUE(QTest::qWaitFor([&] { return space().endsWith(" of 1.0 MB"); }));
+}
+
+// Through UDisks2 the list holds the removable file systems, mounted or not,
+// by label; choosing one that is not mounted mounts it. Mounts by any other
+// program, and drives pulled out, show at once.
+TEST_F(FolderChooserTest, OffersTheFileSystemsOfUDisks2MountedOrNot)
+{
+    m_fixture.Create("media/PLAYER/Music/\n");
+    CFakeUDisks2 udisks(Path("media"));
+    if (!udisks.Started().isEmpty()) {
+        GTEST_SKIP() << udisks.Started().toStdString();
+    }
+    udisks.AddDevice("sdb1", "PLAYER", "1111-AAAA", 4000000000, Path("media/PLAYER"));
+    udisks.AddDevice("sdc1", "CARD", "2222-BBBB", 8000000000);
+    const auto chooser = Start(m_app);
+    EXPECT_EQ(Volumes(*chooser), "*PLAYER|CARD");
+    EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/PLAYER/Music"));
+    QTreeWidget& list = *chooser->VolumeList();
+    EXPECT_EQ(list.topLevelItem(1)->text(1), "8.0 GB, not mounted");
+    EXPECT_TRUE(list.topLevelItem(0)->text(1).contains(" free of "));
+
+    // A mount refused leaves the player folder as it was.
+    udisks.FailNext("Mount", "NotAuthorizedCanObtain", "Not authorized to perform operation");
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.topLevelItem(1)).center());
+    EXPECT_EQ(m_messages.m_messages,
+              (std::vector<CRecordedMessage>{{"Mounting CARD failed :\nNot authorized to perform operation", 0x30}}));
+    EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/PLAYER/Music"));
+    EXPECT_EQ(Volumes(*chooser), "*PLAYER|CARD");
+    m_messages.m_messages.clear();
+
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.topLevelItem(1)).center());
+    EXPECT_EQ(chooser->PlayerEdit()->text(), Path("media/CARD"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.topLevelItem(1)->text(1).contains(" free of "); }));
+    EXPECT_EQ(Volumes(*chooser), "PLAYER|*CARD");
+
+    udisks.SetMountPoint("sdc1", "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.topLevelItem(1)->text(1) == "8.0 GB, not mounted"; }));
+    udisks.RemoveDevice("sdb1");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Volumes(*chooser) == "CARD"; }));
+    EXPECT_TRUE(m_messages.m_messages.empty());
+}
+
+// Where UDisks2 does not answer, on a bus without it or with no bus at all,
+// the places' folders are the volumes; nothing says so. Ejecting names the command to run.
+TEST_F(FolderChooserTest, WithoutUDisks2ThePlacesAreTheVolumes)
+{
+    m_fixture.Create("media/PLAYER/\n");
+    EXPECT_EQ(Volumes(*Start(m_app)), "*PLAYER");
+    CDeviceWatcher::SetBus(QDBusConnection("no bus"));
+    const auto watcher = CDeviceWatcher::Create({Path("media")});
+    CDeviceWatcher::SetBus(QDBusConnection::sessionBus());
+    EXPECT_FALSE(watcher->IsUDisks2());
+    ASSERT_EQ(watcher->Devices().size(), 1u);
+    EXPECT_EQ(watcher->Devices()[0].m_mountPoint, Path("media/PLAYER"));
+    CScratchVolume volume;
+    if (const std::string why = volume.Mount(m_fixture / "media/PLAYER", 1000000); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    QString error;
+    EXPECT_FALSE(watcher->Eject(Path("media/PLAYER"), error));
+    EXPECT_EQ(error,
+              "Ejecting needs UDisks2. Run\numount " + Path("media/PLAYER") + "\nbefore unplugging the Jukebit.");
+    EXPECT_TRUE(m_messages.m_messages.empty());
 }
 
 // Open refuses what a job could not work on, says why, and stays.

@@ -1,8 +1,11 @@
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
+#include "support/ScratchVolume.h"
 #include "ui/AboutDlg.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/DeviceWatcher.h"
 #include "ui/DialogFrame.h"
+#include "ui/FakeUDisks2.h"
 #include "ui/FolderTreeModel.h"
 #include "ui/LoadingFeedback.h"
 #include "ui/LogDlg.h"
@@ -281,6 +284,82 @@ TEST_F(MainWindowTest, WithoutFreeSpaceThereIsNoWarning)
     ASSERT_EQ(m_messages.m_messages.size(), 2u);
     EXPECT_EQ(m_messages.m_messages[1].m_text, "Warning !!! Not enough free space on Jukebit. Proceed ?");
     EXPECT_EQ(m_messages.m_messages[1].m_type, 0x131u); // Cancel is its default
+}
+
+// A player whose file system goes is noticed within a second: Copy Files
+// stops, saying why, until the same file system is back and read again.
+TEST_F(MainWindowTest, APlayerUnmountedIsNoticedAndReadAgainWhenBack)
+{
+    m_fixture.Create("player/\n");
+    CScratchVolume volume;
+    if (const std::string why = volume.Mount(m_fixture / "player", 1000000); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    Open("computer/A/One/1:10\nplayer/A/Two/1:10\n");
+    const std::string gone = "The Jukebit is gone: Copy Files waits until it is plugged in again";
+    const std::string back = "The Jukebit is back: Copy Files waits until it has been read again";
+    using EState = CMainFrame::EPlayerState;
+    const auto state = [&](EState wanted) {
+        return QTest::qWaitFor([&] { return m_frame.PlayerState() == wanted; }, 1000);
+    };
+    volume.Unmount();
+    EXPECT_TRUE(state(EState::Gone));
+    EXPECT_EQ(m_frame.MessageText().toStdString(), gone);
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+    EXPECT_EQ(m_frame.CopyFilesAction()->toolTip().toStdString(), gone);
+    EXPECT_FALSE(m_frame.EjectAction()->isEnabled());
+
+    ASSERT_EQ(volume.Mount(m_fixture / "player", 1000000), "");
+    m_fixture.Create("player/A/Three/1:10\n");
+    EXPECT_TRUE(state(EState::Back));
+    EXPECT_EQ(m_frame.MessageText().toStdString(), back);
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+    EXPECT_TRUE(m_frame.ReadAgainButton()->isVisible());
+    QTest::mouseClick(m_frame.ReadAgainButton(), Qt::LeftButton);
+    EXPECT_EQ(m_frame.PlayerState(), EState::Present);
+    EXPECT_TRUE(m_frame.CopyFilesAction()->isEnabled());
+    EXPECT_FALSE(m_frame.ReadAgainButton()->isVisible());
+    EXPECT_EQ(m_frame.MessageText(), "Ready");
+    EXPECT_NE(Label(Item(u"A/Three")).find("Three"), std::string::npos) << Rows();
+
+    // Without UDisks2 Eject says what to run.
+    m_frame.EjectAction()->trigger();
+    EXPECT_EQ(m_messages.m_messages,
+              (std::vector<CRecordedMessage>{{"Ejecting the Jukebit failed :\nEjecting needs UDisks2. Run\numount " +
+                                                  (m_fixture / "player").string() + "\nbefore unplugging the Jukebit.",
+                                              0x30}}));
+    EXPECT_EQ(m_frame.PlayerState(), EState::Present);
+}
+
+// Eject unmounts the player through UDisks2 and powers its drive off (as
+// CopyJobWindowTest sees); a busy file system stays, with UDisks2's reason.
+TEST_F(MainWindowTest, EjectThroughUDisks2)
+{
+    CFakeUDisks2 udisks(QString::fromStdString((m_fixture / "media").string()));
+    if (!udisks.Started().isEmpty()) {
+        GTEST_SKIP() << udisks.Started().toStdString();
+    }
+    Open("computer/A/One/1:10\nplayer/A/Two/1:10\n");
+    udisks.AddDevice("sdb1", "JUKEBIT", "1111-AAAA", 4000000000,
+                     QString::fromStdString((m_fixture / "player").string()));
+    udisks.FailNext("Unmount", "DeviceBusy", "target is busy");
+    m_frame.EjectAction()->trigger();
+    EXPECT_EQ(m_messages.m_messages,
+              (std::vector<CRecordedMessage>{{"Ejecting the Jukebit failed :\ntarget is busy", 0x30}}));
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Present);
+    EXPECT_TRUE(m_frame.CopyFilesAction()->isEnabled());
+
+    // Unmounted, the player is ejected even when its drive may not be powered off.
+    udisks.FailNext("PowerOff", "NotAuthorizedCanObtain", "Not authorized to perform operation");
+    m_frame.EjectAction()->trigger();
+    EXPECT_EQ(m_messages.m_messages.size(), 2u);
+    EXPECT_EQ(m_messages.m_messages.back(),
+              (CRecordedMessage{
+                  "The Jukebit is unmounted, but its drive stays on :\nNot authorized to perform operation", 0x30}));
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Ejected);
+    EXPECT_EQ(m_frame.MessageText(), "The Jukebit is ejected: it can be unplugged");
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+    EXPECT_FALSE(m_frame.EjectAction()->isEnabled());
 }
 
 TEST_F(MainWindowTest, TitleShowsTheCopiedAlbums)

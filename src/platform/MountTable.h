@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// One line of this process's mount table (/proc/self/mountinfo).
+struct CMountEntry
+{
+    dev_t m_device = 0;
+    std::string m_mountPoint;
+    std::string m_type;   // "vfat", "tmpfs", "fuseblk", "fuse.fusefat"
+    std::string m_source; // "/dev/sdb1", or what the mount was given for a virtual file system
+};
+
+std::vector<CMountEntry> ReadMountTable();
+
+// The mount that holds folder, links resolved: of the mounts of its device,
+// the one with the longest mount point that holds it. Empty when folder
+// cannot be reached.
+std::optional<CMountEntry> MountOf(const std::string& folder);
+
+// What tells this file system from any other, the same after it has been
+// unmounted and mounted again: the UUID of its device where the system knows
+// one, else its source, type and mount point.
+std::string FileSystemIdentity(const CMountEntry& mount);
