@@ -34,6 +34,11 @@ int ChooseToggleMode(std::span<CFolderNode* const> albums);
 // "> Live (0/1) (-1/-45MB)": a mark for albums only on the player, the name,
 // the selected and all albums, the change in albums and in megabytes.
 std::string FormatItemLabel(const CFolderNode& node);
+// The label in words, a line for each of its parts: for a folder "3 of 12
+// albums are on the player; 120 MB to copy, 40 MB to delete", what is ticked
+// and what is only on the player; for an album where it is, its size and what
+// its tick does.
+std::string FormatItemTooltip(const CFolderNode& node);
 
 // Bytes in decimal megabytes, truncated toward zero.
 constexpr std::int64_t ToMegabytes(std::int64_t bytes)

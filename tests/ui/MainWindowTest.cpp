@@ -265,6 +265,36 @@ TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
     EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 2MB / 8MB");
 }
 
+// Every item says its label in words: a folder what is on the player, ticked
+// and only there; an album where it is, its size and what its tick does.
+TEST_F(MainWindowTest, TooltipsSayTheLabelsInWords)
+{
+    Open("computer/A/New/1:120000000\ncomputer/A/New/2:500000\ncomputer/A/Both/1:5\nplayer/A/Both/1:40000000\n"
+         "player/A/Only/1:3000000\ncomputer/A/Kept/1:1\nplayer/A/Kept/1:1\ncomputer/B/Left/1:2000000\n");
+    ClickImage(Item(u"A/New"));
+    ClickImage(Item(u"A/Both"));
+    const auto tip = [&](const std::u16string& path) {
+        return Item(path).data(Qt::ToolTipRole).toString().toStdString();
+    };
+    EXPECT_EQ(tip(u"A"), "3 of 4 albums are on the player; 120 MB to copy, 40 MB to delete\n"
+                         "3 of 4 albums are ticked: 1 to copy, 1 to delete\n"
+                         "> 1 of 4 albums are only on the player");
+    EXPECT_EQ(tip(u"A/New"), "Only on the computer, 120 MB\nTicked: to copy to the player");
+    EXPECT_EQ(tip(u"A/Both"), "On the computer and on the player, 40 MB\nNot ticked: to delete from the player");
+    EXPECT_EQ(tip(u"A/Kept"), "On the computer and on the player, 0 MB\nTicked: stays on the player");
+    EXPECT_EQ(tip(u"B/Left"), "Only on the computer, 2 MB\nNot ticked: stays off the player");
+    ClickImage(Item(u"A/Only"));
+    EXPECT_EQ(tip(u"A/Only"),
+              "Only on the player, 3 MB\nNot ticked: to delete from the player, its music is nowhere else");
+    // The root's tip also names the two folders.
+    const std::string root = View().model()->index(0, 0).data(Qt::ToolTipRole).toString().toStdString();
+    EXPECT_EQ(root.substr(0, root.find("\nComputer music folder : ")),
+              "3 of 5 albums are on the player; 120 MB to copy, 43 MB to delete\n"
+              "2 of 5 albums are ticked: 1 to copy, 2 to delete\n"
+              "> 1 of 5 albums are only on the player");
+    EXPECT_NE(root.find("\nJukebit music folder : "), std::string::npos);
+}
+
 TEST_F(MainWindowTest, WithoutFreeSpaceThereIsNoWarning)
 {
     ArmFault(EFaultPoint::VolumeSpace, EIO);
