@@ -222,6 +222,15 @@ std::string FormatDuration(std::int64_t seconds)
     return text;
 }
 
+std::string FormatJobSummary(const CJobSummary& summary)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(summary.m_timeTaken).count();
+    return "Albums deleted : " + std::to_string(summary.m_nDeleted) +
+           ", copied : " + std::to_string(summary.m_nCopied) + ", failed : " + std::to_string(summary.m_nFailed) +
+           ", not reached : " + std::to_string(summary.m_nNotReached) + ". " + Megabytes(summary.m_nBytesWritten) +
+           " MB written in " + FormatDuration(seconds) + ".";
+}
+
 void CTransferMeter::Sample(double seconds, std::uint64_t bytesDone)
 {
     m_samples.emplace_back(seconds, bytesDone);

@@ -94,6 +94,9 @@ int JobPermille(std::uint64_t bytesDone, std::uint64_t bytesTotal, int albumsDon
 // "0:42", "12:05", "1:02:03"
 std::string FormatDuration(std::int64_t seconds);
 
+// "Albums deleted : 2, copied : 5, failed : 1, not reached : 3. 245 MB written in 0:42."
+std::string FormatJobSummary(const CJobSummary& summary);
+
 // How far the copies of a job have come, from the byte counter read at
 // moments of the job: the bytes done, the rate over the last few seconds and
 // the time left at that rate.
