@@ -3,6 +3,7 @@
 #include "support/MessageRecorder.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/CopyPlanModel.h"
 #include "ui/LogDlg.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
@@ -193,6 +194,55 @@ TEST_F(CopyJobWindowTest, ThePlanBeforeTheJob)
     const std::string freeAfter = std::to_string(ToMegabytes(ProjectedFreeBytes(m_doc)));
     EXPECT_EQ(freeSpace, "Free space after the job : " + freeAfter + "MB / 20MB");
     EXPECT_EQ(progress, "0 of 4 MB");
+}
+
+// The dialog opens large enough for the plan, within two thirds of the
+// screen, and again at the size it was given last; a path too long for its
+// column keeps the album's own name whole, in rows tall enough for "É".
+TEST_F(CopyJobWindowTest, TheDialogOpensForThePlanAndKeepsAlbumNamesWhole)
+{
+    std::string library = "computer/Ali Farka Touré & Ry Cooder/Talking Timbuktu/1:5\n";
+    for (int album = 10; album < 40; ++album) {
+        library += "computer/Édith Piaf/Album " + std::to_string(album) + "/1:5\n";
+    }
+    Open(library);
+    ClickImage(View().model()->index(0, 0));
+    struct COpened
+    {
+        QSize m_size;
+        QSize m_closedSize;
+        QString m_shown; // the long path as the list shows it
+    };
+    const auto open = [&](const std::function<void(CCopyFilesDlg&)>& resize) {
+        COpened opened;
+        CopyFiles([&](CCopyFilesDlg& dialog) {
+            opened.m_size = dialog.size();
+            resize(dialog);
+            QCoreApplication::processEvents();
+            opened.m_closedSize = dialog.size();
+            const QTreeView& plan = *dialog.PlanView();
+            const QModelIndex album = plan.model()->index(0, CCopyPlanModel::COLUMN_ALBUM);
+            QStyleOptionViewItem option;
+            option.initFrom(&plan);
+            option.rect = plan.visualRect(album);
+            opened.m_shown = static_cast<CPlanRowDelegate*>(plan.itemDelegate())->ShownText(option, album);
+            const QFontMetrics metrics = plan.fontMetrics();
+            const int overshoot = -metrics.tightBoundingRect("É").top() - metrics.ascent();
+            EXPECT_GE(plan.sizeHintForRow(0), metrics.height() + 2 * overshoot);
+            dialog.CancelButton()->click();
+        });
+        return opened;
+    };
+    const QSize screen = m_frame.screen()->availableGeometry().size();
+    const COpened first = open([](CCopyFilesDlg&) {});
+    EXPECT_EQ(first.m_size, screen * 2 / 3); // the plan would take more
+    EXPECT_TRUE(first.m_shown.startsWith("COMPUTER/Ali Farka T")) << first.m_shown.toStdString();
+    EXPECT_TRUE(first.m_shown.endsWith("…/Talking Timbuktu")) << first.m_shown.toStdString();
+    const COpened narrowed = open([](CCopyFilesDlg& dialog) { dialog.resize(dialog.minimumSize()); });
+    EXPECT_TRUE(narrowed.m_shown.startsWith("COMPUTER/A")) << narrowed.m_shown.toStdString();
+    EXPECT_TRUE(narrowed.m_shown.endsWith("…/Talking Timbuktu")) << narrowed.m_shown.toStdString();
+    const COpened again = open([](CCopyFilesDlg&) {});
+    EXPECT_EQ(again.m_size, narrowed.m_closedSize);
 }
 
 // The bar reaches its end, the list marks what became of each album, and the
