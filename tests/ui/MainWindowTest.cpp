@@ -181,6 +181,38 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
     EXPECT_EQ(m_frame.FilterBar()->CountText(), "");
 }
 
+// Folders show in the order a file manager shows them: accented names among
+// the others, numbers by their value, case ignored; filtered too.
+TEST_F(MainWindowTest, FoldersShowInTheOrderOfAReader)
+{
+    Open("computer/Wu-Tang Clan/36 Chambers/1:1\ncomputer/Édith Piaf/Récital 1961/1:1\ncomputer/abba/Arrival/1:1\n"
+         "player/Eagles/Hotel California/1:1\ncomputer/Best of/711/1:1\ncomputer/Best of/39/1:1\n"
+         "computer/Best of/398/1:1\ncomputer/Best of/9/1:1\n");
+    View().expandAll();
+    const std::string root = "> Root (1/8) (+0/+0MB)\n"
+                             "  abba (0/1) (+0/+0MB)\n"
+                             "    Arrival (0/1) (+0/+0MB)\n";
+    const std::string best = "  Best of (0/4) (+0/+0MB)\n"
+                             "    9 (0/1) (+0/+0MB)\n"
+                             "    39 (0/1) (+0/+0MB)\n"
+                             "    398 (0/1) (+0/+0MB)\n"
+                             "    711 (0/1) (+0/+0MB)\n";
+    const std::string rest = "  > Eagles (1/1) (+0/+0MB)\n"
+                             "    > Hotel California (1/1) (+0/+0MB)\n"
+                             "  Édith Piaf (0/1) (+0/+0MB)\n"
+                             "    Récital 1961 (0/1) (+0/+0MB)\n"
+                             "  Wu-Tang Clan (0/1) (+0/+0MB)\n"
+                             "    36 Chambers (0/1) (+0/+0MB)\n";
+    EXPECT_EQ(Rows(), root + best + rest);
+    FilterField().setText("a");
+    EXPECT_EQ(Rows(), root + rest);
+    // The tree itself keeps the order by which the sides are matched and the job writes.
+    const auto& numbers = m_doc.m_pModel->m_children[1]->m_children;
+    ASSERT_EQ(numbers.size(), 4u);
+    EXPECT_EQ(numbers[0]->GetKeyName(), u"39");
+    EXPECT_EQ(numbers[3]->GetKeyName(), u"9");
+}
+
 // Toggling an artist whose albums the filter shows in part acts on those
 // shown, the mode chosen from their states; the labels and the free space are
 // those of the whole tree. Return in the field leads to the first album shown.
