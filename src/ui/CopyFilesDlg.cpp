@@ -137,7 +137,8 @@ void CCopyFilesDlg::ShowPlan()
     m_pProgressText->setText(QString::fromStdString(m_meter.Text()));
 }
 
-// The step, size and state columns are as wide as their widest text, the album column takes the rest.
+// The step, size and state columns are as wide as their widest text, the album column takes the rest,
+// which the dialog's opening size makes as wide as its widest path where the screen has room.
 int CCopyFilesDlg::FitPlanColumns()
 {
     const QFontMetrics metrics = m_pPlanView->fontMetrics();
