@@ -137,6 +137,7 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
     // first reports is lost.
     m_bCopyReturned = false;
     m_bCopyHeld = true;
+    m_copyStart = std::chrono::steady_clock::now();
     try {
         m_hCopyThread = std::make_unique<std::thread>(CopyThreadProc, this);
     } catch (const std::system_error&) {
@@ -195,6 +196,11 @@ void CLyrafetchDoc::WaitCopyEnd()
 bool CLyrafetchDoc::EndCopy()
 {
     WaitCopyEnd();
+    if (m_hCopyThread) {
+        m_log.m_summary = m_log.m_plan.Summarize();
+        m_log.m_summary->m_timeTaken =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_copyStart);
+    }
     m_hCopyThread.reset();
     m_bCopyHeld = false;
     m_pCopyJob.reset(); // a player held open could not be unmounted

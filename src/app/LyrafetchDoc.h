@@ -6,6 +6,7 @@
 #include "transfer/CopyLog.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -49,7 +50,8 @@ public:
     bool StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg);
     bool IsCopyFinished() const;
     void WaitCopyEnd();
-    // Waits for the worker and releases it; the log may be read whole after.
+    // Waits for the worker and releases it; the log may be read whole after,
+    // with the summary of the job.
     bool EndCopy();
 
     void NotifyProgress() override;
@@ -87,4 +89,5 @@ private:
     std::atomic<bool> m_bCopyHeld{false};
     // Set by the worker as its very last act.
     std::atomic<bool> m_bCopyReturned{false};
+    std::chrono::steady_clock::time_point m_copyStart;
 };

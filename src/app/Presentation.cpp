@@ -53,6 +53,72 @@ std::string FormatItemLabel(const CFolderNode& node)
     return (somePlayerOnly ? "> " : "") + node.GetDisplayName() + counts;
 }
 
+namespace {
+
+std::string AlbumTooltip(const CFolderNode& album)
+{
+    const bool onComputer = !album.m_names[SIDE_COMPUTER].empty();
+    const bool onPlayer = !album.m_names[SIDE_PLAYER].empty();
+    const char* where = !onPlayer    ? "Only on the computer"
+                        : onComputer ? "On the computer and on the player"
+                                     : "Only on the player";
+    const char* tick = album.m_selected != 0
+                           ? (onPlayer ? "Ticked: stays on the player" : "Ticked: to copy to the player")
+                           : (onPlayer ? "Not ticked: to delete from the player" : "Not ticked: stays off the player");
+    const std::uint64_t bytes = album.FileBytes(onPlayer ? SIDE_PLAYER : SIDE_COMPUTER);
+    return std::string(where) + ", " + Megabytes(bytes) + " MB\n" + tick +
+           (onPlayer && !onComputer && album.m_selected == 0 ? ", its music is nowhere else" : "");
+}
+
+// What the albums at or below a folder come to.
+struct CAlbumTally
+{
+    int m_nToCopy = 0;
+    int m_nToDelete = 0;
+    int m_nPlayerOnly = 0;
+    std::int64_t m_nBytesToCopy = 0;
+    std::int64_t m_nBytesToDelete = 0;
+};
+
+void Tally(const CFolderNode& node, CAlbumTally& tally)
+{
+    if (!node.IsAlbum()) {
+        for (const auto& child : node.m_children) {
+            Tally(*child, tally);
+        }
+        return;
+    }
+    tally.m_nPlayerOnly += node.m_names[SIDE_COMPUTER].empty() ? 1 : 0;
+    if (node.IsAlbumToCopy()) {
+        ++tally.m_nToCopy;
+        tally.m_nBytesToCopy += node.m_sizeDelta;
+    } else if (node.IsAlbumToDelete()) {
+        ++tally.m_nToDelete;
+        tally.m_nBytesToDelete -= node.m_sizeDelta;
+    }
+}
+
+} // namespace
+
+std::string FormatItemTooltip(const CFolderNode& node)
+{
+    if (node.IsAlbum() && node.m_pParent != nullptr) {
+        return AlbumTooltip(node);
+    }
+    CAlbumTally tally;
+    Tally(node, tally);
+    const auto of = [&](std::int32_t count) { return std::to_string(count) + " of " + std::to_string(node.m_albums); };
+    std::string text = of(node.m_onPlayer) + " albums are on the player; " +
+                       Megabytes(static_cast<std::uint64_t>(tally.m_nBytesToCopy)) + " MB to copy, " +
+                       Megabytes(static_cast<std::uint64_t>(tally.m_nBytesToDelete)) + " MB to delete\n" +
+                       of(node.m_selected) + " albums are ticked: " + std::to_string(tally.m_nToCopy) + " to copy, " +
+                       std::to_string(tally.m_nToDelete) + " to delete";
+    if (tally.m_nPlayerOnly > 0) {
+        text += "\n> " + of(tally.m_nPlayerOnly) + " albums are only on the player";
+    }
+    return text;
+}
+
 std::int64_t ProjectedFreeBytes(const CLyrafetchDoc& doc)
 {
     const auto freeBytes = static_cast<std::int64_t>(doc.m_freeBytes);
@@ -154,6 +220,15 @@ std::string FormatDuration(std::int64_t seconds)
         std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
     }
     return text;
+}
+
+std::string FormatJobSummary(const CJobSummary& summary)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(summary.m_timeTaken).count();
+    return "Albums deleted : " + std::to_string(summary.m_nDeleted) +
+           ", copied : " + std::to_string(summary.m_nCopied) + ", failed : " + std::to_string(summary.m_nFailed) +
+           ", not reached : " + std::to_string(summary.m_nNotReached) + ". " + Megabytes(summary.m_nBytesWritten) +
+           " MB written in " + FormatDuration(seconds) + ".";
 }
 
 void CTransferMeter::Sample(double seconds, std::uint64_t bytesDone)

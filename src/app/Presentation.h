@@ -34,6 +34,11 @@ int ChooseToggleMode(std::span<CFolderNode* const> albums);
 // "> Live (0/1) (-1/-45MB)": a mark for albums only on the player, the name,
 // the selected and all albums, the change in albums and in megabytes.
 std::string FormatItemLabel(const CFolderNode& node);
+// The label in words, a line for each of its parts: for a folder "3 of 12
+// albums are on the player; 120 MB to copy, 40 MB to delete", what is ticked
+// and what is only on the player; for an album where it is, its size and what
+// its tick does.
+std::string FormatItemTooltip(const CFolderNode& node);
 
 // Bytes in decimal megabytes, truncated toward zero.
 constexpr std::int64_t ToMegabytes(std::int64_t bytes)
@@ -88,6 +93,9 @@ int JobPermille(std::uint64_t bytesDone, std::uint64_t bytesTotal, int albumsDon
 
 // "0:42", "12:05", "1:02:03"
 std::string FormatDuration(std::int64_t seconds);
+
+// "Albums deleted : 2, copied : 5, failed : 1, not reached : 3. 245 MB written in 0:42."
+std::string FormatJobSummary(const CJobSummary& summary);
 
 // How far the copies of a job have come, from the byte counter read at
 // moments of the job: the bytes done, the rate over the last few seconds and

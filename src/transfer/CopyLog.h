@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -60,7 +61,11 @@ public:
     std::string GetText() const;
     // Whether an error entry stands at index first or after it.
     bool HasErrorSince(std::size_t first) const;
-    void Clear() { m_entries.clear(); }
+    void Clear()
+    {
+        m_entries.clear();
+        m_summary.reset();
+    }
     // One album less to treat: counts it down and reports the progress.
     void CountDown(std::atomic<int>& albumsLeft);
 
@@ -75,6 +80,8 @@ public:
     // album that was treated, all of its bytes, so that the count reaches
     // the plan's BytesToCopy once the last album is done.
     std::atomic<std::uint64_t> m_nBytesCopied{0};
+    // What the job came to, once it has ended; none before.
+    std::optional<CJobSummary> m_summary;
 };
 
 // The entry's eight-character level tag, then a blank (or a line feed when

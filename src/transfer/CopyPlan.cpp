@@ -33,3 +33,28 @@ void CCopyPlan::SetOutcome(const CFolderNode& album, EAlbumOutcome outcome)
         m_outcomes[found->second] = outcome;
     }
 }
+
+CJobSummary CCopyPlan::Summarize() const
+{
+    CJobSummary summary;
+    for (std::size_t index = 0; index < m_albums.size(); ++index) {
+        const CPlannedAlbum& album = m_albums[index];
+        switch (Outcome(index)) {
+        case EAlbumOutcome::Done:
+            if (album.m_step == EPlanStep::Delete) {
+                ++summary.m_nDeleted;
+            } else {
+                ++summary.m_nCopied;
+                summary.m_nBytesWritten += album.m_bytes;
+            }
+            break;
+        case EAlbumOutcome::Failed:
+            ++summary.m_nFailed;
+            break;
+        case EAlbumOutcome::Pending:
+            ++summary.m_nNotReached;
+            break;
+        }
+    }
+    return summary;
+}

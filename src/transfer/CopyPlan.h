@@ -3,6 +3,7 @@
 #include "model/FolderNode.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,20 @@ struct CPlannedAlbum
     std::uint64_t m_bytes = 0;
 };
 
+// What a job came to, album by album, as its log tells it at the end.
+struct CJobSummary
+{
+    int m_nDeleted = 0;
+    int m_nCopied = 0;
+    int m_nFailed = 0;
+    int m_nNotReached = 0;
+    // The bytes of the albums copied.
+    std::uint64_t m_nBytesWritten = 0;
+    std::chrono::milliseconds m_timeTaken{0};
+
+    bool operator==(const CJobSummary&) const = default;
+};
+
 // The albums a job will treat, in its order: every album to delete, then every
 // album to copy, each in the tree's order. The job records the outcome of each
 // as it goes; the window reads them while it runs.
@@ -40,6 +55,8 @@ public:
     EAlbumOutcome Outcome(std::size_t index) const { return m_outcomes[index].load(); }
     // For the job: an album that is not in the plan is passed over.
     void SetOutcome(const CFolderNode& album, EAlbumOutcome outcome);
+    // What the outcomes recorded come to; the time is the caller's to add.
+    CJobSummary Summarize() const;
 
 private:
     void Collect(const CFolderNode& node, EPlanStep step);

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTreeView>
 
@@ -70,10 +71,11 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     // The plan: which albums, and the room left after it.
     m_pPlanView = new QTreeView(this);
     m_pPlanView->setModel(&m_planModel);
+    m_pPlanView->setItemDelegate(&m_planDelegate);
     m_pPlanView->setRootIsDecorated(false);
     m_pPlanView->setUniformRowHeights(true);
     m_pPlanView->setAlternatingRowColors(true);
-    m_pPlanView->setTextElideMode(Qt::ElideMiddle);
+    m_pPlanView->setTextElideMode(Qt::ElideRight); // the album's path is shortened by its delegate
     m_pPlanView->header()->setStretchLastSection(false);
     m_pPlanView->header()->setSectionResizeMode(QHeaderView::Fixed);
     m_pPlanView->header()->setSectionResizeMode(CCopyPlanModel::COLUMN_ALBUM, QHeaderView::Stretch);
@@ -94,6 +96,7 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     layout->addWidget(m_pOk, 7, 1);
     layout->addWidget(m_pCancel, 7, 2);
     SetResizableFrame(*this, 234, 95, 320, 250);
+    m_preferredSize = size();
 
     m_progressTimer.setInterval(200);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { ShowJobProgress(EAlbumTurn::Now); });
@@ -127,15 +130,16 @@ void CCopyFilesDlg::ShowPlan()
 {
     const CCopyPlan& plan = m_pDoc->m_log.m_plan;
     m_planModel.SetPlan(&plan);
-    FitPlanColumns();
+    FitToPlan(FitPlanColumns());
     m_pFreeSpace->setText(QString::fromStdString("Free space after the job : " + FormatFreeSpaceAfterJob(*m_pDoc)));
     m_meter = CTransferMeter(plan.BytesToCopy());
     m_pProgressBar->setValue(0);
     m_pProgressText->setText(QString::fromStdString(m_meter.Text()));
 }
 
-// The step, size and state columns are as wide as their widest text, the album column takes the rest.
-void CCopyFilesDlg::FitPlanColumns()
+// The step, size and state columns are as wide as their widest text, the album column takes the rest,
+// which the dialog's opening size makes as wide as its widest path where the screen has room.
+int CCopyFilesDlg::FitPlanColumns()
 {
     const QFontMetrics metrics = m_pPlanView->fontMetrics();
     const int margin =
@@ -148,7 +152,7 @@ void CCopyFilesDlg::FitPlanColumns()
         widths[column] = std::max(widths[column], metrics.horizontalAdvance(text) + margin);
     };
     for (int row = 0; row < m_planModel.rowCount(); ++row) {
-        for (int column : {CCopyPlanModel::COLUMN_STEP, CCopyPlanModel::COLUMN_SIZE}) {
+        for (int column : {CCopyPlanModel::COLUMN_STEP, CCopyPlanModel::COLUMN_ALBUM, CCopyPlanModel::COLUMN_SIZE}) {
             fit(column, m_planModel.index(row, column).data().toString());
         }
     }
@@ -162,6 +166,25 @@ void CCopyFilesDlg::FitPlanColumns()
     for (int column : {CCopyPlanModel::COLUMN_STEP, CCopyPlanModel::COLUMN_SIZE, CCopyPlanModel::COLUMN_STATE}) {
         m_pPlanView->header()->resizeSection(column, widths[column]);
     }
+    return widths[CCopyPlanModel::COLUMN_ALBUM];
+}
+
+void CCopyFilesDlg::FitToPlan(int albumWidth)
+{
+    const QSize screen = this->screen()->availableGeometry().size();
+    if (m_lastSize.isValid()) {
+        resize(m_lastSize.boundedTo(screen * 9 / 10));
+        return;
+    }
+    const QHeaderView& header = *m_pPlanView->header();
+    const int frame = 2 * m_pPlanView->frameWidth();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_pPlanView);
+    const QSize plan(header.length() - header.sectionSize(CCopyPlanModel::COLUMN_ALBUM) + albumWidth + frame +
+                         scrollBar,
+                     header.sizeHint().height() + m_planModel.rowCount() * m_pPlanView->sizeHintForRow(0) + frame);
+    // The rest of the dialog around the list as its layout lays it out.
+    const QSize around = sizeHint() - m_pPlanView->sizeHint();
+    resize((around + plan).expandedTo(m_preferredSize).boundedTo(screen * 2 / 3).expandedTo(minimumSize()));
 }
 
 void CCopyFilesDlg::PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)

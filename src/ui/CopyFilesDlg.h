@@ -52,6 +52,8 @@ public:
 
     CLyrafetchDoc* m_pDoc = nullptr;
     CCopyProgressSink* m_pProgressSink = nullptr;
+    // The size the dialog had when it was closed last, to open at again; none the first time.
+    QSize m_lastSize;
     bool m_bCancelRequested = false;
     // The user asked, in the log shown at the end of the job, to eject the player.
     bool m_bEjectRequested = false;
@@ -68,7 +70,11 @@ private:
     void OnJobDone();
     void ReportProgress();
     void ShowPlan();
-    void FitPlanColumns();
+    // Returns the width the album column needs for its widest path.
+    int FitPlanColumns();
+    // Opens large enough for the plan without scrolling, within two thirds
+    // of the screen; at the size the user last gave it when there is one.
+    void FitToPlan(int albumWidth);
     // The bar, its text and the marks of the list, from the job's counters.
     void ShowJobProgress(EAlbumTurn firstTurn);
 
@@ -84,9 +90,11 @@ private:
     QPushButton* m_pCancel = nullptr;
 
     CCopyPlanModel m_planModel;
+    CPlanRowDelegate m_planDelegate;
     // A few times a second while the job runs: the counters the worker keeps.
     QTimer m_progressTimer;
     QElapsedTimer m_jobClock;
     CTransferMeter m_meter;
     int m_nTurnRow = -1;
+    QSize m_preferredSize; // the opening size of a short plan
 };

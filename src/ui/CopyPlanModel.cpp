@@ -1,5 +1,11 @@
 #include "ui/CopyPlanModel.h"
 
+#include <QApplication>
+#include <QPainter>
+#include <QStyle>
+
+#include <algorithm>
+
 void CCopyPlanModel::SetPlan(const CCopyPlan* pPlan)
 {
     beginResetModel();
@@ -86,4 +92,57 @@ QVariant CCopyPlanModel::headerData(int section, Qt::Orientation orientation, in
     }
     static const char* const titles[COLUMN_COUNT] = {"Step", "Album", "Size", "State"};
     return titles[section];
+}
+
+QSize CPlanRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    // A text line is as high as the font's ascent and descent, but accented
+    // capitals reach above the ascent: the row grows by as much above and below.
+    const QFontMetrics& metrics = option.fontMetrics;
+    const QRect ink = metrics.tightBoundingRect(QStringLiteral("ÉÅÊÎÔÛÇĄ"));
+    const int overshoot = std::max({0, -ink.top() - metrics.ascent(), ink.bottom() + 1 - metrics.descent()});
+    size.setHeight(std::max(size.height(), metrics.height() + 2 * overshoot));
+    return size;
+}
+
+void CPlanRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QStyleOptionViewItem cell = CellOption(option, index);
+    const QWidget* widget = cell.widget;
+    (widget ? widget->style() : QApplication::style())->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+}
+
+QString CPlanRowDelegate::ShownText(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    return CellOption(option, index).text;
+}
+
+QStyleOptionViewItem CPlanRowDelegate::CellOption(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    if (index.column() == CCopyPlanModel::COLUMN_ALBUM) {
+        const QWidget* widget = cell.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        // The style draws the text inside this margin on either side.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const int width = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget).width() - 2 * margin;
+        cell.text = ElidePath(cell.text, cell.fontMetrics, width);
+    }
+    return cell;
+}
+
+QString ElidePath(const QString& path, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(path) <= width) {
+        return path;
+    }
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString tail = path.mid(slash); // "/Talking Timbuktu"
+    const int room = width - metrics.horizontalAdvance(tail);
+    if (slash > 0 && room >= metrics.horizontalAdvance(QChar(0x2026))) {
+        return metrics.elidedText(path.left(slash), Qt::ElideRight, room) + tail;
+    }
+    return metrics.elidedText(path.mid(slash + 1), Qt::ElideRight, width);
 }

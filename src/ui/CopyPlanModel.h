@@ -4,6 +4,7 @@
 #include "transfer/CopyPlan.h"
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 
 #include <vector>
 
@@ -44,3 +45,26 @@ private:
     // Every album above this row shows what became of it.
     std::size_t m_nFirstPending = 0;
 };
+
+// Draws the rows of the plan: tall enough for the marks above capitals
+// ("É"), and an album's path shortened so that its own name stays whole.
+class CPlanRowDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // The text of a cell as it is drawn in the cell's rectangle.
+    QString ShownText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+private:
+    QStyleOptionViewItem CellOption(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+};
+
+// A display path shortened to a width: the folders above the album lose their
+// end first ("COMPUTER/Ali Fark…/Talking Timbuktu"), the album's name only
+// when nothing of them is left to shorten.
+QString ElidePath(const QString& path, const QFontMetrics& metrics, int width);

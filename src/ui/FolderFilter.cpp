@@ -6,6 +6,7 @@ void CFolderFilter::SetTree(CFolderNode* pRoot)
 {
     m_pRoot = pRoot;
     m_albumPaths.clear();
+    m_order.Clear();
     Filter();
 }
 
@@ -29,24 +30,23 @@ int CFolderFilter::ShownChildCount(const CFolderNode& folder) const
 
 CFolderNode* CFolderFilter::Child(const CFolderNode& node, int row) const
 {
-    return IsActive() ? m_shownChildren.at(&node)[row] : node.m_children[row].get();
+    return IsActive() ? m_shownChildren.at(&node)[row] : m_order.Children(node)[row];
 }
 
-// The children shown keep the order of m_children, so a node is found among them as among all.
+// The children shown keep the order of all, so a node is found among them by its rank among all.
 int CFolderFilter::Row(const CFolderNode& node) const
 {
     if (!IsActive() || node.m_pParent == nullptr) {
-        return static_cast<int>(node.IndexInParent());
+        return m_order.Rank(node);
     }
     const auto shown = m_shownChildren.find(node.m_pParent);
     if (shown == m_shownChildren.end()) {
         return -1;
     }
     const std::vector<CFolderNode*>& siblings = shown->second;
-    const auto at = std::lower_bound(siblings.begin(), siblings.end(), node.GetKeyName(),
-                                     [](const CFolderNode* sibling, const std::u16string& key) {
-                                         return NameOrderLess(sibling->GetKeyName(), key);
-                                     });
+    const auto at =
+        std::lower_bound(siblings.begin(), siblings.end(), m_order.Rank(node),
+                         [this](const CFolderNode* sibling, int rank) { return m_order.Rank(*sibling) < rank; });
     return at != siblings.end() && *at == &node ? static_cast<int>(at - siblings.begin()) : -1;
 }
 
@@ -104,6 +104,20 @@ void CFolderFilter::Filter()
             ++m_nAlbumsShown;
         }
     }
+    OrderShownChildren();
+}
+
+void CFolderFilter::OrderShownChildren()
+{
+    std::vector<std::pair<int, CFolderNode*>> ranked;
+    for (auto& [folder, children] : m_shownChildren) {
+        ranked.clear();
+        for (CFolderNode* child : children) {
+            ranked.emplace_back(m_order.Rank(*child), child);
+        }
+        std::sort(ranked.begin(), ranked.end());
+        std::transform(ranked.begin(), ranked.end(), children.begin(), [](const auto& entry) { return entry.second; });
+    }
 }
 
 bool CFolderFilter::Takes(const CFolderNode& album) const
@@ -119,7 +133,7 @@ bool CFolderFilter::Takes(const CFolderNode& album) const
     return true;
 }
 
-// Albums come in tree order, so each node joins its parent's children shown in their order.
+// Albums come in tree order, so each node joins its parent's children shown in the tree's order.
 void CFolderFilter::Show(CFolderNode* node)
 {
     CFolderNode* parent = node->m_pParent;

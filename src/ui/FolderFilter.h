@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/FolderNode.h"
+#include "ui/FolderOrder.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,7 +18,8 @@ enum class EQuickView { All, Changes, PlayerOnly };
 // the quick view takes, each with its ancestors; the root always. Without
 // words and quick view it shows the whole tree. What a quick view takes is
 // decided when the filter is applied, so that a toggle never makes rows come
-// and go under the pointer.
+// and go under the pointer. The children of a folder are shown in the order
+// of CFolderOrder.
 class CFolderFilter
 {
 public:
@@ -37,7 +39,7 @@ public:
     CFolderNode* Child(const CFolderNode& node, int row) const;
     // Where a node stands among the children shown of its parent; -1 when it is hidden.
     int Row(const CFolderNode& node) const;
-    // The albums shown at or below a node, in tree order.
+    // The albums shown at or below a node, in the order shown.
     std::vector<CFolderNode*> AlbumsShown(CFolderNode& node) const;
     int CountAlbumsShown() const { return m_nAlbumsShown; }
 
@@ -49,6 +51,7 @@ private:
     void Filter();
     bool Takes(const CFolderNode& album) const;
     void Show(CFolderNode* node);
+    void OrderShownChildren();
     void FoldPaths(CFolderNode& node, const QString& path);
 
     CFolderNode* m_pRoot = nullptr;
@@ -57,8 +60,9 @@ private:
     // Every album with its folded path below the root, in tree order: made once a tree, on its first filter.
     std::vector<std::pair<CFolderNode*, QString>> m_albumPaths;
     // While the filter is active, the children shown of each folder shown
-    // but the albums, in the order of m_children: few entries, even when many
+    // but the albums, in the order of m_order: few entries, even when many
     // albums are shown.
     std::unordered_map<const CFolderNode*, std::vector<CFolderNode*>> m_shownChildren;
     int m_nAlbumsShown = 0;
+    CFolderOrder m_order;
 };

@@ -149,8 +149,10 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const
         return QString::fromStdString(FormatItemLabel(*node));
     case Qt::DecorationRole:
         return m_images[node->GetSelectionState()];
-    case Qt::ToolTipRole:
-        return node->m_pParent == nullptr ? MusicFoldersText(*node) : QVariant();
+    case Qt::ToolTipRole: {
+        const QString text = QString::fromStdString(FormatItemTooltip(*node));
+        return node->m_pParent == nullptr ? text + u'\n' + MusicFoldersText(*node) : text;
+    }
     default:
         return {};
     }

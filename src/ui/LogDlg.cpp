@@ -1,5 +1,6 @@
 #include "ui/LogDlg.h"
 
+#include "app/Presentation.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "platform/SystemError.h"
@@ -11,6 +12,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -42,22 +44,30 @@ CLogDlg::CLogDlg(QWidget* parent) : QDialog(parent)
     m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_pText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(m_pText);
+    m_pSummary = new QLabel(this);
+    m_pSummary->setWordWrap(true);
+    m_pSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_pSummary);
 
     auto* buttons = new QHBoxLayout;
-    auto* save = new QPushButton("&Save...", this);
+    m_pSave = new QPushButton("&Save...", this);
     auto* copy = new QPushButton("&Copy", this);
     auto* ok = new QPushButton("OK", this);
+    // Enter stays with OK whichever button was pressed last: a second Enter after Save must not ask again.
+    m_pSave->setAutoDefault(false);
+    copy->setAutoDefault(false);
     ok->setDefault(true);
     ok->setFocus();
-    connect(save, &QPushButton::clicked, this, &CLogDlg::OnSave);
+    connect(m_pSave, &QPushButton::clicked, this, &CLogDlg::OnSave);
     connect(copy, &QPushButton::clicked, this, &CLogDlg::OnCopy);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     m_pEject = new QPushButton("&Eject Jukebit", this);
+    m_pEject->setAutoDefault(false);
     connect(m_pEject, &QPushButton::clicked, this, [this] {
         m_bEjectRequested = true;
         accept();
     });
-    buttons->addWidget(save);
+    buttons->addWidget(m_pSave);
     buttons->addWidget(copy);
     buttons->addWidget(m_pEject);
     buttons->addStretch();
@@ -71,12 +81,19 @@ int CLogDlg::DoModal()
     // Lines end in CR LF in the log; the text box wants bare line feeds.
     m_pText->setPlainText(QString::fromStdString(m_pLog->GetText()).replace("\r\n", "\n"));
     m_pEject->setVisible(m_bOfferEject);
+    m_pSummary->setText(m_pLog->m_summary ? QString::fromStdString(FormatJobSummary(*m_pLog->m_summary)) : QString());
+    m_pSummary->setVisible(m_pLog->m_summary.has_value());
     return exec();
 }
 
 QString CLogDlg::LogText() const
 {
     return m_pText->toPlainText();
+}
+
+QString CLogDlg::SummaryText() const
+{
+    return m_pSummary->text();
 }
 
 void CLogDlg::OnSave()

@@ -3,11 +3,12 @@
 #include <QDialog>
 
 class CCopyLog;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
-// The whole log of the last job, one line per entry, to read, save as a text
-// file or copy to the clipboard.
+// The whole log of the last job, one line per entry, with what the job came to
+// below them, to read, save as a text file or copy to the clipboard.
 class CLogDlg : public QDialog
 {
     Q_OBJECT
@@ -18,6 +19,9 @@ public:
     int DoModal();
     QString LogText() const;
     QPushButton* EjectButton() const { return m_pEject; }
+    // What the job came to; empty for a log without a finished job.
+    QString SummaryText() const;
+    QPushButton* SaveButton() const { return m_pSave; }
     // Asks for a file through the standard file dialog and saves the log there.
     void OnSave();
     // Writes the log as it is, lines ended by CR LF, as the whole file at
@@ -34,4 +38,6 @@ public:
 private:
     QPlainTextEdit* m_pText = nullptr;
     QPushButton* m_pEject = nullptr;
+    QLabel* m_pSummary = nullptr;
+    QPushButton* m_pSave = nullptr;
 };

@@ -162,7 +162,10 @@ void CLyrafetchView::OnFileCopyFiles()
     CCopyFilesDlg dialog(window());
     dialog.m_pDoc = &m_doc;
     dialog.m_pProgressSink = this;
-    if (dialog.DoModal() != QDialog::Accepted) {
+    dialog.m_lastSize = m_copyFilesSize;
+    const int result = dialog.DoModal();
+    m_copyFilesSize = dialog.size();
+    if (result != QDialog::Accepted) {
         return;
     }
     emit jobEnded();

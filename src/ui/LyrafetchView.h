@@ -100,4 +100,5 @@ private:
     int m_nLabelsWidth = 0;       // the widest row measured since the last fill or collapse
     CViewState m_unfilteredState; // the whole tree as the user left it for a filter
     QElapsedTimer m_typeAhead;    // since the last letter typed into the tree's search
+    QSize m_copyFilesSize;        // the Copy Files dialog's, when it was closed last
 };

@@ -106,6 +106,13 @@ TEST(PresentationTest, AlbumStatesAndTheJobsShare)
 
 // The rate is told once a second has passed, over the last five seconds, and
 // the time left at that rate while bytes are left.
+TEST(PresentationTest, JobSummary)
+{
+    const CJobSummary summary{2, 5, 1, 3, 245900000, std::chrono::milliseconds(62999)};
+    EXPECT_EQ(FormatJobSummary(summary),
+              "Albums deleted : 2, copied : 5, failed : 1, not reached : 3. 245 MB written in 1:02.");
+}
+
 TEST(PresentationTest, TransferMeter)
 {
     CTransferMeter meter(194000000);

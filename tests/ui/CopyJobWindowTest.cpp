@@ -5,6 +5,7 @@
 #include "text/Text.h"
 #include "transfer/CopyLog.h"
 #include "ui/CopyFilesDlg.h"
+#include "ui/CopyPlanModel.h"
 #include "ui/DeviceWatcher.h"
 #include "ui/FakeUDisks2.h"
 #include "ui/LogDlg.h"
@@ -47,6 +48,7 @@ protected:
         std::string m_opened;
         std::string m_ended;
         std::string m_log;
+        std::string m_summary; // under the log, up to the time taken
         std::string m_message;
         std::vector<std::string> m_plan; // the rows of the list, when the job had ended
         std::string m_progress;          // the bar's share and its text, then
@@ -67,6 +69,8 @@ protected:
         m_script.On("CLogDlg", [&](QWidget* widget) {
             auto& log = static_cast<CLogDlg&>(*widget);
             seen.m_log = log.LogText().toStdString();
+            const std::string summary = log.SummaryText().toStdString();
+            seen.m_summary = summary.substr(0, summary.find(" in "));
             auto& dialog = static_cast<CCopyFilesDlg&>(*log.parentWidget());
             seen.m_ended = counts(dialog);
             seen.m_message = dialog.JobMessageText().toStdString();
@@ -243,6 +247,55 @@ TEST_F(CopyJobWindowTest, ThePlanBeforeTheJob)
     EXPECT_EQ(progress, "0 of 4 MB");
 }
 
+// The dialog opens large enough for the plan, within two thirds of the
+// screen, and again at the size it was given last; a path too long for its
+// column keeps the album's own name whole, in rows tall enough for "É".
+TEST_F(CopyJobWindowTest, TheDialogOpensForThePlanAndKeepsAlbumNamesWhole)
+{
+    std::string library = "computer/Ali Farka Touré & Ry Cooder/Talking Timbuktu/1:5\n";
+    for (int album = 10; album < 40; ++album) {
+        library += "computer/Édith Piaf/Album " + std::to_string(album) + "/1:5\n";
+    }
+    Open(library);
+    ClickImage(View().model()->index(0, 0));
+    struct COpened
+    {
+        QSize m_size;
+        QSize m_closedSize;
+        QString m_shown; // the long path as the list shows it
+    };
+    const auto open = [&](const std::function<void(CCopyFilesDlg&)>& resize) {
+        COpened opened;
+        CopyFiles([&](CCopyFilesDlg& dialog) {
+            opened.m_size = dialog.size();
+            resize(dialog);
+            QCoreApplication::processEvents();
+            opened.m_closedSize = dialog.size();
+            const QTreeView& plan = *dialog.PlanView();
+            const QModelIndex album = plan.model()->index(0, CCopyPlanModel::COLUMN_ALBUM);
+            QStyleOptionViewItem option;
+            option.initFrom(&plan);
+            option.rect = plan.visualRect(album);
+            opened.m_shown = static_cast<CPlanRowDelegate*>(plan.itemDelegate())->ShownText(option, album);
+            const QFontMetrics metrics = plan.fontMetrics();
+            const int overshoot = -metrics.tightBoundingRect("É").top() - metrics.ascent();
+            EXPECT_GE(plan.sizeHintForRow(0), metrics.height() + 2 * overshoot);
+            dialog.CancelButton()->click();
+        });
+        return opened;
+    };
+    const QSize screen = m_frame.screen()->availableGeometry().size();
+    const COpened first = open([](CCopyFilesDlg&) {});
+    EXPECT_EQ(first.m_size, screen * 2 / 3); // the plan would take more
+    EXPECT_TRUE(first.m_shown.startsWith("COMPUTER/Ali Farka T")) << first.m_shown.toStdString();
+    EXPECT_TRUE(first.m_shown.endsWith("…/Talking Timbuktu")) << first.m_shown.toStdString();
+    const COpened narrowed = open([](CCopyFilesDlg& dialog) { dialog.resize(dialog.minimumSize()); });
+    EXPECT_TRUE(narrowed.m_shown.startsWith("COMPUTER/A")) << narrowed.m_shown.toStdString();
+    EXPECT_TRUE(narrowed.m_shown.endsWith("…/Talking Timbuktu")) << narrowed.m_shown.toStdString();
+    const COpened again = open([](CCopyFilesDlg&) {});
+    EXPECT_EQ(again.m_size, narrowed.m_closedSize);
+}
+
 // The bar reaches its end, the list marks what became of each album, and the
 // rescan shows the tree as it was, the album that failed still to copy.
 TEST_F(CopyJobWindowTest, ProgressMarksAndTheTreeAfterTheJob)
@@ -260,6 +313,7 @@ TEST_F(CopyJobWindowTest, ProgressMarksAndTheTreeAfterTheJob)
               (std::vector<std::string>{"Delete (only on Jukebit)|JUKEBIT/C/Old|0 MB|Deleted",
                                         "Copy|COMPUTER/A/One|1 MB|Copied", "Copy|COMPUTER/A/Two|0 MB|Failed"}));
     EXPECT_EQ(seen.m_progress, "100% 2 of 2 MB");
+    EXPECT_EQ(seen.m_summary, "Albums deleted : 1, copied : 1, failed : 1, not reached : 0. 1 MB written");
 
     std::vector<std::string> expanded;
     for (const char16_t* path : {u"", u"A", u"B", u"D"}) { // the root, then its folders
@@ -315,20 +369,26 @@ TEST_F(CopyJobWindowTest, CancelEscapeAndEnterDuringAJob)
         // Whatever the answer, the log stays at hand in the File menu.
         ASSERT_TRUE(m_frame.ShowLogAction()->isEnabled());
         std::string shown;
+        std::string shownSummary;
         m_script.On("CLogDlg", [&](QWidget* widget) {
             shown = static_cast<CLogDlg&>(*widget).LogText().toStdString();
+            shownSummary = static_cast<CLogDlg&>(*widget).SummaryText().toStdString();
             static_cast<CLogDlg&>(*widget).accept();
         });
         m_frame.ShowLogAction()->trigger();
         EXPECT_EQ(QString::fromStdString(shown).replace("\n", "\r\n").toStdString(), m_doc.m_log.GetText());
+        shownSummary.resize(std::min(shownSummary.size(), shownSummary.find(" in ")));
         if (test.m_cancels) {
             DisarmFaults();
             EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Canceled. See log ?", 0x41}}));
             EXPECT_NE(m_doc.m_log.GetText().find("CANCEL : Canceled by user\r\n"), std::string::npos);
             EXPECT_EQ(seen.m_plan, (std::vector<std::string>{"Copy|COMPUTER/A/New|0 MB|Skipped"}));
+            EXPECT_EQ(seen.m_summary, "Albums deleted : 0, copied : 0, failed : 0, not reached : 1. 0 MB written");
+            EXPECT_EQ(shownSummary, seen.m_summary);
         } else {
             EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{{"Done. See log ?", 0x41}}));
             EXPECT_TRUE(fs::exists(m_fixture / "player/A/New/1"));
+            EXPECT_EQ(shownSummary, "Albums deleted : 0, copied : 1, failed : 0, not reached : 0. 0 MB written");
         }
     }
 }
@@ -412,7 +472,8 @@ TEST(LogDlgTest, ShowsEveryEntryOnALineOfItsOwn)
 }
 
 // Save writes the log as it is, to the file chosen in the file dialog, and
-// tells when it cannot; Copy puts it on the clipboard as shown.
+// tells when it cannot; Copy puts it on the clipboard as shown. After Save,
+// Enter closes the dialog: it does not ask for a file again.
 TEST(LogDlgTest, SaveAndCopy)
 {
     CMessageRecorder messages;
@@ -421,11 +482,19 @@ TEST(LogDlgTest, SaveAndCopy)
     log.Add(LOG_INFO, "Copying \"%s\"", "COMPUTER/Évora/Cesária");
     log.Add(LOG_ERROR, "Opening \"%s\" : Error %s", "COMPUTER/A/1", "2 (No such file or directory)");
     CModalScript script;
-    script.On("CLogDlg", [](QWidget* widget) {
-        QTimer::singleShot(0, widget, [widget] {
+    bool askedAgain = false;
+    bool closedByEnter = false;
+    script.On("CLogDlg", [&](QWidget* widget) {
+        QTimer::singleShot(0, widget, [&, widget] {
             auto& dialog = static_cast<CLogDlg&>(*widget);
-            dialog.OnSave();
+            QTest::mouseClick(dialog.SaveButton(), Qt::LeftButton);
             dialog.OnCopy();
+            script.On("QFileDialog", [&](QWidget* again) {
+                askedAgain = true;
+                QMetaObject::invokeMethod(again, "reject");
+            });
+            QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+            closedByEnter = !dialog.isVisible();
             dialog.accept();
         });
     });
@@ -439,6 +508,8 @@ TEST(LogDlgTest, SaveAndCopy)
     dialog.m_pLog = &log;
     dialog.DoModal();
     EXPECT_EQ(ReadFileText(folder / "job log.txt"), log.GetText());
+    EXPECT_FALSE(askedAgain);
+    EXPECT_TRUE(closedByEnter);
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
               "INFO   : Copying \"COMPUTER/Évora/Cesária\"\n"
               "ERROR  : Opening \"COMPUTER/A/1\" : Error 2 (No such file or directory)\n");

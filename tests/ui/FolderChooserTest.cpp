@@ -254,8 +254,9 @@ TEST_F(FolderChooserTest, OpensThePairAndRemembersItAcrossRuns)
         EXPECT_FALSE(chooser->isVisible());
         EXPECT_EQ(m_messages.m_messages.size(), 2u);
         const QModelIndex root = m_app.MainFrame()->View()->model()->index(0, 0);
-        EXPECT_EQ(root.data(Qt::ToolTipRole).toString(),
-                  "Computer music folder : " + Path("Music") + "\nJukebit music folder : " + player);
+        EXPECT_TRUE(root.data(Qt::ToolTipRole)
+                        .toString()
+                        .endsWith("\nComputer music folder : " + Path("Music") + "\nJukebit music folder : " + player));
     }
     const QString entry = Path("data/applications/lyrafetch-my-player.desktop");
     EXPECT_TRUE(fs::exists(entry.toStdString()));

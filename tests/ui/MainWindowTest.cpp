@@ -184,6 +184,38 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
     EXPECT_EQ(m_frame.FilterBar()->CountText(), "");
 }
 
+// Folders show in the order a file manager shows them: accented names among
+// the others, numbers by their value, case ignored; filtered too.
+TEST_F(MainWindowTest, FoldersShowInTheOrderOfAReader)
+{
+    Open("computer/Wu-Tang Clan/36 Chambers/1:1\ncomputer/Édith Piaf/Récital 1961/1:1\ncomputer/abba/Arrival/1:1\n"
+         "player/Eagles/Hotel California/1:1\ncomputer/Best of/711/1:1\ncomputer/Best of/39/1:1\n"
+         "computer/Best of/398/1:1\ncomputer/Best of/9/1:1\n");
+    View().expandAll();
+    const std::string root = "> Root (1/8) (+0/+0MB)\n"
+                             "  abba (0/1) (+0/+0MB)\n"
+                             "    Arrival (0/1) (+0/+0MB)\n";
+    const std::string best = "  Best of (0/4) (+0/+0MB)\n"
+                             "    9 (0/1) (+0/+0MB)\n"
+                             "    39 (0/1) (+0/+0MB)\n"
+                             "    398 (0/1) (+0/+0MB)\n"
+                             "    711 (0/1) (+0/+0MB)\n";
+    const std::string rest = "  > Eagles (1/1) (+0/+0MB)\n"
+                             "    > Hotel California (1/1) (+0/+0MB)\n"
+                             "  Édith Piaf (0/1) (+0/+0MB)\n"
+                             "    Récital 1961 (0/1) (+0/+0MB)\n"
+                             "  Wu-Tang Clan (0/1) (+0/+0MB)\n"
+                             "    36 Chambers (0/1) (+0/+0MB)\n";
+    EXPECT_EQ(Rows(), root + best + rest);
+    FilterField().setText("a");
+    EXPECT_EQ(Rows(), root + rest);
+    // The tree itself keeps the order by which the sides are matched and the job writes.
+    const auto& numbers = m_doc.m_pModel->m_children[1]->m_children;
+    ASSERT_EQ(numbers.size(), 4u);
+    EXPECT_EQ(numbers[0]->GetKeyName(), u"39");
+    EXPECT_EQ(numbers[3]->GetKeyName(), u"9");
+}
+
 // Toggling an artist whose albums the filter shows in part acts on those
 // shown, the mode chosen from their states; the labels and the free space are
 // those of the whole tree. Return in the field leads to the first album shown.
@@ -266,6 +298,36 @@ TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
     EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 0MB / 8MB"); // -500,000 bytes
     ClickImage(Item(u"B/Two"));
     EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 2MB / 8MB");
+}
+
+// Every item says its label in words: a folder what is on the player, ticked
+// and only there; an album where it is, its size and what its tick does.
+TEST_F(MainWindowTest, TooltipsSayTheLabelsInWords)
+{
+    Open("computer/A/New/1:120000000\ncomputer/A/New/2:500000\ncomputer/A/Both/1:5\nplayer/A/Both/1:40000000\n"
+         "player/A/Only/1:3000000\ncomputer/A/Kept/1:1\nplayer/A/Kept/1:1\ncomputer/B/Left/1:2000000\n");
+    ClickImage(Item(u"A/New"));
+    ClickImage(Item(u"A/Both"));
+    const auto tip = [&](const std::u16string& path) {
+        return Item(path).data(Qt::ToolTipRole).toString().toStdString();
+    };
+    EXPECT_EQ(tip(u"A"), "3 of 4 albums are on the player; 120 MB to copy, 40 MB to delete\n"
+                         "3 of 4 albums are ticked: 1 to copy, 1 to delete\n"
+                         "> 1 of 4 albums are only on the player");
+    EXPECT_EQ(tip(u"A/New"), "Only on the computer, 120 MB\nTicked: to copy to the player");
+    EXPECT_EQ(tip(u"A/Both"), "On the computer and on the player, 40 MB\nNot ticked: to delete from the player");
+    EXPECT_EQ(tip(u"A/Kept"), "On the computer and on the player, 0 MB\nTicked: stays on the player");
+    EXPECT_EQ(tip(u"B/Left"), "Only on the computer, 2 MB\nNot ticked: stays off the player");
+    ClickImage(Item(u"A/Only"));
+    EXPECT_EQ(tip(u"A/Only"),
+              "Only on the player, 3 MB\nNot ticked: to delete from the player, its music is nowhere else");
+    // The root's tip also names the two folders.
+    const std::string root = View().model()->index(0, 0).data(Qt::ToolTipRole).toString().toStdString();
+    EXPECT_EQ(root.substr(0, root.find("\nComputer music folder : ")),
+              "3 of 5 albums are on the player; 120 MB to copy, 43 MB to delete\n"
+              "2 of 5 albums are ticked: 1 to copy, 2 to delete\n"
+              "> 1 of 5 albums are only on the player");
+    EXPECT_NE(root.find("\nJukebit music folder : "), std::string::npos);
 }
 
 TEST_F(MainWindowTest, WithoutFreeSpaceThereIsNoWarning)
