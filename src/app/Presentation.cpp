@@ -152,8 +152,12 @@ CClosingQuestion ChooseClosingQuestion(bool bCancelRequested, const CCopyLog& lo
     if (bCancelRequested) {
         return {"Canceled. See log ?", MB_OKCANCEL | MB_ICONINFORMATION};
     }
-    const bool errors = std::any_of(log.m_entries.begin(), log.m_entries.end(),
-                                    [](const auto& entry) { return entry->m_level == LOG_ERROR; });
+    // A job the program itself stopped (a player gone, a full disk) did not do
+    // what was asked, even where no call failed, as when the player went away
+    // between two files.
+    const bool errors = std::any_of(log.m_entries.begin(), log.m_entries.end(), [](const auto& entry) {
+        return entry->m_level == LOG_ERROR || (entry->m_level == LOG_CANCEL && entry->m_text != "Canceled by user");
+    });
     if (errors) {
         return {"Errors ! See log ?", MB_OKCANCEL | MB_ICONEXCLAMATION};
     }

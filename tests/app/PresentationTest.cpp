@@ -73,9 +73,13 @@ TEST(PresentationTest, ClosingQuestion)
 {
     CCopyLog log;
     log.Add(LOG_INFO, "Copying");
-    log.Add(LOG_CANCEL, "Canceled because disk is full");
+    log.Add(LOG_CANCEL, "Canceled by user");
     EXPECT_EQ(ChooseClosingQuestion(false, log).m_text, "Done. See log ?");
     EXPECT_EQ(ChooseClosingQuestion(false, log).m_type, 0x41u);
+    // Stopped by the program with no call failed: the player went between two files.
+    CCopyLog gone;
+    gone.Add(LOG_CANCEL, "Canceled because disk is not available");
+    EXPECT_EQ(ChooseClosingQuestion(false, gone).m_text, "Errors ! See log ?");
     log.Add(LOG_ERROR, "Writing");
     EXPECT_EQ(ChooseClosingQuestion(false, log).m_text, "Errors ! See log ?");
     EXPECT_EQ(ChooseClosingQuestion(false, log).m_type, 0x31u);
