@@ -1,19 +1,23 @@
 #include "ui/MainFrame.h"
 
+#include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
+#include "platform/MessageBox.h"
 #include "resources/ResourceIds.h"
 #include "ui/AboutDlg.h"
 #include "ui/FilterBar.h"
 #include "ui/LyrafetchView.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
-CMainFrame::CMainFrame(CLyrafetchDoc& doc)
+CMainFrame::CMainFrame(CLyrafetchDoc& doc) : m_doc(doc)
 {
     setWindowTitle(APP_TITLE);
     auto* client = new QWidget(this);
@@ -31,9 +35,11 @@ CMainFrame::CMainFrame(CLyrafetchDoc& doc)
     connect(m_pFilterBar, &CFilterBar::filterChanged, m_pView, &CLyrafetchView::SetFilter);
     connect(m_pFilterBar, &CFilterBar::treeRequested, m_pView, &CLyrafetchView::EnterTree);
     connect(m_pView, &CLyrafetchView::filterApplied, m_pFilterBar, &CFilterBar::ShowCount);
+    connect(m_pView, &CLyrafetchView::readStateChanged, this, &CMainFrame::UpdateReadState);
     CreateMenus();
     CreateFilterKeys();
 
+    CreateReadPanes();
     m_pFreeSpacePane = new QLabel(this);
     // 200 pixels, or what the text needs in the fonts at hand.
     m_pFreeSpacePane->setMinimumWidth(200);
@@ -57,11 +63,16 @@ void CMainFrame::CreateMenus()
     QAction* exit = file->addAction("E&xit", this, &QWidget::close);
     exit->setStatusTip(IDS_EXIT_PROMPT);
 
+    QMenu* view = menuBar()->addMenu("&View");
+    m_pRefresh = view->addAction("&Refresh", m_pView, &CLyrafetchView::Reread);
+    m_pRefresh->setShortcut(QKeySequence::Refresh);
+    m_pRefresh->setStatusTip("Read both music folders again, keeping the albums chosen");
+
     QMenu* help = menuBar()->addMenu("&Help");
     QAction* about = help->addAction("&About Lyrafetch...", this, &CMainFrame::OnAppAbout);
     about->setStatusTip(IDS_ABOUT_PROMPT);
     // A closed menu leaves the idle text, as an open one leaves its prompts.
-    for (QMenu* menu : {file, help}) {
+    for (QMenu* menu : {file, view, help}) {
         connect(menu, &QMenu::aboutToHide, this, &CMainFrame::ShowReady, Qt::QueuedConnection);
     }
 }
@@ -102,7 +113,69 @@ void CMainFrame::SetCopyProgress(const CCopyProgress& progress)
 
 void CMainFrame::OnAppAbout()
 {
+    const CLyrafetchView::CFocusReturn focusReturn(*m_pView);
     CAboutDlg(this).exec();
+}
+
+// Beside the free space: what the tree leaves out, and, while a folder cannot
+// be read, why, with a button that reads both folders again.
+void CMainFrame::CreateReadPanes()
+{
+    m_pLeftOutPane = new QLabel(this);
+    m_pUnreadablePane = new QLabel(this);
+    auto* readAgain = new QToolButton(this);
+    readAgain->setDefaultAction(new QAction("Read Again", readAgain));
+    connect(readAgain->defaultAction(), &QAction::triggered, m_pView, &CLyrafetchView::Reread);
+    m_pReadAgain = readAgain;
+    statusBar()->addPermanentWidget(m_pUnreadablePane);
+    statusBar()->addPermanentWidget(m_pReadAgain);
+    statusBar()->addPermanentWidget(m_pLeftOutPane);
+    UpdateReadState();
+}
+
+void CMainFrame::UpdateReadState()
+{
+    const std::vector<CLeftOutFolder>& leftOut = m_doc.m_scanRecord.m_leftOut;
+    m_pLeftOutPane->setText(QString::fromStdString(FormatLeftOutLine(leftOut)));
+    m_pLeftOutPane->setToolTip(QString::fromStdString(FormatLeftOutDetails(leftOut)));
+    m_pLeftOutPane->setVisible(!leftOut.empty());
+    const QString reason = QString::fromStdString(m_doc.m_strUnreadable);
+    m_pUnreadablePane->setText(reason);
+    m_pUnreadablePane->setVisible(m_doc.IsUnreadable());
+    m_pReadAgain->setVisible(m_doc.IsUnreadable());
+    m_pCopyFiles->setEnabled(!m_doc.IsUnreadable());
+    const QString why = m_doc.IsUnreadable() ? "Copy Files is not available : " + reason : QString();
+    m_pCopyFiles->setStatusTip(why);
+    m_pCopyFiles->setToolTip(m_doc.IsUnreadable() ? why : m_pCopyFiles->text());
+}
+
+void CMainFrame::MarkPlayerUnreadable(const std::string& reason)
+{
+    m_doc.MarkUnreadable(reason);
+    UpdateReadState();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    const std::string question = m_doc.m_pModel ? FormatQuitQuestion(*m_doc.m_pModel) : std::string();
+    if (!question.empty()) {
+        const CLyrafetchView::CFocusReturn focusReturn(*m_pView);
+        if (ShowMessageBox(question, MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDOK) {
+            event->ignore();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
+}
+
+QString CMainFrame::LeftOutText() const
+{
+    return m_pLeftOutPane->isHidden() ? QString() : m_pLeftOutPane->text();
+}
+
+QString CMainFrame::UnreadableText() const
+{
+    return m_pUnreadablePane->isHidden() ? QString() : m_pUnreadablePane->text();
 }
 
 QString CMainFrame::FreeSpaceText() const

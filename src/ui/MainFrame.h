@@ -5,10 +5,12 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <string>
 
 class CFilterBar;
 class CLyrafetchDoc;
 class CLyrafetchView;
+class QAbstractButton;
 class QAction;
 class QLabel;
 
@@ -25,24 +27,47 @@ public:
     void SetFreeSpace(std::int64_t freeBytes, std::uint64_t totalBytes);
     void SetCopyProgress(const CCopyProgress& progress);
     void OnAppAbout();
+    // The player cannot be read, is gone, or is another one (a job refused to
+    // start on it, or a device watcher saw it go): the tree stays as it is, the
+    // status bar says why, Copy Files is disabled with that reason, and
+    // View > Refresh or Read Again reads both folders anew.
+    void MarkPlayerUnreadable(const std::string& reason);
 
     CLyrafetchView* View() const { return m_pView; }
     CFilterBar* FilterBar() const { return m_pFilterBar; }
     QAction* CopyFilesAction() const { return m_pCopyFiles; }
     QAction* ShowLogAction() const { return m_pShowLog; }
+    QAction* RefreshAction() const { return m_pRefresh; }
+    QAbstractButton* ReadAgainButton() const { return m_pReadAgain; }
+    // What the status bar says of the folders the tree leaves out, and of a
+    // folder that cannot be read.
+    QString LeftOutText() const;
+    QString UnreadableText() const;
     QString FreeSpaceText() const;
     QString MessageText() const;
 
+protected:
+    // Asks first when albums chosen to copy or delete have not been.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void CreateMenus();
+    void CreateReadPanes();
+    // The panes and Copy Files after a load or a job.
+    void UpdateReadState();
     void CreateFilterKeys();
     void UpdateFreeSpacePane();
     void ShowReady();
 
+    CLyrafetchDoc& m_doc;
     CLyrafetchView* m_pView = nullptr;
     CFilterBar* m_pFilterBar = nullptr;
     QAction* m_pCopyFiles = nullptr;
     QAction* m_pShowLog = nullptr;
+    QAction* m_pRefresh = nullptr;
+    QLabel* m_pLeftOutPane = nullptr;
+    QLabel* m_pUnreadablePane = nullptr;
+    QAbstractButton* m_pReadAgain = nullptr;
     QLabel* m_pFreeSpacePane = nullptr;
     std::int64_t m_nFreeBytes = 0;
     std::uint64_t m_nTotalBytes = 0;
