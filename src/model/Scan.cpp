@@ -266,7 +266,7 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
         state.Record().m_roots[side] = StampOf(listing);
     } else if (state.IsOtherRoot(side, listing.m_id)) {
         return state.Fail(side, RootOverlapMessage(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
-                                                                   : ERootOverlap::ComputerInsidePlayer));
+                                                                         : ERootOverlap::ComputerInsidePlayer));
     }
     std::vector<CFileEntry>& files = m_files[side];
     std::vector<std::u16string> folders;
@@ -317,7 +317,9 @@ void CFolderNode::LeaveOutPlayersFolders(CScanState& state)
         }
     }
     if (dropped) {
-        std::erase_if(m_children, [](const auto& child) { return child->m_names[SIDE_PLAYER].empty(); });
+        std::erase_if(m_children, [](const auto& child) {
+            return child->m_names[SIDE_COMPUTER].empty() && child->m_names[SIDE_PLAYER].empty();
+        });
         // A folder known by its computer name is now known by its player name.
         std::stable_sort(m_children.begin(), m_children.end(),
                          [](const auto& a, const auto& b) { return NameOrderLess(a->GetKeyName(), b->GetKeyName()); });

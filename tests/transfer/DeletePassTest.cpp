@@ -119,7 +119,8 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
     for (const bool bMount : {false, true}) {
         SCOPED_TRACE(bMount ? "bind mounts" : "links");
         fs::remove_all(m_fixture / "computer");
-        m_fixture.Create("computer/Jazz/Live/\ncomputer/Podcasts/\ncomputer/OnCard/\ncomputer/Rock/Old/1:1\n");
+        m_fixture.Create("computer/Jazz/Live/\ncomputer/Podcasts/\ncomputer/OnCard/\ncomputer/Rock/Old/1:1\n"
+                         "computer/Pop/New/1:1\n");
         m_fixture.Create("player/\n");
         CScratchVolume card;
         CScratchVolume mounts[3];
@@ -145,13 +146,15 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
         EXPECT_EQ(m_record.m_leftOut, (std::vector<CLeftOutFolder>{{"COMPUTER/Jazz/Live", CLeftOutFolder::ON_PLAYER},
                                                                    {"COMPUTER/OnCard", CLeftOutFolder::ON_PLAYER},
                                                                    {"COMPUTER/Podcasts", CLeftOutFolder::ON_PLAYER}}));
-        EXPECT_EQ(DumpTree(m_root), "Root M sel=5 on=5 albums=5\n"
+        EXPECT_EQ(DumpTree(m_root), "Root M sel=5 on=5 albums=6\n"
                                     "  Jazz|Jazz P sel=2 on=2 albums=2\n"
                                     "    |Live P sel=1 on=1 albums=1\n"
                                     "    |X P sel=1 on=1 albums=1\n"
                                     "  |Podcasts P sel=2 on=2 albums=2\n"
                                     "    |Show P sel=1 on=1 albums=1\n"
                                     "    |Talk P sel=1 on=1 albums=1\n"
+                                    "  Pop| C sel=0 on=0 albums=1\n"
+                                    "    New| C sel=0 on=0 albums=1\n"
                                     "  Rock|Rock C sel=1 on=1 albums=1\n"
                                     "    Old|Old C sel=1 on=1 albums=1\n");
         OpenPlayer();
