@@ -110,12 +110,21 @@ public:
             return;
         }
         if (side == SIDE_PLAYER) {
-            m_playerFolders.emplace(id, &node);
+            m_playerFolders.emplace_back(id, &node);
         } else {
             m_computerFolders.emplace(&node, id);
         }
     }
-    bool HasComputerFoldersOnPlayersDevice() const { return !m_computerFolders.empty(); }
+    // Whether any computer folder lies on the player's device; if so, the
+    // player's folders are indexed by their ids.
+    bool IndexPlayerFolders()
+    {
+        if (m_computerFolders.empty()) {
+            return false;
+        }
+        m_playerIndex.insert(m_playerFolders.begin(), m_playerFolders.end());
+        return true;
+    }
     // The folder that node's computer side is, when it lies inside the player's
     // tree: one the player's side showed too, reached from the player's root
     // as a job reaches it (a link or a mount on the player may lead anywhere).
@@ -125,9 +134,8 @@ public:
         if (computer == m_computerFolders.end()) {
             return nullptr;
         }
-        const auto player = m_playerFolders.find(computer->second);
-        return player != m_playerFolders.end() && IsFenced(*player->second, player->first) ? &computer->second
-                                                                                           : nullptr;
+        const auto player = m_playerIndex.find(computer->second);
+        return player != m_playerIndex.end() && IsFenced(*player->second, player->first) ? &computer->second : nullptr;
     }
     void CountFolder(std::size_t files)
     {
@@ -186,7 +194,10 @@ private:
         return folder->GetId(found) == 0 && found == id;
     }
 
-    std::unordered_map<CFolderId, const CFolderNode*, CIdHash> m_playerFolders;
+    // Most players lie on a device of their own: their folders are only
+    // indexed when a computer folder lies there too.
+    std::vector<std::pair<CFolderId, const CFolderNode*>> m_playerFolders;
+    std::unordered_map<CFolderId, const CFolderNode*, CIdHash> m_playerIndex;
     std::unordered_map<const CFolderNode*, CFolderId> m_computerFolders;
     CListingReader m_reader;
 };
@@ -206,7 +217,7 @@ bool CFolderNode::Scan(CScanRecord& record, CMessage& failure, IScanProgress* pP
         record.m_nUnreadSide = state.Record().m_nUnreadSide;
         return false;
     }
-    if (state.HasComputerFoldersOnPlayersDevice()) {
+    if (state.IndexPlayerFolders()) {
         LeaveOutPlayersFolders(state);
     }
     record = std::move(state.Record());
