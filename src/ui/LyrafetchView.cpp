@@ -177,6 +177,7 @@ void CLyrafetchView::OnFileCopyFiles()
 // stays as it was.
 void CLyrafetchView::Reread()
 {
+    const CFocusReturn focusReturn(*this); // after the message of a failure
     const CKeptState kept = KeepState();
     m_doc.m_log.m_plan = CCopyPlan(); // it points into the tree the load may free
     std::optional<CMessage> message;

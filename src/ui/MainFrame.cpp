@@ -123,11 +123,13 @@ void CMainFrame::CreateReadPanes()
 {
     m_pLeftOutPane = new QLabel(this);
     m_pUnreadablePane = new QLabel(this);
+    // A long path must not widen the window: the pane takes the room there is, its tooltip the whole text.
+    m_pUnreadablePane->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* readAgain = new QToolButton(this);
     readAgain->setDefaultAction(new QAction("Read Again", readAgain));
     connect(readAgain->defaultAction(), &QAction::triggered, m_pView, &CLyrafetchView::Reread);
     m_pReadAgain = readAgain;
-    statusBar()->addPermanentWidget(m_pUnreadablePane);
+    statusBar()->addPermanentWidget(m_pUnreadablePane, 1);
     statusBar()->addPermanentWidget(m_pReadAgain);
     statusBar()->addPermanentWidget(m_pLeftOutPane);
     UpdateReadState();
@@ -141,12 +143,12 @@ void CMainFrame::UpdateReadState()
     m_pLeftOutPane->setVisible(!leftOut.empty());
     const QString reason = QString::fromStdString(m_doc.m_strUnreadable);
     m_pUnreadablePane->setText(reason);
+    m_pUnreadablePane->setToolTip(reason);
     m_pUnreadablePane->setVisible(m_doc.IsUnreadable());
     m_pReadAgain->setVisible(m_doc.IsUnreadable());
     m_pCopyFiles->setEnabled(!m_doc.IsUnreadable());
     const QString why = m_doc.IsUnreadable() ? "Copy Files is not available : " + reason : QString();
     m_pCopyFiles->setStatusTip(why);
-    m_pCopyFiles->setToolTip(m_doc.IsUnreadable() ? why : m_pCopyFiles->text());
 }
 
 void CMainFrame::MarkPlayerUnreadable(const std::string& reason)
