@@ -65,7 +65,7 @@ void CMainFrame::CreateMenus()
 
     QMenu* view = menuBar()->addMenu("&View");
     m_pRefresh = view->addAction("&Refresh", m_pView, &CLyrafetchView::Reread);
-    m_pRefresh->setShortcut(QKeySequence::Refresh);
+    m_pRefresh->setShortcut(Qt::Key_F5);
     m_pRefresh->setStatusTip("Read both music folders again, keeping the albums chosen");
 
     QMenu* help = menuBar()->addMenu("&Help");
