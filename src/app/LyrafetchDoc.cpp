@@ -1,5 +1,6 @@
 #include "app/LyrafetchDoc.h"
 
+#include "app/NodePath.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "platform/MessageTarget.h"
@@ -28,6 +29,7 @@ CLyrafetchDoc::~CLyrafetchDoc()
 
 std::optional<CMessage> CLyrafetchDoc::Load()
 {
+    m_strUnreadable.clear();
     m_freeBytes = 0;
     m_totalBytes = 0;
     m_allocationUnit = 0;
@@ -39,6 +41,34 @@ std::optional<CMessage> CLyrafetchDoc::Load()
         return failure;
     }
     return QueryFreeSpace(m_params[SIDE_PLAYER].c_str());
+}
+
+std::optional<CMessage> CLyrafetchDoc::Reload()
+{
+    const std::vector<CChosenStep> chosen = m_pModel ? ChosenSteps(*m_pModel) : std::vector<CChosenStep>();
+    std::unique_ptr<CFolderNode> pOld = std::move(m_pModel);
+    CScanRecord oldRecord = std::move(m_scanRecord);
+    const std::uint64_t oldFree = m_freeBytes;
+    const std::uint64_t oldTotal = m_totalBytes;
+    const std::uint64_t oldUnit = m_allocationUnit;
+    std::optional<CMessage> message = Load();
+    if (m_pModel) {
+        ReapplyChosenSteps(*m_pModel, chosen);
+        return message;
+    }
+    if (pOld) {
+        const char* const kWhat[] = {"Computer music folder cannot be read : ", "Jukebit cannot be read : "};
+        const int side = m_scanRecord.m_nUnreadSide == SIDE_COMPUTER ? SIDE_COMPUTER : SIDE_PLAYER;
+        std::string reason = message ? message->m_text : std::string();
+        std::replace(reason.begin(), reason.end(), '\n', ' ');
+        m_pModel = std::move(pOld);
+        m_scanRecord = std::move(oldRecord);
+        m_freeBytes = oldFree;
+        m_totalBytes = oldTotal;
+        m_allocationUnit = oldUnit;
+        MarkUnreadable(kWhat[side] + reason);
+    }
+    return message;
 }
 
 // Names the root after the two arguments, scans both trees and checks that
@@ -162,9 +192,12 @@ bool CLyrafetchDoc::OpenPlayerFolder()
     if (error == EWOULDBLOCK) {
         ShowMessageBox("Jukebit music folder is in use by another copy\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
     } else if (error == ESTALE) {
+        MarkUnreadable("Jukebit music folder is no longer the one that was read (unplugged ?)");
         ShowMessageBox("Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.",
                        MB_OK | MB_ICONEXCLAMATION);
     } else if (error != 0) {
+        MarkUnreadable(
+            FormatString("Jukebit cannot be read : Opening Jukebit music folder : Error : %S", SystemErrorText(error)));
         ShowMessageBox(
             FormatString("Opening Jukebit music folder :\nError : %S\nCopy not started.", SystemErrorText(error)),
             MB_OK | MB_ICONEXCLAMATION);

@@ -37,6 +37,15 @@ public:
     // load ends with, for the caller to show: a failure, after which there is
     // no model, or a free space that could not be read, with the model kept.
     std::optional<CMessage> Load();
+    // Reads both folders again for the model in use, and chooses again in the
+    // new one what the user chose in it and no job has carried out. When no
+    // new model can be built, the one in use stays, with its selection and
+    // free space, and the doc is marked unreadable with the reason.
+    std::optional<CMessage> Reload();
+    // Refuses Copy Files until a load succeeds: a folder cannot be read, or
+    // the player is gone or is another one. reason is what the window says.
+    void MarkUnreadable(std::string reason) { m_strUnreadable = std::move(reason); }
+    bool IsUnreadable() const { return !m_strUnreadable.empty(); }
     // Reads the free and total bytes of folder's volume. Returns the message
     // to show when that fails, with both values left as they were.
     std::optional<CMessage> QueryFreeSpace(const char* folder);
@@ -77,6 +86,8 @@ public:
     // The command-line arguments: entry 0 names the computer's music folder,
     // entry 1 the player's.
     std::vector<std::string> m_params;
+    // Why Copy Files is refused; empty while both folders can be read.
+    std::string m_strUnreadable;
 
 private:
     std::optional<CMessage> BuildModel();

@@ -30,20 +30,30 @@ CFolderNode* FindByKeyPath(CFolderNode& root, const CKeyPath& path)
     return node;
 }
 
-std::vector<CFailedStep> FailedSteps(const CCopyPlan& plan)
+namespace {
+
+void CollectChosenSteps(const CFolderNode& node, std::vector<CChosenStep>& steps)
 {
-    std::vector<CFailedStep> steps;
-    for (std::size_t index = 0; index < plan.Albums().size(); ++index) {
-        if (plan.Outcome(index) == EAlbumOutcome::Failed) {
-            steps.push_back({KeyPathOf(*plan.Albums()[index].m_pAlbum), plan.Albums()[index].m_step});
-        }
+    if (node.IsAlbumToCopy() || node.IsAlbumToDelete()) {
+        steps.push_back({KeyPathOf(node), node.IsAlbumToCopy() ? EPlanStep::Copy : EPlanStep::Delete});
     }
+    for (const auto& child : node.m_children) {
+        CollectChosenSteps(*child, steps);
+    }
+}
+
+} // namespace
+
+std::vector<CChosenStep> ChosenSteps(const CFolderNode& root)
+{
+    std::vector<CChosenStep> steps;
+    CollectChosenSteps(root, steps);
     return steps;
 }
 
-void ReapplyFailedSteps(CFolderNode& root, const std::vector<CFailedStep>& steps)
+void ReapplyChosenSteps(CFolderNode& root, const std::vector<CChosenStep>& steps)
 {
-    for (const CFailedStep& step : steps) {
+    for (const CChosenStep& step : steps) {
         CFolderNode* album = FindByKeyPath(root, step.m_album);
         if (album == nullptr || !album->IsAlbum()) {
             continue;

@@ -14,15 +14,17 @@ CKeyPath KeyPathOf(const CFolderNode& node);
 // The node at path below root, or null when the tree has none there.
 CFolderNode* FindByKeyPath(CFolderNode& root, const CKeyPath& path);
 
-// An album whose step failed in a job: copying it or deleting it.
-struct CFailedStep
+// An album the user chose to copy or to delete.
+struct CChosenStep
 {
     CKeyPath m_album;
     EPlanStep m_step = EPlanStep::Copy;
 };
-// The albums of the plan whose step failed, to be found again after the rescan.
-std::vector<CFailedStep> FailedSteps(const CCopyPlan& plan);
-// Selects again, in the tree of the rescan, each album whose copy failed and
-// that the player still lacks, and deselects each album whose deletion failed
-// and that is still there: the selection stays what the user asked for.
-void ReapplyFailedSteps(CFolderNode& root, const std::vector<CFailedStep>& steps);
+// The albums to copy and to delete below root, to be found again in the tree
+// of a new scan.
+std::vector<CChosenStep> ChosenSteps(const CFolderNode& root);
+// Selects again, in the tree of a new scan, each album chosen to copy that the
+// player still lacks, and deselects each album chosen to delete that is still
+// there: whatever a job did not carry out, or a rescan read anew, stays what
+// the user asked for.
+void ReapplyChosenSteps(CFolderNode& root, const std::vector<CChosenStep>& steps);

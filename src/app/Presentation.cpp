@@ -164,6 +164,45 @@ CClosingQuestion ChooseClosingQuestion(bool bCancelRequested, const CCopyLog& lo
     return {"Done. See log ?", MB_OKCANCEL | MB_ICONINFORMATION};
 }
 
+std::string FormatLeftOutLine(const std::vector<CLeftOutFolder>& folders)
+{
+    constexpr std::size_t kNamed = 3;
+    if (folders.empty()) {
+        return {};
+    }
+    std::string line = std::to_string(folders.size()) + (folders.size() == 1 ? " folder" : " folders") + " left out: ";
+    for (std::size_t i = 0; i < std::min(folders.size(), kNamed); ++i) {
+        line += (i == 0 ? "" : ", ") + folders[i].m_display;
+    }
+    return folders.size() > kNamed ? line + ", ..." : line;
+}
+
+std::string FormatLeftOutDetails(const std::vector<CLeftOutFolder>& folders)
+{
+    constexpr std::size_t kLines = 40;
+    static const char* const kWhy[] = {"kept on the drive by another system",
+                                       "a folder of the Jukebit, not of the computer: nothing in it is deleted"};
+    std::string details;
+    for (std::size_t i = 0; i < std::min(folders.size(), kLines); ++i) {
+        details += (i == 0 ? "" : "\n") + folders[i].m_display + " : " + kWhy[folders[i].m_reason];
+    }
+    if (folders.size() > kLines) {
+        details += "\nand " + std::to_string(folders.size() - kLines) + " more";
+    }
+    return details;
+}
+
+std::string FormatQuitQuestion(const CFolderNode& root)
+{
+    const int toCopy = root.CountAlbumsToCopy();
+    const int toDelete = root.CountAlbumsToDelete();
+    if (toCopy == 0 && toDelete == 0) {
+        return {};
+    }
+    return std::to_string(toCopy) + " albums to copy and " + std::to_string(toDelete) +
+           " to delete have not been carried out. Quit ?";
+}
+
 CPlanRow FormatPlanRow(const CPlannedAlbum& album)
 {
     const CFolderNode& node = *album.m_pAlbum;

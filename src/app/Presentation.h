@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 class CCopyLog;
 class CLyrafetchDoc;
@@ -64,6 +65,16 @@ struct CClosingQuestion
     unsigned m_type = 0;
 };
 CClosingQuestion ChooseClosingQuestion(bool bCancelRequested, const CCopyLog& log);
+
+// "3 folders left out: JUKEBIT/.Trash-1000, JUKEBIT/LOST.DIR, COMPUTER/OnCard",
+// with the first few of them; empty when the tree left nothing out.
+std::string FormatLeftOutLine(const std::vector<CLeftOutFolder>& folders);
+// Each folder left out on a line of its own, with why.
+std::string FormatLeftOutDetails(const std::vector<CLeftOutFolder>& folders);
+
+// The question before quitting with albums chosen and not yet copied or
+// deleted; empty when there are none.
+std::string FormatQuitQuestion(const CFolderNode& root);
 
 // One album of a job's plan as the Copy Files dialog lists it: its step
 // ("Delete", "Delete (only on Jukebit)" or "Copy"), its display path and its

@@ -43,8 +43,14 @@ bool IsLeftOutFolder(const std::u16string& name)
 {
     static const char16_t* const kNames[] = {u"System Volume Information", u"$RECYCLE.BIN", u"RECYCLER", u"LOST.DIR",
                                              u"lost+found"};
-    return name.starts_with(u'.') || std::any_of(std::begin(kNames), std::end(kNames),
-                                                 [&](const char16_t* other) { return CompareNames(name, other) == 0; });
+    // A dot before a letter, "_" or "@" marks another system's folder; albums
+    // begin with dots too ("...And Justice for All", ".5: The Gray Chapter").
+    const auto hiddenMark = [](char16_t unit) {
+        return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') || unit == u'_' || unit == u'@';
+    };
+    return (name.size() > 1 && name[0] == u'.' && hiddenMark(name[1])) ||
+           std::any_of(std::begin(kNames), std::end(kNames),
+                       [&](const char16_t* other) { return CompareNames(name, other) == 0; });
 }
 
 int CompareNames(const std::u16string& a, const std::u16string& b)

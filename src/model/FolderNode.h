@@ -56,6 +56,20 @@ struct CLeftover
 };
 class CListingRequest;
 
+// A folder that the tree leaves out, as the window lists it: its display path,
+// and why.
+struct CLeftOutFolder
+{
+    enum EReason {
+        OTHER_SYSTEMS, // a folder that other systems keep on a drive
+        ON_PLAYER,     // a computer folder that is a folder of the player's tree
+    };
+    std::string m_display;
+    EReason m_reason = OTHER_SYSTEMS;
+
+    bool operator==(const CLeftOutFolder&) const = default;
+};
+
 // What a scan saw besides the tree.
 struct CScanRecord
 {
@@ -64,6 +78,15 @@ struct CScanRecord
     // The staging folders of the player, left by a job that was cut off; the
     // tree shows none of them.
     std::vector<CLeftover> m_leftovers;
+    // The folders the tree leaves out: other systems' in the order of the
+    // walk, then the computer's folders that are the player's.
+    std::vector<CLeftOutFolder> m_leftOut;
+    // The player's folders that a computer folder resolves to, through a link
+    // or a mount: the computer's library is there, and nothing below them is
+    // ever deleted.
+    std::vector<CFolderId> m_computersOnPlayer;
+    // After a failed scan: the side of the folder that could not be read.
+    int m_nUnreadSide = -1;
 };
 
 // Told on the scanning thread, after each folder it reads, how far a scan has
@@ -91,7 +114,7 @@ std::u16string PlayerName(const std::u16string& name);
 
 // Folders that other systems keep on a drive, which the tree leaves out on
 // both sides: never shown, counted, deleted or copied. Names that begin with
-// ".", and a few of fixed name.
+// "." and a letter, "_" or "@", and a few of fixed name.
 bool IsLeftOutFolder(const std::u16string& name);
 
 // Compares names with the letters A to Z folded to a to z and nothing else
@@ -191,6 +214,10 @@ private:
     using CSideRequests = std::array<std::shared_ptr<CListingRequest>, SIDE_COUNT>;
     void SetSubtreeSelection(int mode);
     bool ScanFolders(CScanState& state, const CSideRequests& requests);
+    // Drops the computer's side of the folders that the scan found to be the
+    // player's, and of everything below them.
+    void LeaveOutPlayersFolders(CScanState& state);
+    void DropComputerSide();
     bool ReadSide(int side, CListingRequest& request, CScanState& state);
     void MergeGroup(int side, std::span<std::u16string> names, std::vector<std::unique_ptr<CFolderNode>>& merged,
                     std::size_t groupStart);

@@ -1,12 +1,14 @@
 #include "model/FolderNode.h"
 
 #include "model/ListingReader.h"
+#include "platform/FencedTree.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "text/Text.h"
 
 #include <algorithm>
 #include <iterator>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -98,6 +100,43 @@ public:
         return !m_ids[1 - side].empty() && m_record.m_roots[1 - side].m_id == id;
     }
     void Pop(int side) { m_ids[side].pop_back(); }
+    // Notes the folders below the roots that lie on the player's device: a
+    // computer folder that is one of the player's folders is no part of the
+    // computer's library.
+    void NoteFolder(int side, const CFolderNode& node, const CFolderId& id)
+    {
+        if (node.m_pParent == nullptr || m_ids[SIDE_PLAYER].empty() ||
+            id.m_device != m_record.m_roots[SIDE_PLAYER].m_id.m_device) {
+            return;
+        }
+        if (side == SIDE_PLAYER) {
+            m_playerFolders.emplace_back(id, &node);
+        } else {
+            m_computerFolders.emplace(&node, id);
+        }
+    }
+    // Whether any computer folder lies on the player's device; if so, the
+    // player's folders are indexed by their ids.
+    bool IndexPlayerFolders()
+    {
+        if (m_computerFolders.empty()) {
+            return false;
+        }
+        m_playerIndex.insert(m_playerFolders.begin(), m_playerFolders.end());
+        return true;
+    }
+    // The folder that node's computer side is, when it lies inside the player's
+    // tree: one the player's side showed too, reached from the player's root
+    // as a job reaches it (a link or a mount on the player may lead anywhere).
+    const CFolderId* PlayersFolder(const CFolderNode& node) const
+    {
+        const auto computer = m_computerFolders.find(&node);
+        if (computer == m_computerFolders.end()) {
+            return nullptr;
+        }
+        const auto player = m_playerIndex.find(computer->second);
+        return player != m_playerIndex.end() && IsFenced(*player->second, player->first) ? &computer->second : nullptr;
+    }
     void CountFolder(std::size_t files)
     {
         ++m_folders;
@@ -108,8 +147,9 @@ public:
     }
     CScanRecord& Record() { return m_record; }
     // Ends the walk: the first failure is the one shown.
-    bool Fail(CMessage failure)
+    bool Fail(int side, CMessage failure)
     {
+        m_record.m_nUnreadSide = side;
         m_failure = std::move(failure);
         return false;
     }
@@ -122,6 +162,43 @@ private:
     std::uint64_t m_folders = 0;
     std::uint64_t m_files = 0;
     CMessage m_failure;
+    struct CIdHash
+    {
+        std::size_t operator()(const CFolderId& id) const
+        {
+            return std::hash<std::uint64_t>()(id.m_inode ^ (id.m_device << 32));
+        }
+    };
+    // Whether the player's folder of node is still the folder id, reached
+    // from the player's root one folder at a time, through no link and into no
+    // other mount.
+    static bool IsFenced(const CFolderNode& node, const CFolderId& id)
+    {
+        std::vector<const CFolderNode*> path;
+        const CFolderNode* root = &node;
+        for (; root->m_pParent != nullptr; root = root->m_pParent) {
+            path.push_back(root);
+        }
+        auto folder = std::make_unique<CFolderHandle>();
+        if (folder->OpenRoot(LONG_PATH_PREFIX + root->m_names[SIDE_PLAYER]) != 0) {
+            return false;
+        }
+        for (auto below = path.rbegin(); below != path.rend(); ++below) {
+            auto next = std::make_unique<CFolderHandle>();
+            if (folder->OpenFolder((*below)->m_names[SIDE_PLAYER], *next) != 0) {
+                return false;
+            }
+            folder = std::move(next);
+        }
+        CFolderId found;
+        return folder->GetId(found) == 0 && found == id;
+    }
+
+    // Most players lie on a device of their own: their folders are only
+    // indexed when a computer folder lies there too.
+    std::vector<std::pair<CFolderId, const CFolderNode*>> m_playerFolders;
+    std::unordered_map<CFolderId, const CFolderNode*, CIdHash> m_playerIndex;
+    std::unordered_map<const CFolderNode*, CFolderId> m_computerFolders;
     CListingReader m_reader;
 };
 
@@ -137,7 +214,11 @@ bool CFolderNode::Scan(CScanRecord& record, CMessage& failure, IScanProgress* pP
     CScanState state(pProgress);
     if (!ScanFolders(state, state.RequestRoots(*this))) {
         failure = std::move(state.Failure());
+        record.m_nUnreadSide = state.Record().m_nUnreadSide;
         return false;
+    }
+    if (state.IndexPlayerFolders()) {
+        LeaveOutPlayersFolders(state);
     }
     record = std::move(state.Record());
     FinishScan();
@@ -186,17 +267,17 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
     const std::u16string path = GetPath(side, false);
     state.Wait(request);
     if (request.m_error != 0) {
-        return state.Fail(ReportScanError(path, request.m_error));
+        return state.Fail(side, ReportScanError(path, request.m_error));
     }
     CFolderListing listing = std::move(request.m_listing);
     if (state.Contains(side, listing.m_id)) {
-        return state.Fail(ReportScanError(path, ERROR_FOLDER_LOOP));
+        return state.Fail(side, ReportScanError(path, ERROR_FOLDER_LOOP));
     }
     if (m_pParent == nullptr) {
         state.Record().m_roots[side] = StampOf(listing);
     } else if (state.IsOtherRoot(side, listing.m_id)) {
-        return state.Fail(RootOverlapMessage(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
-                                                                   : ERootOverlap::ComputerInsidePlayer));
+        return state.Fail(side, RootOverlapMessage(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
+                                                                         : ERootOverlap::ComputerInsidePlayer));
     }
     std::vector<CFileEntry>& files = m_files[side];
     std::vector<std::u16string> folders;
@@ -207,10 +288,11 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
             if (side == SIDE_PLAYER) {
                 state.Record().m_leftovers.push_back({this, std::move(entry.m_name)});
             }
+        } else if (entry.m_bFolder && IsLeftOutFolder(entry.m_name)) {
+            state.Record().m_leftOut.push_back(
+                {ToLogText(JoinPath(GetPath(side, true), entry.m_name)), CLeftOutFolder::OTHER_SYSTEMS});
         } else if (entry.m_bFolder) {
-            if (!IsLeftOutFolder(entry.m_name)) {
-                folders.push_back(std::move(entry.m_name));
-            }
+            folders.push_back(std::move(entry.m_name));
         } else {
             files.push_back({std::move(entry.m_name), entry.m_size});
         }
@@ -218,10 +300,51 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
     AddChildren(side, folders);
     state.CountFolder(files.size());
     if (listing.m_readError != 0) {
-        return state.Fail(ReportScanError(path, listing.m_readError));
+        return state.Fail(side, ReportScanError(path, listing.m_readError));
     }
+    state.NoteFolder(side, *this, listing.m_id);
     state.Push(side, listing.m_id);
     return true;
+}
+
+// A computer folder that is a folder of the player, through a link or a bind
+// mount, would show the player's albums as the computer's: deleting one on the
+// player would lose it everywhere.
+void CFolderNode::LeaveOutPlayersFolders(CScanState& state)
+{
+    bool dropped = false;
+    for (const auto& child : m_children) {
+        if (child->m_names[SIDE_COMPUTER].empty()) {
+            continue;
+        }
+        if (const CFolderId* folder = state.PlayersFolder(*child)) {
+            state.Record().m_leftOut.push_back(
+                {ToLogText(child->GetPath(SIDE_COMPUTER, true)), CLeftOutFolder::ON_PLAYER});
+            state.Record().m_computersOnPlayer.push_back(*folder);
+            child->DropComputerSide();
+            dropped = true;
+        } else {
+            child->LeaveOutPlayersFolders(state);
+        }
+    }
+    if (dropped) {
+        std::erase_if(m_children, [](const auto& child) {
+            return child->m_names[SIDE_COMPUTER].empty() && child->m_names[SIDE_PLAYER].empty();
+        });
+        // A folder known by its computer name is now known by its player name.
+        std::stable_sort(m_children.begin(), m_children.end(),
+                         [](const auto& a, const auto& b) { return NameOrderLess(a->GetKeyName(), b->GetKeyName()); });
+    }
+}
+
+void CFolderNode::DropComputerSide()
+{
+    m_names[SIDE_COMPUTER].clear();
+    m_files[SIDE_COMPUTER].clear();
+    for (const auto& child : m_children) {
+        child->DropComputerSide();
+    }
+    std::erase_if(m_children, [](const auto& child) { return child->m_names[SIDE_PLAYER].empty(); });
 }
 
 CMessage CFolderNode::ReportScanError(const std::u16string& path, int error)

@@ -3,6 +3,7 @@
 
 #include "platform/SystemError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <string>
@@ -78,16 +79,29 @@ bool CCopyJob::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& del
 
 // The scan follows links on the computer: one to the player's folder of the
 // same album shows the album on both sides, where there is one folder, the
-// player's. Deleting it would delete the computer's album.
+// player's. Deleting it would delete the computer's album. A computer folder
+// that the scan found inside the player's tree it left out, and kept where it
+// leads: the computer's albums are there, whatever the tree shows.
 bool CCopyJob::IsComputersFolder(const CFolderNode& album)
 {
     CFolderId computer;
     CFolderId player;
     CFolderHandle folder;
-    return !album.m_names[SIDE_COMPUTER].empty() &&
-           GetFolderId(LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false), computer) == 0 &&
-           m_player.OpenFolder(album.GetPlayerRelativePath(), folder) == 0 && folder.GetId(player) == 0 &&
-           computer == player;
+    if (!album.m_names[SIDE_COMPUTER].empty() &&
+        GetFolderId(LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false), computer) == 0 &&
+        m_player.OpenFolder(album.GetPlayerRelativePath(), folder) == 0 && folder.GetId(player) == 0 &&
+        computer == player) {
+        return true;
+    }
+    const std::vector<CFolderId>& computers = m_record.m_computersOnPlayer;
+    for (const CFolderNode* node = &album; !computers.empty() && node->m_pParent != nullptr; node = node->m_pParent) {
+        CFolderHandle ancestor;
+        if (m_player.OpenFolder(node->GetPlayerRelativePath(), ancestor) == 0 && ancestor.GetId(player) == 0 &&
+            std::find(computers.begin(), computers.end(), player) != computers.end()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Only a folder that holds just the files the scan saw there, and no

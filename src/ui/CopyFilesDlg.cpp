@@ -210,6 +210,9 @@ void CCopyFilesDlg::accept()
         return;
     }
     if (!m_pDoc->StartCopy(this, WM_COPYNOTIFY)) {
+        if (m_pDoc->IsUnreadable()) {
+            QDialog::reject(); // the window says why, and offers to read the folders again
+        }
         return;
     }
     m_progress.bRunning = true;

@@ -2,6 +2,7 @@
 
 #include "app/LyrafetchDoc.h"
 #include "platform/MessageBox.h"
+#include "platform/UserAccount.h"
 #include "ui/LyrafetchApp.h"
 #include "ui/QtMessageBoxes.h"
 #include "ui/RemovableVolumes.h"
@@ -65,7 +66,7 @@ int ShowMessage(const QString& text, unsigned type)
 
 CChooserPlaces CChooserPlaces::ForThisUser()
 {
-    QString user = qEnvironmentVariable("USER");
+    QString user = QString::fromStdString(CurrentUserName());
     if (user.isEmpty()) {
         user = QDir::home().dirName();
     }

@@ -30,7 +30,8 @@ struct CChooserPlaces
     // The command that makes a menu entry: lyrafetch-launcher PCFOLDER PLAYERFOLDER NAME.
     QString m_launcher;
 
-    // /media/$USER and /run/media/$USER, the XDG music folder, and the
+    // /media/USER and /run/media/USER for the user the program runs as (not
+    // $USER, which the environment may lack), the XDG music folder, and the
     // lyrafetch-launcher beside this program.
     static CChooserPlaces ForThisUser();
 };

@@ -12,7 +12,8 @@ void CFolderFilter::SetTree(CFolderNode* pRoot)
 
 QStringList CFolderFilter::Words(const QString& text)
 {
-    return Fold(text).simplified().split(u' ', Qt::SkipEmptyParts);
+    // A "/" typed parts folders, as in a path; other marks of punctuation count for nothing.
+    return Fold(QString(text).replace(u'/', u' ')).simplified().split(u' ', Qt::SkipEmptyParts);
 }
 
 void CFolderFilter::Apply(const QStringList& words, EQuickView view)
@@ -79,7 +80,7 @@ QString CFolderFilter::Fold(const QString& text)
                                                              [c](const auto& letter) { return letter.first == c; });
         if (plain != std::end(kPlainLetters)) {
             folded += plain->second;
-        } else if (!c.isMark()) {
+        } else if (!c.isMark() && !c.isPunct()) { // "rem" finds "R.E.M.", "acdc" finds "AC-DC"
             folded += c;
         }
     }

@@ -43,7 +43,7 @@ public:
     std::vector<CFolderNode*> AlbumsShown(CFolderNode& node) const;
     int CountAlbumsShown() const { return m_nAlbumsShown; }
 
-    // Text as it is matched: compatibility forms and accents dropped, case folded.
+    // Text as it is matched: compatibility forms, accents and punctuation dropped, case folded.
     static QString Fold(const QString& text);
 
 private:

@@ -45,7 +45,7 @@ void CLyrafetchView::OnInitialUpdate()
     const CWaitCursor wait;
     FillTree();
     UpdateFreeSpace();
-    emit documentLoaded();
+    emit readStateChanged();
 }
 
 // Items come collapsed and unselected but for the root, open on its artists
@@ -152,9 +152,10 @@ void CLyrafetchView::UpdateFreeSpace()
 
 void CLyrafetchView::OnFileCopyFiles()
 {
-    if (!m_doc.m_pModel) {
+    if (!m_doc.m_pModel || m_doc.IsUnreadable()) {
         return;
     }
+    const CFocusReturn focusReturn(*this);
     if (NeedsFreeSpaceWarning(m_doc) && ShowMessageBox("Warning !!! Not enough free space on Jukebit. Proceed ?",
                                                        MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDOK) {
         return;
@@ -166,40 +167,35 @@ void CLyrafetchView::OnFileCopyFiles()
     const int result = dialog.DoModal();
     m_copyFilesSize = dialog.size();
     if (result != QDialog::Accepted) {
+        emit readStateChanged(); // the job may have found the player gone
         return;
     }
     emit jobEnded();
-    RebuildAfterJob();
+    Reread();
     if (dialog.m_bEjectRequested) {
         emit ejectRequested();
     }
 }
 
+// The new tree shows what the old one showed: the same folders open, the same
+// current item, and the albums chosen to copy or delete that are not yet
+// copied or deleted still chosen. When the folders cannot be read, the tree
+// stays as it was.
 void CLyrafetchView::Reread()
 {
-    RebuildAfterJob();
-}
-
-// The new tree shows what the old one showed: the same folders open, the same
-// current item, and the albums whose step failed still marked for it.
-void CLyrafetchView::RebuildAfterJob()
-{
+    const CFocusReturn focusReturn(*this); // after the message of a failure
     const CKeptState kept = KeepState();
-    const std::vector<CFailedStep> failed = FailedSteps(m_doc.m_log.m_plan);
-    m_doc.m_log.m_plan = CCopyPlan(); // it points into the tree the load frees
+    m_doc.m_log.m_plan = CCopyPlan(); // it points into the tree the load may free
     std::optional<CMessage> message;
     {
         const CWaitCursor wait;
         m_model.SetRoot(nullptr); // no item may point into the tree the load frees
         const CLoadingFeedback feedback(m_doc, window());
-        message = m_doc.Load();
-        if (m_doc.m_pModel) {
-            ReapplyFailedSteps(*m_doc.m_pModel, failed);
-        }
+        message = m_doc.Reload();
         ShowNewTree(FindState(kept));
         UpdateFreeSpace();
     }
-    emit documentLoaded();
+    emit readStateChanged();
     if (message) {
         ShowMessageBox(*message);
     }
@@ -207,9 +203,16 @@ void CLyrafetchView::RebuildAfterJob()
 
 void CLyrafetchView::OnFileShowLog()
 {
+    const CFocusReturn focusReturn(*this);
     CLogDlg log(window());
     log.m_pLog = &m_doc.m_log;
     log.DoModal();
+}
+
+void CLyrafetchView::TakeFocusBack()
+{
+    window()->activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
 }
 
 CLyrafetchView::CKeptState CLyrafetchView::KeepState() const

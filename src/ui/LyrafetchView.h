@@ -36,8 +36,24 @@ public:
     void OnFileCopyFiles();
     // Shows the log of the last job, until the next one starts.
     void OnFileShowLog();
-    // Reads both folders again, the tree kept as the user left it.
+    // Reads both folders anew (View > Refresh, and after a job), keeping the
+    // tree as the user left it, ticks included.
     void Reread();
+    // After a dialog: the main window is the active one, the keyboard in the tree.
+    void TakeFocusBack();
+    // Gives the focus back to the tree when it goes, however the dialogs it
+    // guards have ended.
+    class CFocusReturn
+    {
+    public:
+        explicit CFocusReturn(CLyrafetchView& view) : m_view(view) {}
+        CFocusReturn(const CFocusReturn&) = delete;
+        CFocusReturn& operator=(const CFocusReturn&) = delete;
+        ~CFocusReturn() { m_view.TakeFocusBack(); }
+
+    private:
+        CLyrafetchView& m_view;
+    };
     void OnCopyProgress(const CCopyProgress& progress) override;
 
     CFolderNode* GetItemNode(const QModelIndex& item) const { return m_model.NodeFromIndex(item); }
@@ -56,8 +72,8 @@ signals:
     void filterApplied(bool bFiltered, int albumsShown, int albums);
     // A copy job has ended; its log can be shown.
     void jobEnded();
-    // The document has been loaded anew from the folders.
-    void documentLoaded();
+    // The document has been read anew, or found unreadable, or readable again.
+    void readStateChanged();
     // The user asked at the end of a job to eject the player.
     void ejectRequested();
 
@@ -90,8 +106,6 @@ private:
     };
     CKeptState KeepState() const;
     CViewState FindState(const CKeptState& kept) const;
-    // The rescan after a job, or when the user asks for one.
-    void RebuildAfterJob();
     // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
     void FitColumn();
 

@@ -12,6 +12,7 @@
 #include "ui/WaitCursor.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -66,17 +67,15 @@ CMainFrame::CMainFrame(CLyrafetchDoc& doc) : m_doc(doc)
     m_pFreeSpacePane = new QLabel(this);
     // 200 pixels, or what the text needs in the fonts at hand.
     m_pFreeSpacePane->setMinimumWidth(200);
-    m_pReadAgain = new QPushButton("&Read Jukebit Again", this);
-    m_pReadAgain->hide();
-    connect(m_pReadAgain, &QPushButton::clicked, m_pView, &CLyrafetchView::Reread);
-    statusBar()->addPermanentWidget(m_pReadAgain);
+    CreateReadPanes();
     statusBar()->addPermanentWidget(m_pFreeSpacePane);
     UpdateFreeSpacePane();
-    connect(m_pView, &CLyrafetchView::documentLoaded, this, &CMainFrame::OnPlayerLoaded);
+    connect(m_pView, &CLyrafetchView::readStateChanged, this, &CMainFrame::OnPlayerLoaded);
     connect(m_pView, &CLyrafetchView::ejectRequested, this, &CMainFrame::OnFileEject);
     m_pPlayerPoll = new QTimer(this);
     m_pPlayerPoll->setInterval(PLAYER_POLL_MS);
     connect(m_pPlayerPoll, &QTimer::timeout, this, &CMainFrame::WatchPlayer);
+    UpdateReadState();
     ShowReady();
     // Three quarters of the screen each way: room for the long labels and many rows of a real library.
     resize(screen()->availableGeometry().size() * 3 / 4);
@@ -97,11 +96,16 @@ void CMainFrame::CreateMenus()
     QAction* exit = file->addAction("E&xit", this, &QWidget::close);
     exit->setStatusTip(IDS_EXIT_PROMPT);
 
+    QMenu* view = menuBar()->addMenu("&View");
+    m_pRefresh = view->addAction("&Refresh", m_pView, &CLyrafetchView::Reread);
+    m_pRefresh->setShortcut(Qt::Key_F5);
+    m_pRefresh->setStatusTip("Read both music folders again, keeping the albums chosen");
+
     QMenu* help = menuBar()->addMenu("&Help");
     QAction* about = help->addAction("&About Lyrafetch...", this, &CMainFrame::OnAppAbout);
     about->setStatusTip(IDS_ABOUT_PROMPT);
     // A closed menu leaves the idle text, as an open one leaves its prompts.
-    for (QMenu* menu : {file, help}) {
+    for (QMenu* menu : {file, view, help}) {
         connect(menu, &QMenu::aboutToHide, this, &CMainFrame::ShowReady, Qt::QueuedConnection);
     }
 }
@@ -142,7 +146,74 @@ void CMainFrame::SetCopyProgress(const CCopyProgress& progress)
 
 void CMainFrame::OnAppAbout()
 {
+    const CLyrafetchView::CFocusReturn focusReturn(*m_pView);
     CAboutDlg(this).exec();
+}
+
+// Beside the free space: what the tree leaves out, and, while a folder cannot
+// be read, why, with a button that reads both folders again.
+void CMainFrame::CreateReadPanes()
+{
+    m_pLeftOutPane = new QLabel(this);
+    m_pUnreadablePane = new QLabel(this);
+    // A long path must not widen the window: the pane takes the room there is, its tooltip the whole text.
+    m_pUnreadablePane->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pReadAgain = new QPushButton("&Read Jukebit Again", this);
+    connect(m_pReadAgain, &QPushButton::clicked, m_pView, &CLyrafetchView::Reread);
+    statusBar()->addPermanentWidget(m_pUnreadablePane, 1);
+    statusBar()->addPermanentWidget(m_pReadAgain);
+    statusBar()->addPermanentWidget(m_pLeftOutPane);
+}
+
+void CMainFrame::UpdateReadState()
+{
+    const std::vector<CLeftOutFolder>& leftOut = m_doc.m_scanRecord.m_leftOut;
+    m_pLeftOutPane->setText(QString::fromStdString(FormatLeftOutLine(leftOut)));
+    m_pLeftOutPane->setToolTip(QString::fromStdString(FormatLeftOutDetails(leftOut)));
+    m_pLeftOutPane->setVisible(!leftOut.empty());
+    const QString reason = QString::fromStdString(m_doc.m_strUnreadable);
+    m_pUnreadablePane->setText(reason);
+    m_pUnreadablePane->setToolTip(reason);
+    m_pUnreadablePane->setVisible(m_doc.IsUnreadable());
+    // Copy Files works only on a player read from the file system that is there now.
+    const bool present = m_playerState == EPlayerState::Present;
+    m_pReadAgain->setVisible(m_doc.IsUnreadable() || m_playerState == EPlayerState::Back);
+    m_pCopyFiles->setEnabled(present && !m_doc.IsUnreadable());
+    const QString why = !present               ? QString(PlayerStateText(m_playerState))
+                        : m_doc.IsUnreadable() ? "Copy Files is not available : " + reason
+                                               : QString();
+    m_pCopyFiles->setStatusTip(why);
+    m_pCopyFiles->setToolTip(why);
+    m_pEject->setEnabled(present || m_playerState == EPlayerState::Back);
+}
+
+void CMainFrame::MarkPlayerUnreadable(const std::string& reason)
+{
+    m_doc.MarkUnreadable(reason);
+    UpdateReadState();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    const std::string question = m_doc.m_pModel ? FormatQuitQuestion(*m_doc.m_pModel) : std::string();
+    if (!question.empty()) {
+        const CLyrafetchView::CFocusReturn focusReturn(*m_pView);
+        if (ShowMessageBox(question, MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDOK) {
+            event->ignore();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
+}
+
+QString CMainFrame::LeftOutText() const
+{
+    return m_pLeftOutPane->isHidden() ? QString() : m_pLeftOutPane->text();
+}
+
+QString CMainFrame::UnreadableText() const
+{
+    return m_pUnreadablePane->isHidden() ? QString() : m_pUnreadablePane->text();
 }
 
 QString CMainFrame::FreeSpaceText() const
@@ -182,16 +253,10 @@ void CMainFrame::WatchPlayer()
     }
 }
 
-// Copy Files works only on a player read from the file system that is there now.
 void CMainFrame::SetPlayerState(EPlayerState state)
 {
     m_playerState = state;
-    const bool present = state == EPlayerState::Present;
-    m_pCopyFiles->setEnabled(present);
-    m_pCopyFiles->setStatusTip(present ? QString() : PlayerStateText(state));
-    m_pCopyFiles->setToolTip(present ? QString() : PlayerStateText(state));
-    m_pEject->setEnabled(present || state == EPlayerState::Back);
-    m_pReadAgain->setVisible(state == EPlayerState::Back);
+    UpdateReadState();
     ShowReady();
 }
 

@@ -29,6 +29,11 @@ public:
     void SetFreeSpace(std::int64_t freeBytes, std::uint64_t totalBytes);
     void SetCopyProgress(const CCopyProgress& progress);
     void OnAppAbout();
+    // The player cannot be read, is gone, or is another one (a job refused to
+    // start on it, or a device watcher saw it go): the tree stays as it is, the
+    // status bar says why, Copy Files is disabled with that reason, and
+    // View > Refresh or Read Jukebit Again reads both folders anew.
+    void MarkPlayerUnreadable(const std::string& reason);
 
     // Where the player's file system is, as the window last looked.
     enum class EPlayerState { Present, Gone, Back, Ejected };
@@ -45,11 +50,23 @@ public:
     CFilterBar* FilterBar() const { return m_pFilterBar; }
     QAction* CopyFilesAction() const { return m_pCopyFiles; }
     QAction* ShowLogAction() const { return m_pShowLog; }
+    QAction* RefreshAction() const { return m_pRefresh; }
+    // What the status bar says of the folders the tree leaves out, and of a
+    // folder that cannot be read.
+    QString LeftOutText() const;
+    QString UnreadableText() const;
     QString FreeSpaceText() const;
     QString MessageText() const;
 
+protected:
+    // Asks first when albums chosen to copy or delete have not been.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void CreateMenus();
+    void CreateReadPanes();
+    // The panes and Copy Files after a load, a job or a change of the player.
+    void UpdateReadState();
     void CreateFilterKeys();
     void UpdateFreeSpacePane();
     void ShowReady();
@@ -64,6 +81,9 @@ private:
     QAction* m_pCopyFiles = nullptr;
     QAction* m_pShowLog = nullptr;
     QAction* m_pEject = nullptr;
+    QAction* m_pRefresh = nullptr;
+    QLabel* m_pLeftOutPane = nullptr;
+    QLabel* m_pUnreadablePane = nullptr;
     QLabel* m_pFreeSpacePane = nullptr;
     QPushButton* m_pReadAgain = nullptr;
     QTimer* m_pPlayerPoll = nullptr;

@@ -1,4 +1,5 @@
 #include "model/FolderNode.h"
+#include "text/Text.h"
 #include "text/Unicode.h"
 #include "text/Utf.h"
 
@@ -118,21 +119,41 @@ TEST(FolderNodeTest, AddChildMergesAndKeepsOrder)
     EXPECT_EQ(root.m_children[2]->m_names[SIDE_COMPUTER], u"abba");
 }
 
+// Each name with its player name, and whether the tree leaves a folder of
+// that name out as another system's.
 TEST(PlayerNameTest, ReplacesWhatFatAndExfatRefuse)
 {
-    const std::pair<std::u16string, std::u16string> names[] = {
+    struct CName
+    {
+        std::u16string m_name;
+        std::u16string m_playerName;
+        bool m_bLeftOut = false;
+    };
+    const CName names[] = {
         {u"D\u00E9but", u"D\u00E9but"},
         {u"What's Going On?", u"What's Going On_"},
         {u"a\"*:<>?\\|b", u"a________b"},
         {u"tab\there\x1F", u"tab_here_"},
         {u"Vol. 2.", u"Vol. 2_"},
         {u"Live . ", u"Live___"},
-        {u".hidden", u".hidden"},
+        {u".hidden", u".hidden", true},
         {u"caf\xDCE9", u"caf_"},                  // a byte that is not UTF-8
         {u"\U0001F3B5 song", u"\U0001F3B5 song"}, // a pair of surrogates is one character
+        // Albums whose names begin with dots, and the folders other systems keep.
+        {u"...And Justice for All", u"...And Justice for All"},
+        {u".5: The Gray Chapter", u".5_ The Gray Chapter"},
+        {u". Intro", u". Intro"},
+        {u"...", u"___"},
+        {u".Trash-1000", u".Trash-1000", true},
+        {u"._x", u"._x", true},
+        {u".@__thumb", u".@__thumb", true},
+        {u".lyrafetch-partial-2", u".lyrafetch-partial-2", true},
+        {u"system volume information", u"system volume information", true},
+        {u"LOST.DIR.", u"LOST.DIR_"},
     };
-    for (const auto& [name, playerName] : names) {
-        EXPECT_EQ(PlayerName(name), playerName);
+    for (const CName& name : names) {
+        EXPECT_EQ(PlayerName(name.m_name), name.m_playerName);
+        EXPECT_EQ(IsLeftOutFolder(name.m_name), name.m_bLeftOut) << ToLogText(name.m_name);
     }
 }
 

@@ -63,6 +63,8 @@ TEST_F(ScanTest, RecordsFilesWithSizesEverywhereButCountsOnlyAlbums)
         computer/Artist/Album/01.mp3:1
         computer/Artist/Empty/
         computer/.../x:1
+        computer/Metallica/...And Justice for All/01.mp3:1
+        computer/Slipknot/.5: The Gray Chapter/01.mp3:1
         computer/Artist/.thumbnails/a.png:1
         computer/$Recycle.Bin/S-1-5/x:1
         player/.Trash-1000/files/Old/01.mp3:1
@@ -87,20 +89,30 @@ TEST_F(ScanTest, RecordsFilesWithSizesEverywhereButCountsOnlyAlbums)
     EXPECT_EQ(tracks[1].m_size, 2u);
     EXPECT_TRUE(Node(u"Artist/Empty").IsAlbum());
     EXPECT_TRUE(Node(u"Artist/Empty").m_files[SIDE_COMPUTER].empty());
-    // Folders other systems keep on a drive, and every folder whose name
-    // begins with a dot, are no part of the tree.
+    // Folders other systems keep on a drive are no part of the tree, and the
+    // record lists them; albums whose names begin with dots are.
     std::vector<std::u16string> top;
     for (const auto& child : m_root.m_children) {
         top.push_back(child->GetKeyName());
     }
-    EXPECT_EQ(top, (std::vector<std::u16string>{u"Artist", u"Big"}));
+    EXPECT_EQ(top, (std::vector<std::u16string>{u"...", u"Artist", u"Big", u"Metallica", u"Slipknot"}));
     EXPECT_EQ(Node(u"Artist").m_children.size(), 2u);
+    EXPECT_EQ(Node(u"Metallica/...And Justice for All").m_files[SIDE_COMPUTER].size(), 1u);
+    EXPECT_TRUE(Node(u"Slipknot/.5: The Gray Chapter").IsAlbum());
+    std::vector<std::string> leftOut;
+    for (const CLeftOutFolder& folder : m_record.m_leftOut) {
+        EXPECT_EQ(folder.m_reason, CLeftOutFolder::OTHER_SYSTEMS);
+        leftOut.push_back(folder.m_display);
+    }
+    EXPECT_EQ(leftOut, (std::vector<std::string>{"COMPUTER/$Recycle.Bin", "JUKEBIT/.Trash-1000", "JUKEBIT/lost+found",
+                                                 "JUKEBIT/LOST.DIR", "JUKEBIT/RECYCLER",
+                                                 "JUKEBIT/System Volume Information", "COMPUTER/Artist/.thumbnails"}));
 
     const auto& big = Node(u"Big/Set").m_files[SIDE_COMPUTER];
     ASSERT_EQ(big.size(), 2u);
     EXPECT_EQ(big[0].m_size, 3221225472u);
     EXPECT_EQ(big[1].m_size, 5000000000u);
-    EXPECT_EQ(m_root.m_albums, 3);
+    EXPECT_EQ(m_root.m_albums, 6);
     EXPECT_EQ(m_root.m_onPlayer, 0);
     EXPECT_EQ(m_root.m_sizeDelta, 0);
 }

@@ -109,33 +109,75 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
     EXPECT_EQ(m_progress, 3);
 }
 
-// A link on the computer to the player's folder at the same place shows an
-// album on both sides that is there once, on the player: deleting it there
-// would take the computer's too, without the warning for albums only on the
-// player. It stays, and the log says why.
+// A computer folder that is a folder of the player's tree, through a link or
+// a bind mount, at the same place or elsewhere, would show the player's
+// albums as the computer's: deleting one on the player would take the
+// computer's too. The scan leaves it out and says so, and nothing below it is
+// deleted; the log says why.
 TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
 {
-    m_fixture.Create("computer/Jazz/\nplayer/Podcasts/Show/1:1\nplayer/Podcasts/Talk/1:1\nplayer/Jazz/Live/1:1\n"
-                     "player/Rock/Old/1:1\ncomputer/Rock/Old/1:1\n");
-    fs::create_directory_symlink(m_fixture / "player/Podcasts", m_fixture / "computer/Podcasts");
-    fs::create_directory_symlink(m_fixture / "player/Jazz/Live", m_fixture / "computer/Jazz/Live");
-    ASSERT_TRUE(ScanPair());
-    OpenPlayer();
-    m_root.ApplySelection(SELECT_NONE);
-    EXPECT_FALSE(m_root.HasPlayerOnlyDeletion());
-    const auto kept = Snapshot("player/Podcasts");
-    Job().DeletePass();
-    const std::string loop = " : Error 40 (Too many levels of symbolic links)";
-    EXPECT_EQ(LogLines(),
-              (std::vector<std::string>{
-                  "INFO   : Deleting \"JUKEBIT/Jazz/Live\"", "ERROR  : Deleting \"JUKEBIT/Jazz/Live\"" + loop,
-                  "INFO   : Deleting \"JUKEBIT/Podcasts/Show\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Show\"" + loop,
-                  "INFO   : Deleting \"JUKEBIT/Podcasts/Talk\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Talk\"" + loop,
-                  "INFO   : Deleting \"JUKEBIT/Rock/Old\""}));
-    EXPECT_EQ(Snapshot("player/Podcasts"), kept);
-    EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/Live/1"));
-    EXPECT_FALSE(fs::exists(m_fixture / "player/Rock"));
-    EXPECT_TRUE(fs::exists(m_fixture / "computer/Rock/Old/1"));
+    for (const bool bMount : {false, true}) {
+        SCOPED_TRACE(bMount ? "bind mounts" : "links");
+        fs::remove_all(m_fixture / "computer");
+        m_fixture.Create("computer/Jazz/Live/\ncomputer/Podcasts/\ncomputer/OnCard/\ncomputer/Rock/Old/1:1\n"
+                         "computer/Pop/New/1:1\n");
+        m_fixture.Create("player/\n");
+        CScratchVolume card;
+        CScratchVolume mounts[3];
+        if (const std::string failure = card.Mount(m_fixture / "player", 1 << 20); !failure.empty()) {
+            GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
+        }
+        m_fixture.Create("player/Podcasts/Show/1:1\nplayer/Podcasts/Talk/1:1\nplayer/Jazz/Live/1:1\n"
+                         "player/Jazz/X/1:1\nplayer/Rock/Old/1:1\n");
+        const char* const links[][2] = {{"Podcasts", "Podcasts"}, {"Jazz/Live", "Jazz/Live"}, {"Jazz", "OnCard"}};
+        for (int i = 0; i < 3; ++i) {
+            const fs::path target = m_fixture / "player" / links[i][0];
+            const fs::path link = m_fixture / "computer" / links[i][1];
+            if (bMount) {
+                ASSERT_EQ(mounts[i].Bind(target, link), "");
+            } else {
+                fs::remove(link);
+                fs::create_directory_symlink(target, link);
+            }
+        }
+        m_root.m_children.clear();
+        m_root.m_sizeDelta = 0; // of the selection of the case before
+        ASSERT_TRUE(ScanPair());
+        EXPECT_EQ(m_record.m_leftOut, (std::vector<CLeftOutFolder>{{"COMPUTER/Jazz/Live", CLeftOutFolder::ON_PLAYER},
+                                                                   {"COMPUTER/OnCard", CLeftOutFolder::ON_PLAYER},
+                                                                   {"COMPUTER/Podcasts", CLeftOutFolder::ON_PLAYER}}));
+        EXPECT_EQ(DumpTree(m_root), "Root M sel=5 on=5 albums=6\n"
+                                    "  Jazz|Jazz P sel=2 on=2 albums=2\n"
+                                    "    |Live P sel=1 on=1 albums=1\n"
+                                    "    |X P sel=1 on=1 albums=1\n"
+                                    "  |Podcasts P sel=2 on=2 albums=2\n"
+                                    "    |Show P sel=1 on=1 albums=1\n"
+                                    "    |Talk P sel=1 on=1 albums=1\n"
+                                    "  Pop| C sel=0 on=0 albums=1\n"
+                                    "    New| C sel=0 on=0 albums=1\n"
+                                    "  Rock|Rock C sel=1 on=1 albums=1\n"
+                                    "    Old|Old C sel=1 on=1 albums=1\n");
+        OpenPlayer();
+        m_root.ApplySelection(SELECT_NONE);
+        const auto kept = Snapshot("player/Podcasts");
+        m_log.Clear();
+        Job().DeletePass();
+        Job().CopyPass();
+        const std::string loop = " : Error 40 (Too many levels of symbolic links)";
+        EXPECT_EQ(
+            LogLines(),
+            (std::vector<std::string>{
+                "INFO   : Deleting \"JUKEBIT/Jazz/Live\"", "ERROR  : Deleting \"JUKEBIT/Jazz/Live\"" + loop,
+                "INFO   : Deleting \"JUKEBIT/Jazz/X\"", "ERROR  : Deleting \"JUKEBIT/Jazz/X\"" + loop,
+                "INFO   : Deleting \"JUKEBIT/Podcasts/Show\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Show\"" + loop,
+                "INFO   : Deleting \"JUKEBIT/Podcasts/Talk\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Talk\"" + loop,
+                "INFO   : Deleting \"JUKEBIT/Rock/Old\""}));
+        EXPECT_EQ(Snapshot("player/Podcasts"), kept);
+        EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/Live/1"));
+        EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/X/1"));
+        EXPECT_FALSE(fs::exists(m_fixture / "player/Rock"));
+        EXPECT_TRUE(fs::exists(m_fixture / "computer/Rock/Old/1"));
+    }
 }
 
 // What a job cut off left goes first in the next job, and so do the folders
@@ -296,6 +338,8 @@ TEST_F(DeletePassTest, LinksAndMountsOnThePlayerAreNeverCrossed)
         }
         m_root.m_children.clear();
         ASSERT_TRUE(ScanPair());
+        // One that leads into the computer's folder is no reason to leave a computer folder out.
+        EXPECT_TRUE(m_record.m_leftOut.empty());
         OpenPlayer();
         if (test.m_bAfterScan) {
             makeLink();

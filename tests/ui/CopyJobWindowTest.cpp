@@ -84,6 +84,12 @@ protected:
         return seen;
     }
     std::vector<CRecordedMessage> Messages() const { return m_messages.m_messages; }
+    // Mounts a small tmpfs as the player's folder, for Open to fill.
+    std::string OnScratchPlayer(CScratchVolume& card)
+    {
+        m_fixture.Create("player/\n");
+        return card.Mount(m_fixture / "player", 4 << 20);
+    }
     // Each row of the plan's list as its cells joined by "|".
     static std::vector<std::string> PlanRows(const CCopyFilesDlg& dialog)
     {
@@ -391,6 +397,144 @@ TEST_F(CopyJobWindowTest, CancelEscapeAndEnterDuringAJob)
             EXPECT_EQ(shownSummary, "Albums deleted : 0, copied : 1, failed : 0, not reached : 0. 0 MB written");
         }
     }
+}
+
+// A job canceled in its delete pass: every album whose step it did not carry
+// out keeps the user's choice after the rescan, those to copy ticked and those
+// to delete unticked.
+TEST_F(CopyJobWindowTest, ACanceledJobKeepsTheChoicesItDidNotCarryOut)
+{
+    CScratchVolume card; // a device of its own, which no other job locks
+    if (const std::string failure = OnScratchPlayer(card); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
+    }
+    Open("computer/A/New/1:1000\ncomputer/A/Next/1:1000\nplayer/B/Old/1:5\nplayer/B/Older/1:5\n");
+    Toggle(u"A");
+    Toggle(u"B");
+    m_messages.QueueAnswer(IDOK);     // the albums only on the player go
+    m_messages.QueueAnswer(IDCANCEL); // no log
+    std::atomic<bool> deleting = false;
+    ArmFault(EFaultPoint::RemoveFile, 0, 0, 1, [&] {
+        deleting = true;
+        while (g_cancelState == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    CopyFiles([&](CCopyFilesDlg& dialog) {
+        dialog.OkButton()->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return deleting.load(); }, 5000));
+        dialog.CancelButton()->click();
+    });
+    DisarmFaults();
+    ASSERT_EQ(Messages().back(), (CRecordedMessage{"Canceled. See log ?", 0x41}));
+    // The cancel came while the first album was deleted: that one goes whole,
+    // the next keeps its name, and nothing is copied.
+    EXPECT_FALSE(fs::exists(m_fixture / "player/B/Old"));
+    EXPECT_TRUE(fs::exists(m_fixture / "player/B/Older/1"));
+    EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
+    EXPECT_EQ(Rows(), "> Root (2/3) (+1/+0MB)\n"
+                      "  A (2/2) (+2/+0MB)\n"
+                      "  > B (0/1) (-1/0MB)\n");
+}
+
+// A card pulled during a job: the rescan fails, the tree stays as it was with
+// its ticks, the status bar says why, Copy Files is disabled with that reason,
+// and a re-read brings the tree back once the card is there again. A job that
+// finds another folder in the player's place leads to the same state.
+TEST_F(CopyJobWindowTest, APlayerThatCannotBeReadKeepsTheTreeUntilItIsReadAgain)
+{
+    m_fixture.Create("player/\n");
+    const fs::path player = m_fixture / "player";
+    CScratchVolume card;
+    if (const std::string failure = card.MountExfat(player, 8 << 20); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+    }
+    Open("computer/A/New/1:1000\ncomputer/A/Next/1:1000\ncomputer/B/Kept/1:5\nplayer/B/Kept/1:5\n");
+    Toggle(u"A");
+    const std::string before = Rows();
+    EXPECT_EQ(m_frame.UnreadableText(), "");
+    EXPECT_FALSE(m_frame.ReadAgainButton()->isVisibleTo(&m_frame));
+    ArmFault(EFaultPoint::WriteFile, 0, 0, 1, [&] { card.KillExfatDriver(); });
+    m_messages.QueueAnswer(IDCANCEL); // no log
+    CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    DisarmFaults();
+
+    const std::string error = "Error : 107 (Transport endpoint is not connected)";
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages().back(), (CRecordedMessage{error + "\nWhile reading : " + player.string(), 0x30}));
+    EXPECT_EQ(Rows(), before);
+    const QString reason =
+        QString::fromStdString("Jukebit cannot be read : " + error + " While reading : " + player.string());
+    EXPECT_EQ(m_frame.UnreadableText(), reason);
+    EXPECT_TRUE(m_frame.ReadAgainButton()->isVisibleTo(&m_frame));
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+    EXPECT_EQ(m_frame.CopyFilesAction()->statusTip(), "Copy Files is not available : " + reason);
+
+    ASSERT_EQ(card.PlugExfatAgain(), "");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_frame));
+    QTest::keyClick(&View(), Qt::Key_F5); // View > Refresh
+    EXPECT_EQ(Rows(), before);            // the albums the job did not copy are still ticked
+    EXPECT_EQ(m_frame.UnreadableText(), "");
+    EXPECT_TRUE(m_frame.CopyFilesAction()->isEnabled());
+    // What watches the devices enters the state the same way; a re-read that succeeds leaves it.
+    m_frame.MarkPlayerUnreadable("Jukebit is gone");
+    EXPECT_EQ(m_frame.UnreadableText(), "Jukebit is gone");
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+    m_frame.RefreshAction()->trigger();
+    EXPECT_TRUE(m_frame.CopyFilesAction()->isEnabled());
+
+    card.Unmount(); // the empty folder it was mounted on is in its place
+    m_messages.m_messages.clear();
+    CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); });
+    EXPECT_EQ(Messages(),
+              (std::vector<CRecordedMessage>{
+                  {"Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.", 0x30}}));
+    EXPECT_EQ(m_frame.UnreadableText(), "Jukebit music folder is no longer the one that was read (unplugged ?)");
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+    EXPECT_EQ(Rows(), before);
+    // The empty folder reads, but it is not the card: Copy Files waits for the card.
+    m_frame.RefreshAction()->trigger();
+    EXPECT_EQ(m_frame.UnreadableText(), "");
+    EXPECT_EQ(m_frame.PlayerState(), CMainFrame::EPlayerState::Gone);
+    EXPECT_FALSE(m_frame.CopyFilesAction()->isEnabled());
+}
+
+// After every dialog the main window is the active one and the keyboard is in
+// the tree, wherever it was before; quitting with choices not carried out
+// asks first, Cancel the default.
+TEST_F(CopyJobWindowTest, FocusComesBackToTheTreeAndQuittingAsksFirst)
+{
+    CScratchVolume card; // a device of its own, which no other job locks
+    if (const std::string failure = OnScratchPlayer(card); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
+    }
+    Open("computer/A/New/1:1000\nplayer/B/Old/1:5\n");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_frame));
+    const auto backInTree = [&](const std::function<void()>& dialogs) {
+        FilterField().setFocus();
+        dialogs();
+        QCoreApplication::processEvents();
+        return QApplication::activeWindow() == &m_frame && QApplication::focusWidget() == &View();
+    };
+    Toggle(u"A");
+    EXPECT_TRUE(backInTree([&] { CopyFiles([](CCopyFilesDlg& dialog) { dialog.OkButton()->click(); }); }));
+    EXPECT_FALSE(m_titles.empty()); // the job ran, and its log was shown
+    m_script.On("CLogDlg", [](QWidget* log) { static_cast<QDialog*>(log)->accept(); });
+    EXPECT_TRUE(backInTree([&] { m_frame.ShowLogAction()->trigger(); }));
+    m_script.On("CAboutDlg", [](QWidget* about) { static_cast<QDialog*>(about)->accept(); });
+    EXPECT_TRUE(backInTree([&] { m_frame.OnAppAbout(); }));
+    EXPECT_TRUE(backInTree([&] { CopyFiles([](CCopyFilesDlg& dialog) { dialog.CancelButton()->click(); }); }));
+
+    m_messages.m_messages.clear();
+    Toggle(u"B/Old");
+    m_messages.QueueAnswer(IDCANCEL);
+    EXPECT_TRUE(backInTree([&] { EXPECT_FALSE(m_frame.close()); }));
+    EXPECT_EQ(Messages(), (std::vector<CRecordedMessage>{
+                              {"0 albums to copy and 1 to delete have not been carried out. Quit ?", 0x131}}));
+    EXPECT_TRUE(m_frame.isVisible());
+    Toggle(u"B/Old");
+    EXPECT_TRUE(m_frame.close());
+    EXPECT_EQ(Messages().size(), 1u);
 }
 
 TEST_F(CopyJobWindowTest, DecliningThePlayerOnlyWarningStartsNothing)

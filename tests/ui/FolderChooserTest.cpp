@@ -22,6 +22,9 @@
 
 #include <memory>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -296,4 +299,22 @@ TEST_F(FolderChooserTest, AFailedLoadReturnsToTheChooser)
     ASSERT_NE(m_app.MainFrame(), nullptr);
     EXPECT_TRUE(m_app.MainFrame()->isVisible());
     EXPECT_FALSE(chooser->isVisible());
+}
+
+// The volumes are looked for below the folders of the user the program runs
+// as, whatever $USER says, and when it is not set.
+TEST(ChooserPlacesTest, TheUserComesFromTheSystemNotTheEnvironment)
+{
+    const QByteArray saved = qgetenv("USER");
+    const QString user = QString::fromLocal8Bit(getpwuid(getuid())->pw_name);
+    for (const char* environment : {"somebody-else", ""}) {
+        SCOPED_TRACE(environment);
+        if (*environment != '\0') {
+            qputenv("USER", environment);
+        } else {
+            qunsetenv("USER");
+        }
+        EXPECT_EQ(CChooserPlaces::ForThisUser().m_volumeFolders, (QStringList{"/media/" + user, "/run/media/" + user}));
+    }
+    qputenv("USER", saved);
 }

@@ -23,6 +23,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -37,7 +38,8 @@ using MainWindowTest = MainWindowFixture;
 // closes it as on every other item.
 TEST_F(MainWindowTest, OpensOnTheRootOpenOneLevelWithFreeSpace)
 {
-    Open("computer/A/One/1:1000000\nplayer/A/Two/1:2000000\n");
+    Open("computer/A/One/1:1000000\nplayer/A/Two/1:2000000\n"
+         "player/.Trash-1000/\nplayer/LOST.DIR/\nplayer/.fseventsd/\ncomputer/.thumbnails/\n");
     EXPECT_EQ(m_frame.windowTitle(), "Lyrafetch");
     ASSERT_EQ(View().model()->rowCount(), 1);
     const QModelIndex root = View().model()->index(0, 0);
@@ -48,6 +50,14 @@ TEST_F(MainWindowTest, OpensOnTheRootOpenOneLevelWithFreeSpace)
     EXPECT_FALSE(m_frame.ShowLogAction()->isEnabled()); // no job has run
     EXPECT_EQ(m_frame.FreeSpaceText().toStdString(), FormatFreeSpace(m_doc.m_freeBytes, m_doc.m_totalBytes));
     EXPECT_EQ(m_frame.MessageText(), "Ready");
+    // What the tree leaves out, it says.
+    EXPECT_EQ(m_frame.LeftOutText(),
+              "4 folders left out: COMPUTER/.thumbnails, JUKEBIT/.fseventsd, JUKEBIT/.Trash-1000, ...");
+    const QList<QLabel*> panes = m_frame.statusBar()->findChildren<QLabel*>();
+    const auto leftOut =
+        std::find_if(panes.begin(), panes.end(), [&](QLabel* pane) { return pane->text() == m_frame.LeftOutText(); });
+    ASSERT_NE(leftOut, panes.end());
+    EXPECT_EQ((*leftOut)->toolTip().split('\n').last(), "JUKEBIT/LOST.DIR : kept on the drive by another system");
 }
 
 TEST_F(MainWindowTest, ClicksOnTheImageCycleAPartlyOnPlayerFolder)
@@ -152,8 +162,9 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
 {
     Open("computer/Miles Davis/Kind of Blue/1:1\ncomputer/Miles Davis/Bitches Brew/1:1\n"
          "computer/Cesária Évora/Miss Perfumado/1:1\ncomputer/Madredeus/Ao Vivo em E\xcc\x81vora/1:1\n"
-         "player/MØ/No Mythologies to Follow/1:1\ncomputer/Bach/Goldberg Variations/1:1\n");
-    const std::string root = "> Root (1/6) (+0/+0MB)\n";
+         "player/MØ/No Mythologies to Follow/1:1\ncomputer/Bach/Goldberg Variations/1:1\n"
+         "computer/R.E.M/Murmur/1:1\ncomputer/AC_DC/Back in Black/1:1\n");
+    const std::string root = "> Root (1/8) (+0/+0MB)\n";
     const std::string before = Rows();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&m_frame));
     EXPECT_TRUE(View().hasFocus());
@@ -165,11 +176,16 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
                              "    Miss Perfumado (0/1) (+0/+0MB)\n"
                              "  Madredeus (0/1) (+0/+0MB)\n"
                              "    Ao Vivo em E\xcc\x81vora (0/1) (+0/+0MB)\n");
-    EXPECT_EQ(m_frame.FilterBar()->CountText(), "2 of 6 albums");
+    EXPECT_EQ(m_frame.FilterBar()->CountText(), "2 of 8 albums");
     const std::pair<const char*, std::string> searches[] = {
         {"kind  davis", "  Miles Davis (0/2) (+0/+0MB)\n    Kind of Blue (0/1) (+0/+0MB)\n"},
         {"mo mythologies", "  > MØ (1/1) (+0/+0MB)\n    > No Mythologies to Follow (1/1) (+0/+0MB)\n"},
         {"davis/bitches", "  Miles Davis (0/2) (+0/+0MB)\n    Bitches Brew (0/1) (+0/+0MB)\n"},
+        // Punctuation counts for nothing, but for a "/" that parts folders.
+        {"rem", "  R.E.M (0/1) (+0/+0MB)\n    Murmur (0/1) (+0/+0MB)\n"},
+        {"r.e.m. murmur", "  R.E.M (0/1) (+0/+0MB)\n    Murmur (0/1) (+0/+0MB)\n"},
+        {"acdc", "  AC_DC (0/1) (+0/+0MB)\n    Back in Black (0/1) (+0/+0MB)\n"},
+        {"ac/dc", "  AC_DC (0/1) (+0/+0MB)\n    Back in Black (0/1) (+0/+0MB)\n"},
         {"bach evora", ""},
     };
     for (const auto& [words, rows] : searches) {
@@ -182,6 +198,20 @@ TEST_F(MainWindowTest, TheFilterShowsTheFoldersWhosePathHoldsEveryWord)
     EXPECT_EQ(FilterField().text(), "");
     EXPECT_EQ(Rows(), before);
     EXPECT_EQ(m_frame.FilterBar()->CountText(), "");
+
+    // Tab goes on from the field to the quick view chosen and then to the
+    // tree; the arrows choose another view, as in any group of choices.
+    FilterField().setFocus();
+    const CFilterBar& bar = *m_frame.FilterBar();
+    std::vector<QWidget*> stops;
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Right, Qt::Key_Right, Qt::Key_Tab}) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        stops.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(bar.QuickView(), EQuickView::PlayerOnly);
+    EXPECT_EQ(stops,
+              (std::vector<QWidget*>{bar.QuickViewButton(EQuickView::All), bar.QuickViewButton(EQuickView::Changes),
+                                     bar.QuickViewButton(EQuickView::PlayerOnly), &View()}));
 }
 
 // Folders show in the order a file manager shows them: accented names among

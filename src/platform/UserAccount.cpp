@@ -1,0 +1,18 @@
+#include "platform/UserAccount.h"
+
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
+
+std::string CurrentUserName()
+{
+    const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return {};
+    }
+    return found->pw_name;
+}
