@@ -91,8 +91,10 @@ void CCopyJob::CopyPass(CFolderNode& node)
 }
 
 // Folders that exist on the player keep the player's names; only those below
-// are made, under the player names of the computer's. The album's own folder,
-// when it is not there yet, is made as the staging folder.
+// are made, under the player names of the computer's. The album's own folder
+// is always made as the staging folder: the scan did not see it on the player,
+// and a folder of its name found there now is someone else's, which the album
+// never goes into.
 bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
 {
     if (node.m_pParent == nullptr) {
@@ -101,12 +103,11 @@ bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
     if (!CreateFolders(*node.m_pParent, made)) {
         return false;
     }
-    // A folder that the scan did not see on the player counts only when it has
-    // the name to the letter: an album never goes into another's folder.
+    // A folder above the album that the scan did not see on the player counts
+    // only when it has the name to the letter.
     const std::u16string relative = node.GetPlayerRelativePath();
-    if (m_player.HasFolder(relative, node.m_names[SIDE_PLAYER].empty())) {
+    if (!node.IsAlbum() && m_player.HasFolder(relative, node.m_names[SIDE_PLAYER].empty())) {
         made.AddExisting(relative);
-        made.m_albumFolder = relative;
         return true;
     }
     const std::u16string folder =
@@ -117,10 +118,11 @@ bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
         return false;
     }
     made.AddFolder(folder);
-    made.m_albumFolder = folder;
-    made.m_bStaged = node.IsAlbum();
-    if (made.m_bStaged && m_player.OpenFolder(folder, made.m_staging) == 0) {
-        made.m_staging.Lock();
+    if (node.IsAlbum()) {
+        made.m_albumFolder = folder;
+        if (m_player.OpenFolder(folder, made.m_staging) == 0) {
+            made.m_staging.Lock();
+        }
     }
     return true;
 }
@@ -244,9 +246,6 @@ bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceD
 // makes that reach the device.
 bool CCopyJob::PublishAlbum(CFolderNode& album, CCopyRecord& made)
 {
-    if (!made.m_bStaged) {
-        return true;
-    }
     const std::u16string relative = album.GetPlayerRelativePath();
     CFolderHandle parent;
     int error = m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);

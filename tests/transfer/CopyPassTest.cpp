@@ -101,20 +101,28 @@ TEST_F(CopyPassTest, AVanishedSourceFileRemovesTheAlbumAndTheNextIsCopied)
     EXPECT_EQ(m_progress, 2);
 }
 
+// A folder of the album's name made on the player after the scan is someone
+// else's: the album is written beside it, and neither merges into it nor,
+// cut off half way, leaves part of itself in it.
 TEST_F(CopyPassTest, NeverTouchesAFileThatWasThereBefore)
 {
     ScanLibrary("computer/A/New/1:10\ncomputer/A/New/2:10\ncomputer/A/New/3:10\n");
-    // Made after the scan, so the album's folder is already there too.
-    m_fixture.Create("player/A/New/2:4\n");
-    const std::string theirs = ReadFileText(m_fixture / "player/A/New/2");
-    CopyAll();
-
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/New\"",
-                                                    "ERROR  : Opening \"JUKEBIT/A/New/2\" : Error 17 (File exists)",
-                                                    "INFO   : Deleting \"JUKEBIT/A/New\""}));
-    EXPECT_EQ(Snapshot("player"),
-              (std::map<std::string, std::string>{{"A/", ""}, {"A/New/", ""}, {"A/New/2", theirs}}));
-    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    for (const std::string theirs : {"player/A/New/2:4\n", "player/A/New/cover.jpg:4\n"}) {
+        SCOPED_TRACE(theirs);
+        fs::remove_all(m_fixture / "player/A");
+        m_fixture.Create(theirs);
+        const auto before = Snapshot("player");
+        m_log.Clear();
+        std::map<std::string, std::string> whileWriting;
+        ArmFault(EFaultPoint::WriteFile, 0, 1, 1, [&] { whileWriting = Snapshot("player/A/New"); });
+        CopyAll();
+        EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/New\"",
+                                                        "ERROR  : Creating \"JUKEBIT/A/New\" : Error 17 (File exists)",
+                                                        "INFO   : Deleting \"JUKEBIT/A/New\""}));
+        EXPECT_EQ(Snapshot("player"), before);
+        EXPECT_EQ(whileWriting.size(), 1u);
+        EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    }
 }
 
 // A folder that appears at the album's place while the album is written is
