@@ -34,6 +34,9 @@ struct CDirEntry
     std::u16string m_name;
     bool m_bFolder = false;   // a link to a folder is a folder where links are followed
     std::uint64_t m_size = 0; // 0 for a folder
+    // The time of the last change of the file's data, in nanoseconds since
+    // 1970; 0 for a folder.
+    std::int64_t m_modified = 0;
 };
 
 // What tells the content of an open file from what it was: its size and the
@@ -67,18 +70,34 @@ struct CFolderListing
     CFolderId m_id;
 };
 
-// What tells a folder from another that has taken its place: its device and
-// inode, and the names it held when it was listed. Players of one model in one
-// slot often have the same device and inode; what they hold differs.
+// What tells a file system from another mounted in its place: its own serial
+// number or UUID, where it can be read, and its size. Cards of one model in
+// one slot have the same device number, and their music folders often the
+// same inode.
+struct CVolumeId
+{
+    std::string m_serial; // empty where it cannot be read
+    std::uint64_t m_totalBytes = 0;
+    // False where the driver numbers inodes as it goes (FUSE, FAT, exFAT): a
+    // folder's inode there changes when the system forgets and finds it again.
+    bool m_bStableInodes = true;
+
+    bool operator==(const CVolumeId&) const = default;
+};
+
+// What tells a folder from another that has taken its place: its device, its
+// file system, the names it held when it was listed, and its inode where the
+// inode stays.
 struct CFolderStamp
 {
     CFolderId m_id;
     std::size_t m_namesDigest = 0;
+    CVolumeId m_volume;
 
-    bool operator==(const CFolderStamp&) const = default;
+    bool operator==(const CFolderStamp& other) const;
 };
 
-CFolderStamp StampOf(const CFolderListing& listing);
+CFolderStamp StampOf(const CFolderListing& listing, const CVolumeId& volume);
 
 // Which links a listing follows to tell what an entry is: every link, as the
 // computer's side is read; only links to folders, as the player's side is
@@ -116,6 +135,9 @@ struct CFolderPlace
 // kept the folder from being opened, with the listing empty.
 int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks links,
                  std::shared_ptr<const COpenFolder>* pOpen = nullptr);
+// The file system that holds an open folder. Returns 0, or the error that
+// kept it from being read.
+int GetVolumeId(const COpenFolder& folder, CVolumeId& volume);
 // The same for a folder named by a wide path.
 int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links = ELinks::FollowAll);
 

@@ -5,23 +5,34 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// The type of the file system mounted as device, as the mount table gives it
-// ("vfat", "fuse.fusefat", "fuseblk"); empty when it is not found.
-std::string MountType(dev_t device)
+// The file system mounted as device, as the mount table gives it: its type
+// ("vfat", "fuse.fusefat", "fuseblk") and its source ("/dev/sdb1", or a name
+// of the driver's); empty when it is not found.
+struct CMountEntry
+{
+    std::string m_type;
+    std::string m_source;
+};
+
+CMountEntry MountEntryOf(dev_t device)
 {
     std::ifstream table("/proc/self/mountinfo");
     const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
@@ -32,15 +43,86 @@ std::string MountType(dev_t device)
         const std::size_t separator = line.find(" - ");
         if (numbers == wanted && separator != std::string::npos) {
             std::istringstream rest(line.substr(separator + 3));
-            std::string type;
-            rest >> type;
-            return type;
+            CMountEntry entry;
+            rest >> entry.m_type >> entry.m_source;
+            return entry;
         }
     }
     return {};
 }
 
+// The UUID of the device as the system's links name it, which any user may
+// read; empty where there is none.
+std::string SerialFromLinks(dev_t device)
+{
+    std::error_code error;
+    for (const auto& link : std::filesystem::directory_iterator("/dev/disk/by-uuid", error)) {
+        struct stat target;
+        if (stat(link.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) && target.st_rdev == device) {
+            return link.path().filename().string();
+        }
+    }
+    return {};
+}
+
+std::uint32_t LittleEndian32(const unsigned char* bytes)
+{
+    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (std::uint32_t{bytes[3]} << 24);
+}
+
+// The volume serial number in the boot sector of a FAT or exFAT device, in
+// the form the system's links give it ("1A2B-3C4D"); empty where the device
+// cannot be read, as it often cannot by a user, or holds neither.
+std::string SerialFromBootSector(const std::string& source)
+{
+    const int fd = source.starts_with('/') ? open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) : -1;
+    unsigned char sector[512] = {};
+    struct stat info;
+    const bool read = fd >= 0 && fstat(fd, &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode)) &&
+                      pread(fd, sector, sizeof sector, 0) == static_cast<ssize_t>(sizeof sector);
+    if (fd >= 0) {
+        close(fd);
+    }
+    const auto holds = [&](std::size_t offset, std::string_view text) {
+        return std::equal(text.begin(), text.end(), sector + offset);
+    };
+    std::size_t offset = 0;
+    if (!read) {
+        return {};
+    } else if (holds(3, "EXFAT   ")) {
+        offset = 100;
+    } else if (holds(82, "FAT32   ")) {
+        offset = 67;
+    } else if (holds(54, "FAT1")) { // FAT12 and FAT16
+        offset = 39;
+    } else {
+        return {};
+    }
+    const std::uint32_t serial = LittleEndian32(sector + offset);
+    char text[10];
+    std::snprintf(text, sizeof text, "%04X-%04X", serial >> 16, serial & 0xFFFF);
+    return text;
+}
+
 } // namespace
+
+int VolumeIdOf(int fd, CVolumeId& volume)
+{
+    struct stat self;
+    struct statfs info;
+    struct statvfs space;
+    if (fstat(fd, &self) != 0 || fstatfs(fd, &info) != 0 || fstatvfs(fd, &space) != 0) {
+        return errno;
+    }
+    volume.m_totalBytes = static_cast<std::uint64_t>(space.f_blocks) * space.f_frsize;
+    volume.m_bStableInodes =
+        info.f_type != FUSE_SUPER_MAGIC && info.f_type != MSDOS_SUPER_MAGIC && info.f_type != EXFAT_SUPER_MAGIC;
+    volume.m_serial = SerialFromLinks(self.st_dev);
+    if (volume.m_serial.empty()) {
+        volume.m_serial = SerialFromBootSector(MountEntryOf(self.st_dev).m_source);
+    }
+    return 0;
+}
 
 std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info)
 {
@@ -52,7 +134,7 @@ std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info)
     if (info.f_type != FUSE_SUPER_MAGIC || fstat(fd, &self) != 0) {
         return UINT64_MAX;
     }
-    const std::string type = MountType(self.st_dev);
+    const std::string type = MountEntryOf(self.st_dev).m_type;
     const std::size_t dot = type.find('.');
     const std::string subtype = dot == std::string::npos ? std::string() : type.substr(dot + 1);
     const bool fat = subtype == "fusefat" || subtype == "vfat" || subtype == "msdos";

@@ -3,6 +3,8 @@
 // What the platform layer's fenced tree asks of the file system that holds it;
 // nothing outside src/platform includes this.
 
+#include "platform/FileSystem.h"
+
 #include <cstdint>
 #include <memory>
 
@@ -13,6 +15,12 @@
 // statfs is info. The kernel's FAT driver says what it is; a FUSE driver is
 // known by the mount table's subtype, when it gives one.
 std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info);
+
+// The file system that holds the open folder fd: its serial number or UUID,
+// as the system's links by UUID name it, else as the boot sector of a FAT or
+// exFAT device says it, where that can be read; its size; and whether its
+// inodes stay.
+int VolumeIdOf(int fd, CVolumeId& volume);
 
 // Opens the highest folder above the open folder fd, fd's own folder included,
 // that lies on the same file system and can be read: its mount point.

@@ -80,9 +80,10 @@ private:
     bool EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
                      const CCopyRecord* pMade);
     static bool HasSubFolder(const CFolderListing& listing);
-    // Whether a folder holds just the files that the scan read there, by name
-    // and size. Another player plugged into the same slot, or files added
-    // since, make it a folder that the user never chose to delete.
+    // Whether a folder holds just the files that the scan read there, by name,
+    // size and modification time. Another player plugged into the same slot,
+    // or files added or rewritten since, make it a folder that the user never
+    // chose to delete.
     static bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files);
 
     // Copying; made records what the copy creates on the player. A new album
