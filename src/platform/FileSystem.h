@@ -39,16 +39,26 @@ struct CDirEntry
     std::int64_t m_modified = 0;
 };
 
-// What tells the content of an open file from what it was: its size and the
-// time of its last change.
+// What tells the content of a file from what it was: its size, the times of
+// the last change of its data and of the file, all in nanoseconds, and which
+// file it is.
 struct CFileStamp
 {
     std::uint64_t m_size = 0;
-    std::int64_t m_changeSeconds = 0;
-    std::int64_t m_changeNanoseconds = 0;
+    std::int64_t m_modified = 0;
+    std::int64_t m_changed = 0;
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
 
     bool operator==(const CFileStamp&) const = default;
 };
+
+// The stamp of the file at path, links followed.
+int GetFileStamp(const std::u16string& path, CFileStamp& stamp);
+
+// A time granularity of a file system that never moves a file's times when
+// its data is written.
+inline constexpr std::int64_t TIMES_NEVER_MOVE = INT64_MAX;
 
 struct CFolderId
 {
@@ -161,6 +171,12 @@ public:
     // (ENOTSUP) without ever blocking on it.
     int OpenRead(const std::u16string& path);
     int GetStamp(CFileStamp& stamp) const;
+    // In nanoseconds, how far a write to the file may leave its times behind:
+    // whole seconds on FAT and exFAT and through FUSE drivers, where they are
+    // read two seconds apart; TIMES_NEVER_MOVE for a driver that leaves them.
+    std::int64_t TimeGranularity() const;
+    // Goes back to the file's first byte, to read it again.
+    int Rewind();
     // Creates the file at path for writing, or empties the one there: a file
     // the user names on the computer's side, such as a saved log. Links are
     // followed; a pipe without a reader is refused rather than waited for.

@@ -19,6 +19,7 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -105,6 +106,26 @@ std::string SerialFromBootSector(const std::string& source)
 }
 
 } // namespace
+
+std::int64_t TimeGranularityOf(int fd)
+{
+    constexpr std::int64_t FAT_TIME_STEP = 2000000000; // FAT keeps times to 2 s, exFAT drivers to 1 s
+    struct statfs info;
+    struct stat self;
+    if (fstatfs(fd, &info) != 0 || fstat(fd, &self) != 0) {
+        return TIMES_NEVER_MOVE;
+    }
+    if (info.f_type == FUSE_SUPER_MAGIC) {
+        // fusefat leaves a file's times as they were when it writes it.
+        return MountEntryOf(self.st_dev).m_type == "fuse.fusefat" ? TIMES_NEVER_MOVE : FAT_TIME_STEP;
+    }
+    if (info.f_type == MSDOS_SUPER_MAGIC || info.f_type == EXFAT_SUPER_MAGIC) {
+        return FAT_TIME_STEP;
+    }
+    // Elsewhere the times are those of the system's clock at its tick.
+    struct timespec tick;
+    return clock_getres(CLOCK_REALTIME_COARSE, &tick) == 0 ? NanosecondsOf(tick) : FAT_TIME_STEP;
+}
 
 int VolumeIdOf(int fd, CVolumeId& volume)
 {

@@ -16,6 +16,10 @@
 // known by the mount table's subtype, when it gives one.
 std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info);
 
+// How far a write to the open file fd may leave its times behind, in
+// nanoseconds, as CFile::TimeGranularity says.
+std::int64_t TimeGranularityOf(int fd);
+
 // The file system that holds the open folder fd: its serial number or UUID,
 // as the system's links by UUID name it, else as the boot sector of a FAT or
 // exFAT device says it, where that can be read; its size; and whether its

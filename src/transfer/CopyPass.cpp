@@ -3,7 +3,9 @@
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <utility>
@@ -170,13 +172,12 @@ bool CCopyJob::CopyFiles(CFolderNode& album, CCopyRecord& made)
     return true;
 }
 
-// A file that changed since the scan, or while it was read, is not the file
-// that was chosen, and its copy would be torn or short: the bytes read must be
-// the size the scan saw, and the file's size and change time the same after
-// the copy as before it.
 bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made,
                              const CFolderHandle& folder, CFile& output)
 {
+    const std::int64_t start =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     const std::u16string source =
         LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
     const std::string sourceDisplay = ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
@@ -199,15 +200,13 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
     }
     made.AddFile(name, entry.m_size);
 
-    std::uint64_t copied = 0;
+    CCopiedSource copied;
+    copied.m_before = before;
+    copied.m_nStart = start;
     if (!CopyBytes(input, output, sourceDisplay, destinationDisplay, copied)) {
         return false;
     }
-    CFileStamp after;
-    if ((error = input.GetStamp(after)) == 0 && (copied != entry.m_size || after != before)) {
-        error = ESTALE;
-    }
-    if (error != 0) {
+    if ((error = CopiedSourceHeld(input, source, entry, copied))) {
         ComputerFailure("Reading \"%s\" : Error %s", sourceDisplay, error);
         return false;
     }
@@ -219,7 +218,7 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
 // buffers, so that one big file does not hold a cancel back; the album is
 // then taken away like any canceled one.
 bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceDisplay,
-                         const std::string& destinationDisplay, std::uint64_t& copied)
+                         const std::string& destinationDisplay, CCopiedSource& copied)
 {
     for (;;) {
         std::size_t count = 0;
@@ -234,12 +233,55 @@ bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceD
             PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", destinationDisplay, error);
             return false;
         }
-        copied += count;
+        copied.m_checksum.Add(m_buffer.get(), count);
+        copied.m_nBytes += count;
         m_log.m_nBytesCopied += count;
         if (CheckCancel(m_log)) {
             return false;
         }
     }
+}
+
+// A file that changed since the scan, or while it was read, is not the file
+// that was chosen, and its copy would be torn or short: the bytes read must be
+// the size the scan saw, and the file, by its descriptor and by its path, the
+// same after the copy as before it. A file whose times lie within its file
+// system's granularity of the copy can have been written meanwhile without
+// its times showing it: it is read once more and must give the same checksum.
+// Returns 0, ESTALE, or the error of a call.
+int CCopyJob::CopiedSourceHeld(CFile& input, const std::u16string& source, const CFileEntry& entry,
+                               const CCopiedSource& copied)
+{
+    CFileStamp after;
+    CFileStamp atPath;
+    int error = input.GetStamp(after);
+    if (error == 0) {
+        error = GetFileStamp(source, atPath);
+    }
+    if (error != 0) {
+        return error;
+    }
+    if (copied.m_nBytes != entry.m_size || after != copied.m_before || atPath != copied.m_before) {
+        return ESTALE;
+    }
+    const std::int64_t granularity = input.TimeGranularity();
+    const std::int64_t latest = std::max(copied.m_before.m_modified, copied.m_before.m_changed);
+    if (granularity != TIMES_NEVER_MOVE && latest < copied.m_nStart - granularity) {
+        return 0;
+    }
+    CChecksum again;
+    std::uint64_t bytes = 0;
+    error = input.Rewind();
+    for (std::size_t count = 1; error == 0 && count != 0;) {
+        if ((error = input.Read(m_buffer.get(), COPY_BUFFER_SIZE, count)) == 0) {
+            again.Add(m_buffer.get(), count);
+            bytes += count;
+        }
+    }
+    if (error != 0) {
+        return error;
+    }
+    return bytes == copied.m_nBytes && again.Digest() == copied.m_checksum.Digest() ? 0 : ESTALE;
 }
 
 // Gives the staging folder the album's name, which must still be free, and
