@@ -71,9 +71,8 @@ std::uint32_t LittleEndian32(const unsigned char* bytes)
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (std::uint32_t{bytes[3]} << 24);
 }
 
-// The volume serial number in the boot sector of a FAT or exFAT device, in
-// the form the system's links give it ("1A2B-3C4D"); empty where the device
-// cannot be read, as it often cannot by a user, or holds neither.
+} // namespace
+
 std::string SerialFromBootSector(const std::string& source)
 {
     const int fd = source.starts_with('/') ? open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) : -1;
@@ -104,8 +103,6 @@ std::string SerialFromBootSector(const std::string& source)
     std::snprintf(text, sizeof text, "%04X-%04X", serial >> 16, serial & 0xFFFF);
     return text;
 }
-
-} // namespace
 
 std::int64_t TimeGranularityOf(int fd)
 {

@@ -1,12 +1,13 @@
 #pragma once
 
 // What the platform layer's fenced tree asks of the file system that holds it;
-// nothing outside src/platform includes this.
+// nothing outside src/platform and its tests includes this.
 
 #include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <sys/types.h>
 #include <sys/vfs.h>
@@ -25,6 +26,12 @@ std::int64_t TimeGranularityOf(int fd);
 // exFAT device says it, where that can be read; its size; and whether its
 // inodes stay.
 int VolumeIdOf(int fd, CVolumeId& volume);
+
+// The volume serial number in the boot sector of a FAT or exFAT device or
+// image at source, in the form the system's links give it ("1A2B-3C4D");
+// empty where it cannot be read, as a device often cannot by a user, or holds
+// neither.
+std::string SerialFromBootSector(const std::string& source);
 
 // Opens the highest folder above the open folder fd, fd's own folder included,
 // that lies on the same file system and can be read: its mount point.
