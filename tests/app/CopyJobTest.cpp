@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -231,12 +233,25 @@ TEST_F(CopyJobTest, AnotherPlayerInTheSameSlotGetsNoJob)
     {
         std::function<void()> m_change; // after the load
         std::string m_message;          // empty: the job starts
+        bool m_bOldStays = false;
     } cases[] = {
         {[&] {
              sync();
              std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
          },
          ""},
+        // The same card, whose album has been rewritten elsewhere since, with
+        // the same names and sizes: not the album the user chose to delete.
+        {[&] {
+             const fs::path file = card / "Music/Art/Old/1";
+             struct stat written;
+             ASSERT_EQ(stat(file.c_str(), &written), 0);
+             std::ofstream(file, std::ios::in | std::ios::out) << "x";
+             // Both times given: exfat-fuse sets none when one is left out.
+             const struct timespec times[] = {written.st_atim, {written.st_mtim.tv_sec + 3600, 0}};
+             ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+         },
+         "", true},
         {[&] {
              ASSERT_EQ(volume.FormatExfatAgain(), "");
              m_fixture.Create(library);
@@ -265,7 +280,8 @@ TEST_F(CopyJobTest, AnotherPlayerInTheSameSlotGetsNoJob)
             RunJob();
             EXPECT_TRUE(m_messages.m_messages.empty());
             EXPECT_FALSE(m_doc.PlayerChanged());
-            EXPECT_FALSE(fs::exists(card / "Music/Art"));
+            EXPECT_EQ(fs::exists(card / "Music/Art/Old"), test.m_bOldStays) << m_doc.m_log.GetText();
+            EXPECT_FALSE(fs::exists(card / "Music/Art/Keep"));
             continue;
         }
         if (m_doc.StartCopy(&m_queue, WM_COPYNOTIFY)) {
