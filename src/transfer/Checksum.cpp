@@ -12,14 +12,18 @@ constexpr std::uint64_t PRIME3 = 0x165667B19E3779F9;
 constexpr std::uint64_t PRIME4 = 0x85EBCA77C2B2AE63;
 constexpr std::uint64_t PRIME5 = 0x27D4EB2F165667C5;
 
-// count bytes, the first the lowest.
-std::uint64_t LoadLittle(const unsigned char* bytes, int count = 8)
+// 8 or 4 bytes, the first the lowest.
+template <typename Word> std::uint64_t LoadLittle(const unsigned char* bytes)
 {
-    std::uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) {
-        value = value << 8 | bytes[i];
+    Word word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, bytes, sizeof word);
+    } else {
+        for (int i = sizeof word - 1; i >= 0; --i) {
+            word = static_cast<Word>(word << 8 | bytes[i]);
+        }
     }
-    return value;
+    return word;
 }
 
 std::uint64_t Round(std::uint64_t lane, std::uint64_t input)
@@ -40,7 +44,7 @@ void CChecksum::Add(const char* bytes, std::size_t size)
     m_nTotal += size;
     const auto stripe = [this](const unsigned char* data) {
         for (std::size_t lane = 0; lane < m_lanes.size(); ++lane) {
-            m_lanes[lane] = Round(m_lanes[lane], LoadLittle(data + 8 * lane));
+            m_lanes[lane] = Round(m_lanes[lane], LoadLittle<std::uint64_t>(data + 8 * lane));
         }
     };
     if (m_nPending > 0) {
@@ -76,10 +80,10 @@ std::uint64_t CChecksum::Digest() const
     const unsigned char* rest = m_pending.data();
     std::size_t at = 0;
     for (; at + 8 <= m_nPending; at += 8) {
-        hash = std::rotl(hash ^ Round(0, LoadLittle(&rest[at])), 27) * PRIME1 + PRIME4;
+        hash = std::rotl(hash ^ Round(0, LoadLittle<std::uint64_t>(&rest[at])), 27) * PRIME1 + PRIME4;
     }
     if (at + 4 <= m_nPending) {
-        hash = std::rotl(hash ^ (LoadLittle(&rest[at], 4) * PRIME1), 23) * PRIME2 + PRIME3;
+        hash = std::rotl(hash ^ (LoadLittle<std::uint32_t>(&rest[at]) * PRIME1), 23) * PRIME2 + PRIME3;
         at += 4;
     }
     for (; at < m_nPending; ++at) {
