@@ -189,6 +189,7 @@ bool CLyrafetchDoc::OpenPlayerFolder()
         return false;
     }
     const int error = m_pCopyJob->OpenPlayer();
+    m_bPlayerChanged = error == ESTALE;
     if (error == EWOULDBLOCK) {
         ShowMessageBox("Jukebit music folder is in use by another copy\nCopy not started.", MB_OK | MB_ICONEXCLAMATION);
     } else if (error == ESTALE) {

@@ -57,6 +57,11 @@ public:
     // Starts the copy job on a worker thread, which reports to notifyWnd with
     // notifyMsg. False, after a message box, when no job was started.
     bool StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg);
+    // Whether the last StartCopy was refused because the player's music folder
+    // is no longer the one that was read: unplugged, or another card in its
+    // place. The tree and its ticks are still the user's choice, for a new
+    // read of the folders to take up.
+    bool PlayerChanged() const { return m_bPlayerChanged; }
     bool IsCopyFinished() const;
     void WaitCopyEnd();
     // Waits for the worker and releases it; the log may be read whole after,
@@ -101,4 +106,5 @@ private:
     // Set by the worker as its very last act.
     std::atomic<bool> m_bCopyReturned{false};
     std::chrono::steady_clock::time_point m_copyStart;
+    bool m_bPlayerChanged = false;
 };

@@ -37,6 +37,7 @@ struct CFileEntry
 {
     std::u16string m_name;
     std::uint64_t m_size = 0;
+    std::int64_t m_modified = 0; // nanoseconds since 1970
 };
 
 // A copy writes a new album into a folder of this name beside where the album
@@ -73,7 +74,8 @@ struct CLeftOutFolder
 // What a scan saw besides the tree.
 struct CScanRecord
 {
-    // The folder each root named, links resolved.
+    // The folder each root named, links resolved; the player's with its file
+    // system.
     std::array<CFolderStamp, SIDE_COUNT> m_roots;
     // The staging folders of the player, left by a job that was cut off; the
     // tree shows none of them.

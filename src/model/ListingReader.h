@@ -25,6 +25,9 @@ public:
     // or 0 with its listing.
     int m_error = 0;
     CFolderListing m_listing;
+    // The folder held open, once it is read, when the folders below are
+    // reached from it, as a root's are.
+    const COpenFolder* OpenFolder() const { return m_pOpen.get(); }
 
 private:
     friend class CListingReader;

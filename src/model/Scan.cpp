@@ -273,8 +273,14 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
     if (state.Contains(side, listing.m_id)) {
         return state.Fail(side, ReportScanError(path, ERROR_FOLDER_LOOP));
     }
+    CVolumeId volume;
+    if (m_pParent == nullptr && side == SIDE_PLAYER && request.OpenFolder() != nullptr) {
+        if (const int error = GetVolumeId(*request.OpenFolder(), volume)) {
+            return state.Fail(side, ReportScanError(path, error));
+        }
+    }
     if (m_pParent == nullptr) {
-        state.Record().m_roots[side] = StampOf(listing);
+        state.Record().m_roots[side] = StampOf(listing, volume);
     } else if (state.IsOtherRoot(side, listing.m_id)) {
         return state.Fail(side, RootOverlapMessage(side == SIDE_COMPUTER ? ERootOverlap::PlayerInsideComputer
                                                                          : ERootOverlap::ComputerInsidePlayer));
@@ -294,7 +300,7 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
         } else if (entry.m_bFolder) {
             folders.push_back(std::move(entry.m_name));
         } else {
-            files.push_back({std::move(entry.m_name), entry.m_size});
+            files.push_back({std::move(entry.m_name), entry.m_size, entry.m_modified});
         }
     }
     AddChildren(side, folders);

@@ -202,11 +202,15 @@ int CFolderHandle::SyncFileSystem() const
 int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
 {
     CFolderListing listing;
+    CVolumeId volume;
     int error = m_root.OpenRoot(root);
     if (error == 0) {
         error = m_root.List(listing);
     }
-    if (error == 0 && StampOf(listing) != expected) {
+    if (error == 0) {
+        error = VolumeIdOf(m_root.m_fd, volume);
+    }
+    if (error == 0 && StampOf(listing, volume) != expected) {
         error = ESTALE;
     }
     // One job at a time on a player, whichever of its folders it was given or

@@ -2,6 +2,7 @@
 
 #include "platform/FaultInjection.h"
 #include "platform/PosixSupport.h"
+#include "platform/VolumeFacts.h"
 
 #include <cerrno>
 
@@ -53,14 +54,44 @@ int CFile::OpenRead(const std::u16string& path)
     return S_ISREG(info.st_mode) ? 0 : ENOTSUP;
 }
 
+namespace {
+
+CFileStamp StampOf(const struct stat& info)
+{
+    return {static_cast<std::uint64_t>(info.st_size), NanosecondsOf(info.st_mtim), NanosecondsOf(info.st_ctim),
+            static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+} // namespace
+
 int CFile::GetStamp(CFileStamp& stamp) const
 {
     struct stat info;
     if (fstat(m_fd, &info) != 0) {
         return errno;
     }
-    stamp = {static_cast<std::uint64_t>(info.st_size), info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+    stamp = StampOf(info);
     return 0;
+}
+
+int GetFileStamp(const std::u16string& path, CFileStamp& stamp)
+{
+    struct stat info;
+    if (stat(ToNativePath(path).c_str(), &info) != 0) {
+        return errno;
+    }
+    stamp = StampOf(info);
+    return 0;
+}
+
+std::int64_t CFile::TimeGranularity() const
+{
+    return TimeGranularityOf(m_fd);
+}
+
+int CFile::Rewind()
+{
+    return lseek(m_fd, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
 int CFile::Create(const std::u16string& path)

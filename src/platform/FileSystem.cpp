@@ -2,6 +2,7 @@
 
 #include "platform/FaultInjection.h"
 #include "platform/PosixSupport.h"
+#include "platform/VolumeFacts.h"
 #include "text/Utf.h"
 
 #include <algorithm>
@@ -48,6 +49,7 @@ int ExamineEntry(int folderFd, const dirent& raw, ELinks links, CDirEntry& entry
     }
     entry.m_bFolder = S_ISDIR(info.st_mode);
     entry.m_size = entry.m_bFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
+    entry.m_modified = entry.m_bFolder ? 0 : NanosecondsOf(info.st_mtim);
     return 0;
 }
 
@@ -177,14 +179,26 @@ int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links
     return ListFolderAt({nullptr, ToNativePath(path)}, listing, links);
 }
 
-CFolderStamp StampOf(const CFolderListing& listing)
+CFolderStamp StampOf(const CFolderListing& listing, const CVolumeId& volume)
 {
     std::u16string names;
     for (const CDirEntry& entry : listing.m_entries) {
         names += entry.m_name;
         names += PATH_SEPARATOR; // which no name holds
     }
-    return {listing.m_id, std::hash<std::u16string>()(names)};
+    return {listing.m_id, std::hash<std::u16string>()(names), volume};
+}
+
+bool CFolderStamp::operator==(const CFolderStamp& other) const
+{
+    const bool sameInode = m_id.m_inode == other.m_id.m_inode || !m_volume.m_bStableInodes;
+    return m_id.m_device == other.m_id.m_device && sameInode && m_namesDigest == other.m_namesDigest &&
+           m_volume == other.m_volume;
+}
+
+int GetVolumeId(const COpenFolder& folder, CVolumeId& volume)
+{
+    return VolumeIdOf(folder.Fd(), volume);
 }
 
 int GetFolderId(const std::u16string& path, CFolderId& id)

@@ -34,18 +34,31 @@ struct CDirEntry
     std::u16string m_name;
     bool m_bFolder = false;   // a link to a folder is a folder where links are followed
     std::uint64_t m_size = 0; // 0 for a folder
+    // The time of the last change of the file's data, in nanoseconds since
+    // 1970; 0 for a folder.
+    std::int64_t m_modified = 0;
 };
 
-// What tells the content of an open file from what it was: its size and the
-// time of its last change.
+// What tells the content of a file from what it was: its size, the times of
+// the last change of its data and of the file, all in nanoseconds, and which
+// file it is.
 struct CFileStamp
 {
     std::uint64_t m_size = 0;
-    std::int64_t m_changeSeconds = 0;
-    std::int64_t m_changeNanoseconds = 0;
+    std::int64_t m_modified = 0;
+    std::int64_t m_changed = 0;
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
 
     bool operator==(const CFileStamp&) const = default;
 };
+
+// The stamp of the file at path, links followed.
+int GetFileStamp(const std::u16string& path, CFileStamp& stamp);
+
+// A time granularity of a file system that never moves a file's times when
+// its data is written.
+inline constexpr std::int64_t TIMES_NEVER_MOVE = INT64_MAX;
 
 struct CFolderId
 {
@@ -67,18 +80,34 @@ struct CFolderListing
     CFolderId m_id;
 };
 
-// What tells a folder from another that has taken its place: its device and
-// inode, and the names it held when it was listed. Players of one model in one
-// slot often have the same device and inode; what they hold differs.
+// What tells a file system from another mounted in its place: its own serial
+// number or UUID, where it can be read, and its size. Cards of one model in
+// one slot have the same device number, and their music folders often the
+// same inode.
+struct CVolumeId
+{
+    std::string m_serial; // empty where it cannot be read
+    std::uint64_t m_totalBytes = 0;
+    // False where the driver numbers inodes as it goes (FUSE, FAT, exFAT): a
+    // folder's inode there changes when the system forgets and finds it again.
+    bool m_bStableInodes = true;
+
+    bool operator==(const CVolumeId&) const = default;
+};
+
+// What tells a folder from another that has taken its place: its device, its
+// file system, the names it held when it was listed, and its inode where the
+// inode stays.
 struct CFolderStamp
 {
     CFolderId m_id;
     std::size_t m_namesDigest = 0;
+    CVolumeId m_volume;
 
-    bool operator==(const CFolderStamp&) const = default;
+    bool operator==(const CFolderStamp& other) const;
 };
 
-CFolderStamp StampOf(const CFolderListing& listing);
+CFolderStamp StampOf(const CFolderListing& listing, const CVolumeId& volume);
 
 // Which links a listing follows to tell what an entry is: every link, as the
 // computer's side is read; only links to folders, as the player's side is
@@ -116,6 +145,9 @@ struct CFolderPlace
 // kept the folder from being opened, with the listing empty.
 int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks links,
                  std::shared_ptr<const COpenFolder>* pOpen = nullptr);
+// The file system that holds an open folder. Returns 0, or the error that
+// kept it from being read.
+int GetVolumeId(const COpenFolder& folder, CVolumeId& volume);
 // The same for a folder named by a wide path.
 int ListFolder(const std::u16string& path, CFolderListing& listing, ELinks links = ELinks::FollowAll);
 
@@ -139,6 +171,12 @@ public:
     // (ENOTSUP) without ever blocking on it.
     int OpenRead(const std::u16string& path);
     int GetStamp(CFileStamp& stamp) const;
+    // In nanoseconds, how far a write to the file may leave its times behind:
+    // whole seconds on FAT and exFAT and through FUSE drivers, where they are
+    // read two seconds apart; TIMES_NEVER_MOVE for a driver that leaves them.
+    std::int64_t TimeGranularity() const;
+    // Goes back to the file's first byte, to read it again.
+    int Rewind();
     // Creates the file at path for writing, or empties the one there: a file
     // the user names on the computer's side, such as a saved log. Links are
     // followed; a pipe without a reader is refused rather than waited for.

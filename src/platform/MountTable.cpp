@@ -1,5 +1,7 @@
 #include "platform/MountTable.h"
 
+#include "platform/VolumeFacts.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -83,12 +85,6 @@ std::optional<CMountEntry> MountOf(const std::string& folder)
 
 std::string FileSystemIdentity(const CMountEntry& mount)
 {
-    std::error_code error;
-    for (const auto& link :
-         std::filesystem::directory_iterator(mount.m_source.starts_with("/dev/") ? "/dev/disk/by-uuid" : "", error)) {
-        if (std::filesystem::equivalent(link.path(), mount.m_source, error)) {
-            return "UUID=" + link.path().filename().string();
-        }
-    }
-    return mount.m_source + " " + mount.m_type + " " + mount.m_mountPoint;
+    const std::string serial = SerialOf(mount);
+    return serial.empty() ? mount.m_source + " " + mount.m_type + " " + mount.m_mountPoint : "UUID=" + serial;
 }

@@ -23,6 +23,6 @@ std::vector<CMountEntry> ReadMountTable();
 std::optional<CMountEntry> MountOf(const std::string& folder);
 
 // What tells this file system from any other, the same after it has been
-// unmounted and mounted again: the UUID of its device where the system knows
-// one, else its source, type and mount point.
+// unmounted and mounted again: its serial number or UUID where that can be
+// found, else its source, type and mount point.
 std::string FileSystemIdentity(const CMountEntry& mount);

@@ -25,6 +25,11 @@ inline int ResultOf(int status)
     return status == 0 ? 0 : errno;
 }
 
+inline std::int64_t NanosecondsOf(const struct timespec& time)
+{
+    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
 inline CFolderId IdOf(const struct stat& info)
 {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};

@@ -1,10 +1,14 @@
 #pragma once
 
 // What the platform layer's fenced tree asks of the file system that holds it;
-// nothing outside src/platform includes this.
+// nothing outside src/platform and its tests includes this.
+
+#include "platform/FileSystem.h"
+#include "platform/MountTable.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <sys/types.h>
 #include <sys/vfs.h>
@@ -13,6 +17,27 @@
 // statfs is info. The kernel's FAT driver says what it is; a FUSE driver is
 // known by the mount table's subtype, when it gives one.
 std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info);
+
+// How far a write to the open file fd may leave its times behind, in
+// nanoseconds, as CFile::TimeGranularity says.
+std::int64_t TimeGranularityOf(int fd);
+
+// The file system that holds the open folder fd: its serial number or UUID,
+// as the system's links by UUID name it, else as the boot sector of a FAT or
+// exFAT device says it, where that can be read; its size; and whether its
+// inodes stay.
+int VolumeIdOf(int fd, CVolumeId& volume);
+
+// The volume serial number in the boot sector of a FAT or exFAT device or
+// image at source, in the form the system's links give it ("1A2B-3C4D");
+// empty where it cannot be read, as a device often cannot by a user, or holds
+// neither.
+std::string SerialFromBootSector(const std::string& source);
+
+// The serial number or UUID of the file system mounted as mount: as the
+// system's links by UUID name it, else as the boot sector of a FAT or exFAT
+// device says it, where that can be read; empty where neither tells.
+std::string SerialOf(const CMountEntry& mount);
 
 // Opens the highest folder above the open folder fd, fd's own folder included,
 // that lies on the same file system and can be read: its mount point.

@@ -2,6 +2,7 @@
 
 #include "model/FolderNode.h"
 #include "platform/FencedTree.h"
+#include "transfer/Checksum.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -80,9 +81,10 @@ private:
     bool EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
                      const CCopyRecord* pMade);
     static bool HasSubFolder(const CFolderListing& listing);
-    // Whether a folder holds just the files that the scan read there, by name
-    // and size. Another player plugged into the same slot, or files added
-    // since, make it a folder that the user never chose to delete.
+    // Whether a folder holds just the files that the scan read there, by name,
+    // size and modification time. Another player plugged into the same slot,
+    // or files added or rewritten since, make it a folder that the user never
+    // chose to delete.
     static bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files);
 
     // Copying; made records what the copy creates on the player. A new album
@@ -101,8 +103,19 @@ private:
     // file open in output, for CopyFiles to flush and close.
     bool CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
                        CFile& output);
+    // What the copy of one file saw of its source: the stamp when it was
+    // opened, when the copy began (nanoseconds since 1970), and the bytes read.
+    struct CCopiedSource
+    {
+        CFileStamp m_before;
+        std::int64_t m_nStart = 0;
+        std::uint64_t m_nBytes = 0;
+        CChecksum m_checksum;
+    };
     bool CopyBytes(CFile& input, CFile& output, const std::string& sourceDisplay, const std::string& destinationDisplay,
-                   std::uint64_t& copied);
+                   CCopiedSource& copied);
+    int CopiedSourceHeld(CFile& input, const std::u16string& source, const CFileEntry& entry,
+                         const CCopiedSource& copied);
     bool CloseWrittenFile(CFile& file, const std::u16string& relative);
     bool PublishAlbum(CFolderNode& album, CCopyRecord& made);
     int HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made);

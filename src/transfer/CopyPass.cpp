@@ -3,7 +3,9 @@
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <utility>
@@ -91,8 +93,10 @@ void CCopyJob::CopyPass(CFolderNode& node)
 }
 
 // Folders that exist on the player keep the player's names; only those below
-// are made, under the player names of the computer's. The album's own folder,
-// when it is not there yet, is made as the staging folder.
+// are made, under the player names of the computer's. The album's own folder
+// is always made as the staging folder: the scan did not see it on the player,
+// and a folder of its name found there now is someone else's, which the album
+// never goes into.
 bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
 {
     if (node.m_pParent == nullptr) {
@@ -101,12 +105,11 @@ bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
     if (!CreateFolders(*node.m_pParent, made)) {
         return false;
     }
-    // A folder that the scan did not see on the player counts only when it has
-    // the name to the letter: an album never goes into another's folder.
+    // A folder above the album that the scan did not see on the player counts
+    // only when it has the name to the letter.
     const std::u16string relative = node.GetPlayerRelativePath();
-    if (m_player.HasFolder(relative, node.m_names[SIDE_PLAYER].empty())) {
+    if (!node.IsAlbum() && m_player.HasFolder(relative, node.m_names[SIDE_PLAYER].empty())) {
         made.AddExisting(relative);
-        made.m_albumFolder = relative;
         return true;
     }
     const std::u16string folder =
@@ -117,10 +120,11 @@ bool CCopyJob::CreateFolders(CFolderNode& node, CCopyRecord& made)
         return false;
     }
     made.AddFolder(folder);
-    made.m_albumFolder = folder;
-    made.m_bStaged = node.IsAlbum();
-    if (made.m_bStaged && m_player.OpenFolder(folder, made.m_staging) == 0) {
-        made.m_staging.Lock();
+    if (node.IsAlbum()) {
+        made.m_albumFolder = folder;
+        if (m_player.OpenFolder(folder, made.m_staging) == 0) {
+            made.m_staging.Lock();
+        }
     }
     return true;
 }
@@ -168,13 +172,12 @@ bool CCopyJob::CopyFiles(CFolderNode& album, CCopyRecord& made)
     return true;
 }
 
-// A file that changed since the scan, or while it was read, is not the file
-// that was chosen, and its copy would be torn or short: the bytes read must be
-// the size the scan saw, and the file's size and change time the same after
-// the copy as before it.
 bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made,
                              const CFolderHandle& folder, CFile& output)
 {
+    const std::int64_t start =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     const std::u16string source =
         LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name;
     const std::string sourceDisplay = ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name);
@@ -197,15 +200,13 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
     }
     made.AddFile(name, entry.m_size);
 
-    std::uint64_t copied = 0;
+    CCopiedSource copied;
+    copied.m_before = before;
+    copied.m_nStart = start;
     if (!CopyBytes(input, output, sourceDisplay, destinationDisplay, copied)) {
         return false;
     }
-    CFileStamp after;
-    if ((error = input.GetStamp(after)) == 0 && (copied != entry.m_size || after != before)) {
-        error = ESTALE;
-    }
-    if (error != 0) {
+    if ((error = CopiedSourceHeld(input, source, entry, copied))) {
         ComputerFailure("Reading \"%s\" : Error %s", sourceDisplay, error);
         return false;
     }
@@ -217,7 +218,7 @@ bool CCopyJob::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyR
 // buffers, so that one big file does not hold a cancel back; the album is
 // then taken away like any canceled one.
 bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceDisplay,
-                         const std::string& destinationDisplay, std::uint64_t& copied)
+                         const std::string& destinationDisplay, CCopiedSource& copied)
 {
     for (;;) {
         std::size_t count = 0;
@@ -232,7 +233,8 @@ bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceD
             PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", destinationDisplay, error);
             return false;
         }
-        copied += count;
+        copied.m_checksum.Add(m_buffer.get(), count);
+        copied.m_nBytes += count;
         m_log.m_nBytesCopied += count;
         if (CheckCancel(m_log)) {
             return false;
@@ -240,13 +242,52 @@ bool CCopyJob::CopyBytes(CFile& input, CFile& output, const std::string& sourceD
     }
 }
 
+// A file that changed since the scan, or while it was read, is not the file
+// that was chosen, and its copy would be torn or short: the bytes read must be
+// the size the scan saw, and the file, by its descriptor and by its path, the
+// same after the copy as before it. A file whose times lie within its file
+// system's granularity of the copy can have been written meanwhile without
+// its times showing it: it is read once more and must give the same checksum.
+// Returns 0, ESTALE, or the error of a call.
+int CCopyJob::CopiedSourceHeld(CFile& input, const std::u16string& source, const CFileEntry& entry,
+                               const CCopiedSource& copied)
+{
+    CFileStamp after;
+    CFileStamp atPath;
+    int error = input.GetStamp(after);
+    if (error == 0) {
+        error = GetFileStamp(source, atPath);
+    }
+    if (error != 0) {
+        return error;
+    }
+    if (copied.m_nBytes != entry.m_size || after != copied.m_before || atPath != copied.m_before) {
+        return ESTALE;
+    }
+    const std::int64_t granularity = input.TimeGranularity();
+    const std::int64_t latest = std::max(copied.m_before.m_modified, copied.m_before.m_changed);
+    if (granularity != TIMES_NEVER_MOVE && latest < copied.m_nStart - granularity) {
+        return 0;
+    }
+    CChecksum again;
+    std::uint64_t bytes = 0;
+    error = input.Rewind();
+    for (std::size_t count = 1; error == 0 && count != 0;) {
+        if ((error = input.Read(m_buffer.get(), COPY_BUFFER_SIZE, count)) == 0) {
+            again.Add(m_buffer.get(), count);
+            bytes += count;
+        }
+    }
+    if (error != 0) {
+        return error;
+    }
+    return bytes == copied.m_nBytes && again.Digest() == copied.m_checksum.Digest() ? 0 : ESTALE;
+}
+
 // Gives the staging folder the album's name, which must still be free, and
 // makes that reach the device.
 bool CCopyJob::PublishAlbum(CFolderNode& album, CCopyRecord& made)
 {
-    if (!made.m_bStaged) {
-        return true;
-    }
     const std::u16string relative = album.GetPlayerRelativePath();
     CFolderHandle parent;
     int error = m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);

@@ -32,13 +32,11 @@ public:
         m_folders.erase(m_albumFolder);
         m_folders.insert(albumFolder);
         m_albumFolder = albumFolder;
-        m_bStaged = false;
     }
 
-    // Where the album's files are written: its own folder when that was on
-    // the player already, else the staging folder beside it.
+    // Where the album's files are written: the staging folder beside its
+    // place, until it is published under the album's name.
     std::u16string m_albumFolder;
-    bool m_bStaged = false;
     // The staging folder, locked for as long as the copy uses it: no other
     // job takes it for what a job that was cut off left.
     CFolderHandle m_staging;

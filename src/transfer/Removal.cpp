@@ -19,7 +19,8 @@ bool CCopyJob::HoldsScannedFiles(const CFolderListing& listing, const std::vecto
         if (entry.m_bFolder) {
             continue;
         }
-        if (file == files.end() || file->m_name != entry.m_name || file->m_size != entry.m_size) {
+        if (file == files.end() || file->m_name != entry.m_name || file->m_size != entry.m_size ||
+            file->m_modified != entry.m_modified) {
             return false;
         }
         ++file;

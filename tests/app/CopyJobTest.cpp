@@ -11,12 +11,28 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The stamp of a folder as a scan of it as the player records it.
+CFolderStamp StampAt(const std::u16string& path)
+{
+    CFolderListing listing;
+    std::shared_ptr<const COpenFolder> open;
+    CVolumeId volume;
+    EXPECT_EQ(ListFolderAt({nullptr, ToNativePath(path)}, listing, ELinks::FollowNone, &open), 0);
+    EXPECT_EQ(open ? GetVolumeId(*open, volume) : -1, 0);
+    return StampOf(listing, volume);
+}
 
 class CopyJobTest : public ::testing::Test
 {
@@ -158,9 +174,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         {player,
          [&] {
              const std::u16string inside = FromNativeName((m_fixture / "player/B").native());
-             CFolderListing listing;
-             ASSERT_EQ(ListFolder(inside, listing), 0);
-             ASSERT_EQ(other.Open(inside, StampOf(listing)), 0);
+             ASSERT_EQ(other.Open(inside, StampAt(inside)), 0);
          },
          "Jukebit music folder is in use by another copy" + notStarted},
         // ... or on a folder of it bound elsewhere, where the folders above are another file system's.
@@ -169,9 +183,8 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
              const fs::path elsewhere = m_fixture / "elsewhere";
              fs::create_directories(elsewhere);
              if (bound.Bind(m_fixture / "player/B", elsewhere).empty()) {
-                 CFolderListing listing;
-                 ASSERT_EQ(ListFolder(FromNativeName(elsewhere.native()), listing), 0);
-                 ASSERT_EQ(other.Open(FromNativeName(elsewhere.native()), StampOf(listing)), 0);
+                 const std::u16string path = FromNativeName(elsewhere.native());
+                 ASSERT_EQ(other.Open(path, StampAt(path)), 0);
              }
          },
          "Jukebit music folder is in use by another copy" + notStarted},
@@ -197,6 +210,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         m_messages.m_messages.clear();
         EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
         EXPECT_EQ(m_messages.m_messages, (std::vector<CRecordedMessage>{{test.m_message, 0x30}}));
+        EXPECT_EQ(m_doc.PlayerChanged(), test.m_message.starts_with("Jukebit music folder is no longer"));
         EXPECT_FALSE(m_doc.m_hCopyThread);
         EXPECT_EQ(m_doc.m_log.GetText(), before);
         EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
@@ -204,30 +218,83 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
 }
 
 // Players of one model plugged into one slot have the same device number, and
-// their music folders often the same inode (the root of the volume): another
-// player plugged in since the load must not receive the job chosen for the
-// first. What its music folder holds tells it apart.
+// their music folders often the same inode: another card in the slot since the
+// load must not receive the job chosen for the first, even with the same
+// folders and files of the same sizes; its own serial number tells it apart.
+// The same card is still the same after its driver has forgotten the folders
+// and numbered them anew.
 TEST_F(CopyJobTest, AnotherPlayerInTheSameSlotGetsNoJob)
 {
     m_fixture.Create("computer/\nplayer/\n");
-    const fs::path player = m_fixture / "player";
-    auto first = std::make_unique<CScratchVolume>();
-    if (const std::string failure = first->MountExfat(player, 8 << 20); !failure.empty()) {
+    const fs::path card = m_fixture / "player";
+    const std::string library = "player/Music/Art/Old/1:1\nplayer/Music/Art/Keep/1:1\n";
+    const std::string changed =
+        "Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.";
+    CScratchVolume volume;
+    const struct
+    {
+        std::function<void()> m_change; // after the load
+        std::string m_message;          // empty: the job starts
+        bool m_bOldStays = false;
+    } cases[] = {
+        {[&] {
+             sync();
+             std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
+         },
+         ""},
+        // The same card, whose album has been rewritten elsewhere since, with
+        // the same names and sizes: not the album the user chose to delete.
+        {[&] {
+             const fs::path file = card / "Music/Art/Old/1";
+             struct stat written;
+             ASSERT_EQ(stat(file.c_str(), &written), 0);
+             std::ofstream(file, std::ios::in | std::ios::out) << "x";
+             // Both times given: exfat-fuse sets none when one is left out.
+             const struct timespec times[] = {written.st_atim, {written.st_mtim.tv_sec + 3600, 0}};
+             ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+         },
+         "", true},
+        {[&] {
+             ASSERT_EQ(volume.FormatExfatAgain(), "");
+             m_fixture.Create(library);
+         },
+         changed},
+        {[&] {
+             ASSERT_EQ(volume.FormatExfatAgain(), "");
+             m_fixture.Create("player/Music/Band/Old/1:7\nplayer/Music/Art/Old/1:7\n");
+         },
+         changed},
+    };
+    if (const std::string failure = volume.MountExfat(card, 8 << 20); !failure.empty()) {
         GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
     }
-    Load("player/Art/Old/1:1\n");
-    m_doc.m_pModel->ApplySelection(SELECT_NONE); // Old goes from the first player
-    first.reset();                               // unplugged
-    CScratchVolume second;
-    ASSERT_EQ(second.MountExfat(player, 8 << 20), "");
-    m_fixture.Create("player/Band/Old/1:7\nplayer/Art/Old/1:7\n"); // the second player's own albums
-
-    m_messages.m_messages.clear();
-    EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
-    EXPECT_EQ(m_messages.m_messages,
-              (std::vector<CRecordedMessage>{
-                  {"Jukebit music folder is no longer the one that was read (unplugged ?)\nCopy not started.", 0x30}}));
-    EXPECT_TRUE(fs::exists(player / "Art/Old/1"));
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.m_message);
+        fs::remove_all(card / "Music");
+        m_fixture.Create(library);
+        m_doc.m_params = {(m_fixture / "computer").string(), (card / "Music").string()};
+        ASSERT_TRUE(LoadDocument(m_doc));
+        m_doc.m_pModel->ApplySelection(SELECT_NONE); // Old and Keep go from the first player
+        test.m_change();
+        m_messages.m_messages.clear();
+        const auto before = ReadFileText(card / "Music/Art/Old/1");
+        if (test.m_message.empty()) {
+            RunJob();
+            EXPECT_TRUE(m_messages.m_messages.empty());
+            EXPECT_FALSE(m_doc.PlayerChanged());
+            EXPECT_EQ(fs::exists(card / "Music/Art/Old"), test.m_bOldStays) << m_doc.m_log.GetText();
+            EXPECT_FALSE(fs::exists(card / "Music/Art/Keep"));
+            continue;
+        }
+        if (m_doc.StartCopy(&m_queue, WM_COPYNOTIFY)) {
+            ADD_FAILURE() << "the job started";
+            m_queue.WaitFor(COPYNOTIFY_DONE);
+            m_doc.EndCopy();
+        }
+        EXPECT_EQ(m_messages.m_messages, (std::vector<CRecordedMessage>{{test.m_message, 0x30}}));
+        EXPECT_TRUE(m_doc.PlayerChanged());
+        EXPECT_EQ(ReadFileText(card / "Music/Art/Old/1"), before);
+    }
 }
 
 TEST_F(CopyJobTest, CancelBeforeTheFirstCheckStillEndsWithDone)

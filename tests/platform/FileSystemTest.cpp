@@ -1,10 +1,13 @@
 #include "platform/FileSystem.h"
+#include "platform/VolumeFacts.h"
 
 #include "platform/MountTable.h"
 #include "support/FolderFixture.h"
 #include "support/ScratchVolume.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include <cerrno>
 
@@ -132,4 +135,28 @@ TEST(MountTableTest, TheMountOfAFolderAndItsIdentity)
     ASSERT_EQ(MountOf(folder)->m_mountPoint, before->m_mountPoint);
     ASSERT_EQ(volume.Mount(fixture / "my player", 1000000), "");
     EXPECT_EQ(FileSystemIdentity(*MountOf(folder)), identity);
+}
+
+// The serial number a FAT or exFAT card carries in its boot sector tells it
+// from another in the same slot; anything else has none to read.
+TEST(VolumeIdTest, SerialFromTheBootSector)
+{
+    CFolderFixture fixture;
+    const struct
+    {
+        std::string m_format; // "" leaves the image as zeros
+        std::string m_serial;
+    } cases[] = {{"mkfs.vfat -F 32 -i 1A2B3C4D", "1A2B-3C4D"}, {"mkfs.vfat -F 16 -i 00C0FFEE", "00C0-FFEE"}, {"", ""}};
+    for (const auto& [format, serial] : cases) {
+        const fs::path image = fixture / "card.img";
+        fs::remove(image);
+        fixture.CreateFile("card.img", 0);
+        fs::resize_file(image, 64 << 20);
+        if (!format.empty() && std::system((format + " " + image.string() + " >/dev/null 2>&1").c_str()) != 0) {
+            GTEST_SKIP() << "cannot run " << format;
+        }
+        EXPECT_EQ(SerialFromBootSector(image.string()), serial) << format;
+    }
+    EXPECT_EQ(SerialFromBootSector((fixture / "absent").string()), "");
+    EXPECT_EQ(SerialFromBootSector("fusefat"), ""); // a driver's name, no device
 }

@@ -150,6 +150,19 @@ std::string CScratchVolume::PlugExfatAgain()
     return "mount.exfat-fuse: " + output;
 }
 
+std::string CScratchVolume::FormatExfatAgain()
+{
+    Unmount();
+    std::string output;
+    for (int attempt = 0; !RunCommand("mkfs.exfat " + m_loopDevice, output); ++attempt) {
+        if (attempt == 50) {
+            return "mkfs.exfat: " + output;
+        }
+        usleep(100000); // the driver may still hold the device
+    }
+    return PlugExfatAgain();
+}
+
 std::string CScratchVolume::Mount(const std::filesystem::path& folder, std::uint64_t bytes, std::uint64_t inodes)
 {
     if (std::string error = EnterPrivateMountNamespace(); !error.empty()) {

@@ -34,6 +34,9 @@ public:
     // what is left and mounts the same image again at the same folder.
     void KillExfatDriver();
     std::string PlugExfatAgain();
+    // Formats the exFAT volume anew, empty, and mounts it again on the same
+    // device at the same folder: another card in the same slot.
+    std::string FormatExfatAgain();
 
 private:
     std::filesystem::path m_folder;

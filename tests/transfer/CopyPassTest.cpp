@@ -5,6 +5,7 @@
 #include "support/TreeDump.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <functional>
 
@@ -101,20 +102,28 @@ TEST_F(CopyPassTest, AVanishedSourceFileRemovesTheAlbumAndTheNextIsCopied)
     EXPECT_EQ(m_progress, 2);
 }
 
+// A folder of the album's name made on the player after the scan is someone
+// else's: the album is written beside it, and neither merges into it nor,
+// cut off half way, leaves part of itself in it.
 TEST_F(CopyPassTest, NeverTouchesAFileThatWasThereBefore)
 {
     ScanLibrary("computer/A/New/1:10\ncomputer/A/New/2:10\ncomputer/A/New/3:10\n");
-    // Made after the scan, so the album's folder is already there too.
-    m_fixture.Create("player/A/New/2:4\n");
-    const std::string theirs = ReadFileText(m_fixture / "player/A/New/2");
-    CopyAll();
-
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/New\"",
-                                                    "ERROR  : Opening \"JUKEBIT/A/New/2\" : Error 17 (File exists)",
-                                                    "INFO   : Deleting \"JUKEBIT/A/New\""}));
-    EXPECT_EQ(Snapshot("player"),
-              (std::map<std::string, std::string>{{"A/", ""}, {"A/New/", ""}, {"A/New/2", theirs}}));
-    EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    for (const std::string theirs : {"player/A/New/2:4\n", "player/A/New/cover.jpg:4\n"}) {
+        SCOPED_TRACE(theirs);
+        fs::remove_all(m_fixture / "player/A");
+        m_fixture.Create(theirs);
+        const auto before = Snapshot("player");
+        m_log.Clear();
+        std::map<std::string, std::string> whileWriting;
+        ArmFault(EFaultPoint::WriteFile, 0, 1, 1, [&] { whileWriting = Snapshot("player/A/New"); });
+        CopyAll();
+        EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/New\"",
+                                                        "ERROR  : Creating \"JUKEBIT/A/New\" : Error 17 (File exists)",
+                                                        "INFO   : Deleting \"JUKEBIT/A/New\""}));
+        EXPECT_EQ(Snapshot("player"), before);
+        EXPECT_EQ(whileWriting.size(), 1u);
+        EXPECT_EQ(m_log.m_nAlbumsToCopy, 0);
+    }
 }
 
 // A folder that appears at the album's place while the album is written is
@@ -200,9 +209,16 @@ TEST_F(CopyPassTest, CancelDuringAnAlbumRemovesItAndStops)
     EXPECT_EQ(m_progress, 1);
 }
 
+// The computer's library in a folder, or on an external drive formatted exFAT
+// or FAT32, read through its FUSE driver: exfat-fuse keeps times to the
+// second, fusefat never moves them.
+class SourceVolumeTest : public CopyPassTest, public ::testing::WithParamInterface<int>
+{
+};
+
 // A full disk or a player that is gone cancels the job; any other error fails
 // the album only. These are the failures a test machine cannot cause for real.
-TEST_F(CopyPassTest, ErrorsOfTheCopy)
+TEST_P(SourceVolumeTest, ErrorsOfTheCopy)
 {
     const std::string full = "CANCEL : Canceled because disk is full";
     const std::string gone = "CANCEL : Canceled because disk is not available";
@@ -214,11 +230,23 @@ TEST_F(CopyPassTest, ErrorsOfTheCopy)
         std::string m_line;
         std::string m_cancel;
         std::function<void()> m_change = {}; // at the fault's call
+        bool m_bOld = false;                 // the source last written an hour ago
     };
     // A source cut short or rewritten while it is read, or grown since the
     // scan: its copy would be torn or short.
     const fs::path source = m_fixture / "computer/A/One/1";
     const std::string changed = "ERROR  : Reading \"COMPUTER/A/One/1\" : Error 116 (Stale file handle)";
+    // Rewritten in place, the same size, before and after where the copy has come.
+    const auto rewrite = [&] {
+        std::fstream file(source, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(10) << "new";
+        file.seekp(290000) << "new";
+    };
+    // Replaced by another file of the same size under its name.
+    const auto replace = [&] {
+        m_fixture.CreateFile("computer/A/One/new", 300000);
+        fs::rename(m_fixture / "computer/A/One/new", source);
+    };
     const CCase cases[] = {
         {EFaultPoint::ReadFile, EIO, 1, "ERROR  : Reading \"COMPUTER/A/One/1\" : Error 5 (Input/output error)", ""},
         {EFaultPoint::WriteFile, EFBIG, 0, "ERROR  : Writing \"JUKEBIT/A/One/1\" : Error 27 (File too large)", ""},
@@ -233,7 +261,18 @@ TEST_F(CopyPassTest, ErrorsOfTheCopy)
         {EFaultPoint::ReadFile, 0, 1, changed, "",
          [&] { std::ofstream(source, std::ios::in | std::ios::out) << "new"; }},
         {EFaultPoint::Count, 0, 0, changed, "", [&] { std::ofstream(source, std::ios::app) << "longer"; }},
+        {EFaultPoint::ReadFile, 0, 1, changed, "", rewrite},
+        {EFaultPoint::ReadFile, 0, 1, changed, "", rewrite, true},
+        {EFaultPoint::ReadFile, 0, 1, changed, "", replace, true},
     };
+    m_fixture.Create("computer/\n");
+    CScratchVolume volume;
+    const std::string failure = GetParam() == 1   ? volume.MountExfat(m_fixture / "computer", 8 << 20)
+                                : GetParam() == 2 ? volume.MountFat32(m_fixture / "computer", 64 << 20)
+                                                  : "";
+    if (!failure.empty()) {
+        GTEST_SKIP() << "cannot mount a drive as the computer's library here: " << failure;
+    }
     ScanLibrary("computer/A/One/1:300000\ncomputer/A/One/2:10\ncomputer/B/Two/1:10\n");
     m_root.ApplySelection(SELECT_ALL);
     for (const CCase& test : cases) {
@@ -242,7 +281,11 @@ TEST_F(CopyPassTest, ErrorsOfTheCopy)
         m_log.m_nAlbumsToCopy = 2;
         g_cancelState = 0;
         fs::remove_all(m_fixture / "player/B");
+        fs::remove(source); // fusefat opens no file to empty it
         m_fixture.CreateFile("computer/A/One/1", 300000);
+        if (test.m_bOld) {
+            fs::last_write_time(source, fs::file_time_type::clock::now() - std::chrono::hours(1));
+        }
         if (test.m_point == EFaultPoint::Count) {
             test.m_change();
         } else {
@@ -396,6 +439,12 @@ TEST_F(CopyPassTest, OnAFat32CardThroughFusefatEveryCopyFailsPlainly)
     EXPECT_TRUE(Snapshot("player").empty());
 }
 
+std::string SourceVolumeName(const ::testing::TestParamInfo<int>& kind)
+{
+    static const char* const NAMES[] = {"Folder", "Exfat", "Fat32"};
+    return NAMES[kind.param];
+}
+INSTANTIATE_TEST_SUITE_P(Volumes, SourceVolumeTest, ::testing::Values(0, 1, 2), SourceVolumeName);
 INSTANTIATE_TEST_SUITE_P(Volumes, FullDiskTest, ::testing::Values(false, true),
                          [](const auto& volumeKind) { return volumeKind.param ? "Exfat" : "Tmpfs"; });
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -80,21 +81,29 @@ TEST_F(DeletePassTest, AlbumsStillWantedOrOnlyOnTheComputerAreLeftAlone)
 
 TEST_F(DeletePassTest, ChangesSinceTheScan)
 {
-    ScanLibrary("player/A/Gone/1:1\nplayer/B/Grown/1:1\nplayer/B/Grown/2:1\nplayer/C/Added/1:1\n");
+    ScanLibrary("player/A/Gone/1:1\nplayer/B/Grown/1:1\nplayer/B/Grown/2:1\nplayer/C/Added/1:1\n"
+                "player/D/Rewritten/1:1\n");
     m_root.ApplySelection(SELECT_NONE);
     fs::remove_all(m_fixture / "player/A/Gone");
     fs::create_directory(m_fixture / "player/B/Grown/Bonus");
     // A file the user did not see when choosing, or another player's album
     // of the same name: the folder is not the one chosen, and stays whole.
     m_fixture.Create("player/C/Added/2:1\n");
-    m_log.m_nAlbumsToDelete = 3;
+    // ... or a file of the same name and size rewritten since.
+    const fs::path rewritten = m_fixture / "player/D/Rewritten/1";
+    const auto written = fs::last_write_time(rewritten);
+    std::ofstream(rewritten) << "x";
+    fs::last_write_time(rewritten, written + std::chrono::seconds(1));
+    m_log.m_nAlbumsToDelete = 4;
     Job().DeletePass();
 
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "INFO   : Deleting \"JUKEBIT/A/Gone\"",
                               "ERROR  : Opening \"JUKEBIT/A/Gone\" : Error 2 (No such file or directory)",
                               "INFO   : Deleting \"JUKEBIT/B/Grown\"", "INFO   : Deleting \"JUKEBIT/C/Added\"",
-                              "ERROR  : Deleting \"JUKEBIT/C/Added\" : Error 116 (Stale file handle)"}));
+                              "ERROR  : Deleting \"JUKEBIT/C/Added\" : Error 116 (Stale file handle)",
+                              "INFO   : Deleting \"JUKEBIT/D/Rewritten\"",
+                              "ERROR  : Deleting \"JUKEBIT/D/Rewritten\" : Error 116 (Stale file handle)"}));
     // The album's files go; the folder with its new sub-folder and the artist stay.
     EXPECT_EQ(Snapshot("player"),
               (std::map<std::string, std::string>{{"A/", ""},
@@ -104,9 +113,12 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
                                                   {"C/", ""},
                                                   {"C/Added/", ""},
                                                   {"C/Added/1", CFolderFixture::ContentFor("player/C/Added/1", 1)},
-                                                  {"C/Added/2", CFolderFixture::ContentFor("player/C/Added/2", 1)}}));
+                                                  {"C/Added/2", CFolderFixture::ContentFor("player/C/Added/2", 1)},
+                                                  {"D/", ""},
+                                                  {"D/Rewritten/", ""},
+                                                  {"D/Rewritten/1", "x"}}));
     EXPECT_EQ(m_log.m_nAlbumsToDelete, 0);
-    EXPECT_EQ(m_progress, 3);
+    EXPECT_EQ(m_progress, 4);
 }
 
 // A computer folder that is a folder of the player's tree, through a link or
