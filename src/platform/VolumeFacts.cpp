@@ -43,8 +43,8 @@ std::string SerialFromLinks(const CMountEntry& mount)
     for (const auto& link : std::filesystem::directory_iterator("/dev/disk/by-uuid", error)) {
         struct stat target;
         if (stat(link.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) &&
-            (target.st_rdev == mount.m_device ||
-             (mount.m_source.starts_with("/dev/") && std::filesystem::equivalent(link.path(), mount.m_source, error)))) {
+            (target.st_rdev == mount.m_device || (mount.m_source.starts_with("/dev/") &&
+                                                  std::filesystem::equivalent(link.path(), mount.m_source, error)))) {
             return link.path().filename().string();
         }
     }
