@@ -211,7 +211,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
         EXPECT_EQ(m_messages.m_messages, (std::vector<CRecordedMessage>{{test.m_message, 0x30}}));
         EXPECT_EQ(m_doc.PlayerChanged(), test.m_message.starts_with("Jukebit music folder is no longer"));
-        EXPECT_FALSE(m_doc.m_hCopyThread);
+        EXPECT_FALSE(m_doc.m_pCopyThread);
         EXPECT_EQ(m_doc.m_log.GetText(), before);
         EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
     }
@@ -352,11 +352,11 @@ TEST_F(CopyJobTest, TheProjectedFreeSpaceIsNoMoreThanAJobLeavesOnACardOfBigClust
             FindNode(*m_doc.m_pModel, untick)->ApplySelection(SELECT_NONE);
         }
         const std::int64_t projected = ProjectedFreeBytes(m_doc);
-        const auto before = static_cast<std::int64_t>(m_doc.m_freeBytes);
+        const auto before = static_cast<std::int64_t>(m_doc.m_nFreeBytes);
         RunJob();
         EXPECT_EQ(m_doc.m_log.GetText().find("ERROR"), std::string::npos) << m_doc.m_log.GetText();
         ASSERT_TRUE(LoadDocument(m_doc));
-        const auto left = static_cast<std::int64_t>(m_doc.m_freeBytes);
+        const auto left = static_cast<std::int64_t>(m_doc.m_nFreeBytes);
         // Nor much less: a warning that there is no room where there is, is wrong too.
         const auto clusters = [&](std::int64_t bytes) { return bytes / static_cast<std::int64_t>(cluster); };
         EXPECT_LE(projected, left) << "projected " << clusters(before - projected) << " clusters, the job took "
