@@ -75,13 +75,12 @@ public:
     // Opens the root; fails with ESTALE when it is no longer the folder
     // expected, as when a player was unmounted and its mount point is left,
     // or another player plugged in its place, and with EWOULDBLOCK while
-    // another holder has any folder of the same file system open as a tree.
+    // another holder has a tree above, below or at it open.
     int Open(const std::u16string& root, const CFolderStamp& expected) override;
     void Close() override
     {
         m_root.Close();
-        m_fileSystemTop.Close();
-        m_pDeviceLock.reset();
+        m_pTreeLock.reset();
     }
     // True on a file system whose whole flush (syncfs) never reaches its
     // driver, as with FUSE.
@@ -126,11 +125,9 @@ private:
     int OpenParent(const std::u16string& relative, CFolderHandle& parent, std::u16string& name) const;
 
     CFolderHandle m_root;
-    // The top folder of the root's file system, locked while the tree is open,
-    // and a lock of the device it lies on, which also holds where a folder of
-    // it is bound elsewhere.
-    CFolderHandle m_fileSystemTop;
-    std::shared_ptr<class CDeviceLock> m_pDeviceLock;
+    // Held while the tree is open: no other job opens a tree above, below or
+    // at this one, wherever a folder of it is bound.
+    std::shared_ptr<class CTreeLock> m_pTreeLock;
     bool m_bFlushEachFile = false;
     std::uint64_t m_nMaxFileSize = UINT64_MAX;
 };

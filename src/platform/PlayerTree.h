@@ -15,7 +15,8 @@ class IPlayerTree
 {
 public:
     // Opens the root; fails with ESTALE when it is no longer the folder
-    // expected, and with EWOULDBLOCK while another job holds it.
+    // expected, and with EWOULDBLOCK while another job holds a folder above,
+    // below or at it.
     virtual int Open(const std::u16string& root, const CFolderStamp& expected) = 0;
     virtual void Close() = 0;
     // True where the whole flush of the file system never reaches the device:

@@ -170,7 +170,11 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     } cases[] = {
         {player, [&] { other.Open(FromNativeName(player), m_doc.m_scanRecord.m_roots[SIDE_PLAYER]); },
          "Jukebit music folder is in use by another copy" + notStarted},
-        // Another job on a folder inside this one: the same player.
+        // Another job on a folder above this one.
+        {(m_fixture / "player/B").string(),
+         [&] { ASSERT_EQ(other.Open(FromNativeName(player), StampAt(FromNativeName(player))), 0); },
+         "Jukebit music folder is in use by another copy" + notStarted},
+        // ... or inside it.
         {player,
          [&] {
              const std::u16string inside = FromNativeName((m_fixture / "player/B").native());
@@ -197,7 +201,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     for (const auto& test : cases) {
         other.Close();
         bound.Unmount();
-        if (!mounted.empty() && (&test == &cases[2] || &test == &cases[3])) {
+        if (!mounted.empty() && (&test == &cases[3] || &test == &cases[4])) {
             continue; // the machine allows no mount: the other ways still run
         }
         m_doc.m_params[SIDE_PLAYER] = test.m_player;
@@ -215,6 +219,26 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         EXPECT_EQ(m_doc.m_log.GetText(), before);
         EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
     }
+}
+
+// Jobs on two folders of one file system that lie apart run together.
+TEST_F(CopyJobTest, JobsOnFoldersApartRunTogether)
+{
+    m_fixture.Create("computer/\nplayer/\n");
+    CScratchVolume volume;
+    if (const std::string failure = volume.Mount(m_fixture / "player", 1 << 20); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
+    }
+    m_fixture.Create("computer/A/New/1:1\nplayer/B/\nplayer/C/Old/1:1\n");
+    m_doc.m_params = {(m_fixture / "computer").string(), (m_fixture / "player/B").string()};
+    ASSERT_TRUE(LoadDocument(m_doc));
+    CFencedTree other;
+    const std::u16string apart = FromNativeName((m_fixture / "player/C").native());
+    ASSERT_EQ(other.Open(apart, StampAt(apart)), 0);
+    m_doc.m_pModel->ApplySelection(SELECT_ALL);
+    RunJob();
+    EXPECT_EQ(m_doc.m_log.GetText(), "INFO   : Copying \"COMPUTER/A/New\"\r\n");
+    EXPECT_TRUE(fs::exists(m_fixture / "player/B/A/New/1"));
 }
 
 // Players of one model plugged into one slot have the same device number, and
