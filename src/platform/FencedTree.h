@@ -30,6 +30,8 @@ public:
     // Entries in name order; a link is an entry of its own, never a folder.
     int List(CFolderListing& listing) const;
     int GetId(CFolderId& id) const;
+    // The id of the entry name inside this folder; a link's own.
+    int GetEntryId(const std::u16string& name, CFolderId& id) const;
     // True when name is a folder (not a link to one).
     bool HasFolder(const std::u16string& name) const;
     // Opens the folder name inside this one, as the tree does.
