@@ -134,12 +134,12 @@ void CListingReader::Work()
         if (m_bStopping) {
             return;
         }
-        const std::shared_ptr<CListingRequest> request = std::move(m_stack.back());
+        const std::shared_ptr<CListingRequest> request = m_stack.back().lock();
         m_stack.pop_back();
         // A folder deep down that stays open is read by the walk when it
         // enters it: read ahead, each would hold a descriptor until then, and
         // a wide tree there would use them all up. The roots are only two.
-        if (request->m_bTaken || (request->m_place.m_pBase && request->IsAnchor())) {
+        if (!request || request->m_bTaken || (request->m_place.m_pBase && request->IsAnchor())) {
             continue; // the walk reads it itself
         }
         request->m_bTaken = true;

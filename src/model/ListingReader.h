@@ -80,8 +80,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_queued;
     std::condition_variable m_read;
-    std::vector<std::shared_ptr<CListingRequest>> m_stack; // the newest at the back
-    std::size_t m_nWaiting = 0;                            // read and not yet taken
+    // The newest at the back. Only the walk and the listings above own a
+    // request: one the walk has done with is gone, and so is any folder it
+    // held open, even while no reader has come to it here.
+    std::vector<std::weak_ptr<CListingRequest>> m_stack;
+    std::size_t m_nWaiting = 0; // read and not yet taken
     bool m_bStopping = false;
     std::vector<std::thread> m_threads;
 };

@@ -95,6 +95,20 @@ int CFolderHandle::GetId(CFolderId& id) const
     return 0;
 }
 
+int CFolderHandle::GetEntryId(const std::u16string& name, CFolderId& id) const
+{
+    std::string native;
+    struct stat info;
+    if (const int error = NativeName(name, native)) {
+        return error;
+    }
+    if (fstatat(m_fd, native.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno;
+    }
+    id = IdOf(info);
+    return 0;
+}
+
 bool CFolderHandle::HasFolder(const std::u16string& name) const
 {
     std::string native;

@@ -31,6 +31,8 @@ public:
     // Entries in name order; a link is an entry of its own, never a folder.
     int List(CFolderListing& listing) const;
     int GetId(CFolderId& id) const;
+    // The id of the entry name inside this folder; a link's own.
+    int GetEntryId(const std::u16string& name, CFolderId& id) const;
     // True when name is a folder (not a link to one).
     bool HasFolder(const std::u16string& name) const;
     // Opens the folder name inside this one, as the tree does.
@@ -97,6 +99,10 @@ public:
     }
     int List(const CFolderHandle& folder, CFolderListing& listing) const override { return folder.List(listing); }
     int GetId(const CFolderHandle& folder, CFolderId& id) const override { return folder.GetId(id); }
+    int GetEntryId(const CFolderHandle& folder, const std::u16string& name, CFolderId& id) const override
+    {
+        return folder.GetEntryId(name, id);
+    }
     int Lock(const CFolderHandle& folder) const override { return folder.Lock(); }
     // A file system that ignores case finds a folder by another spelling of
     // its name: bExactName asks the listing.

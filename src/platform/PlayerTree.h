@@ -30,6 +30,8 @@ public:
     // Entries in name order; a link is an entry of its own, never a folder.
     virtual int List(const CFolderHandle& folder, CFolderListing& listing) const = 0;
     virtual int GetId(const CFolderHandle& folder, CFolderId& id) const = 0;
+    // The id of the entry name of an open folder; a link's own.
+    virtual int GetEntryId(const CFolderHandle& folder, const std::u16string& name, CFolderId& id) const = 0;
     // Takes the open folder for this holder alone: EWOULDBLOCK while another has it.
     virtual int Lock(const CFolderHandle& folder) const = 0;
     // True when relative is a folder (not a link to one); with bExactName its

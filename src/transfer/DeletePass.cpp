@@ -96,7 +96,7 @@ bool CDeletePass::IsComputersFolder(const CFolderNode& album)
     if (!album.m_names[SIDE_COMPUTER].empty() &&
         GetFolderId(LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false), computer) == 0 &&
         m_context.m_player.OpenFolder(album.GetPlayerRelativePath(), folder) == 0 &&
-        m_context.m_player.GetId(folder, player) == 0 && computer == player) {
+        m_context.m_player.GetId(folder, player) == 0 && (computer == player || HoldsComputersFiles(album, folder))) {
         return true;
     }
     const std::vector<CFolderId>& computers = m_record.m_computersOnPlayer;
@@ -109,6 +109,25 @@ bool CDeletePass::IsComputersFolder(const CFolderNode& album)
         }
     }
     return false;
+}
+
+// A computer file that is a link to a file of the album on the player has no
+// bytes of its own: deleting the player's file would lose it on the computer.
+bool CDeletePass::HoldsComputersFiles(const CFolderNode& album, const CFolderHandle& folder) const
+{
+    std::vector<CFolderId> players;
+    for (const CFileEntry& file : album.m_files[SIDE_PLAYER]) {
+        if (CFolderId id; m_context.m_player.GetEntryId(folder, file.m_name, id) == 0) {
+            players.push_back(id);
+        }
+    }
+    const std::u16string computer = LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR;
+    return std::any_of(
+        album.m_files[SIDE_COMPUTER].begin(), album.m_files[SIDE_COMPUTER].end(), [&](const CFileEntry& file) {
+            CFileStamp stamp;
+            return GetFileStamp(computer + file.m_name, stamp) == 0 &&
+                   std::find(players.begin(), players.end(), CFolderId{stamp.m_device, stamp.m_inode}) != players.end();
+        });
 }
 
 // Only a folder that holds just the files the scan saw there, and no

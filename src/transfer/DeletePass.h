@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class CFolderHandle;
 class CRemover;
 
 // Deletes from the player the albums that are no longer selected.
@@ -32,8 +33,9 @@ private:
     bool HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions);
     void HideAlbum(CDeletion& deletion);
     // Whether the album's folder on the player is its folder on the computer:
-    // a link there leads to it.
+    // a link there leads to it, or a link of a computer file to a file of it.
     bool IsComputersFolder(const CFolderNode& album);
+    bool HoldsComputersFiles(const CFolderNode& album, const CFolderHandle& folder) const;
     bool DeleteHiddenAlbum(const CDeletion& deletion);
     void FlushParents(std::span<const CDeletion> deletions);
     void RestoreNames(std::span<const CDeletion> deletions);

@@ -33,7 +33,7 @@ const char* PlayerStateText(CMainFrame::EPlayerState state)
     case CMainFrame::EPlayerState::Gone:
         return "The Jukebit is gone: Copy Files waits until it is plugged in again";
     case CMainFrame::EPlayerState::Back:
-        return "The Jukebit is back: Copy Files waits until it has been read again";
+        return "The Jukebit is back: read it again to copy files";
     case CMainFrame::EPlayerState::Ejected:
         return "The Jukebit is ejected: it can be unplugged";
     default:

@@ -134,7 +134,8 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
 // A computer folder that is a folder of the player's tree, through a link or
 // a bind mount, at the same place or elsewhere, would show the player's
 // albums as the computer's: deleting one on the player would take the
-// computer's too. The scan leaves it out and says so, and nothing below it is
+// computer's too, and so would deleting a player file that a computer file
+// is a link to. The scan leaves it out and says so, and nothing below it is
 // deleted; the log says why.
 TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
 {
@@ -142,17 +143,18 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
         SCOPED_TRACE(bMount ? "bind mounts" : "links");
         fs::remove_all(m_fixture / "computer");
         m_fixture.Create("computer/Jazz/Live/\ncomputer/Podcasts/\ncomputer/OnCard/\ncomputer/Rock/Old/1:1\n"
-                         "computer/Pop/New/1:1\n");
+                         "computer/Pop/New/1:1\ncomputer/Blues/Slow/1:1\n");
         m_fixture.Create("player/\n");
         CScratchVolume card;
-        CScratchVolume mounts[3];
+        CScratchVolume mounts[4];
         if (const std::string failure = card.Mount(m_fixture / "player", 1 << 20); !failure.empty()) {
             GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
         }
         m_fixture.Create("player/Podcasts/Show/1:1\nplayer/Podcasts/Talk/1:1\nplayer/Jazz/Live/1:1\n"
-                         "player/Jazz/X/1:1\nplayer/Rock/Old/1:1\n");
-        const char* const links[][2] = {{"Podcasts", "Podcasts"}, {"Jazz/Live", "Jazz/Live"}, {"Jazz", "OnCard"}};
-        for (int i = 0; i < 3; ++i) {
+                         "player/Jazz/X/1:1\nplayer/Rock/Old/1:1\nplayer/Blues/Slow/1:1\n");
+        const char* const links[][2] = {
+            {"Podcasts", "Podcasts"}, {"Jazz/Live", "Jazz/Live"}, {"Jazz", "OnCard"}, {"Blues/Slow/1", "Blues/Slow/1"}};
+        for (int i = 0; i < 4; ++i) {
             const fs::path target = m_fixture / "player" / links[i][0];
             const fs::path link = m_fixture / "computer" / links[i][1];
             if (bMount) {
@@ -168,7 +170,9 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
         EXPECT_EQ(m_record.m_leftOut, (std::vector<CLeftOutFolder>{{"COMPUTER/Jazz/Live", CLeftOutFolder::ON_PLAYER},
                                                                    {"COMPUTER/OnCard", CLeftOutFolder::ON_PLAYER},
                                                                    {"COMPUTER/Podcasts", CLeftOutFolder::ON_PLAYER}}));
-        EXPECT_EQ(DumpTree(m_root), "Root M sel=5 on=5 albums=6\n"
+        EXPECT_EQ(DumpTree(m_root), "Root M sel=6 on=6 albums=7\n"
+                                    "  Blues|Blues C sel=1 on=1 albums=1\n"
+                                    "    Slow|Slow C sel=1 on=1 albums=1\n"
                                     "  Jazz|Jazz P sel=2 on=2 albums=2\n"
                                     "    |Live P sel=1 on=1 albums=1\n"
                                     "    |X P sel=1 on=1 albums=1\n"
@@ -189,6 +193,7 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
         EXPECT_EQ(
             LogLines(),
             (std::vector<std::string>{
+                "INFO   : Deleting \"JUKEBIT/Blues/Slow\"", "ERROR  : Deleting \"JUKEBIT/Blues/Slow\"" + loop,
                 "INFO   : Deleting \"JUKEBIT/Jazz/Live\"", "ERROR  : Deleting \"JUKEBIT/Jazz/Live\"" + loop,
                 "INFO   : Deleting \"JUKEBIT/Jazz/X\"", "ERROR  : Deleting \"JUKEBIT/Jazz/X\"" + loop,
                 "INFO   : Deleting \"JUKEBIT/Podcasts/Show\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Show\"" + loop,
@@ -199,6 +204,7 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
         EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/X/1"));
         EXPECT_FALSE(fs::exists(m_fixture / "player/Rock"));
         EXPECT_TRUE(fs::exists(m_fixture / "computer/Rock/Old/1"));
+        EXPECT_TRUE(fs::exists(m_fixture / "computer/Blues/Slow/1"));
     }
 }
 

@@ -389,7 +389,7 @@ TEST_F(MainWindowTest, APlayerUnmountedIsNoticedAndReadAgainWhenBack)
     }
     Open("computer/A/One/1:10\nplayer/A/Two/1:10\n");
     const std::string gone = "The Jukebit is gone: Copy Files waits until it is plugged in again";
-    const std::string back = "The Jukebit is back: Copy Files waits until it has been read again";
+    const std::string back = "The Jukebit is back: read it again to copy files";
     using EState = CMainFrame::EPlayerState;
     const auto state = [&](EState wanted) {
         return QTest::qWaitFor([&] { return m_frame.PlayerState() == wanted; }, 1000);
