@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline constexpr int SIDE_COMPUTER = 0;
@@ -87,6 +89,9 @@ struct CScanRecord
     // or a mount: the computer's library is there, and nothing below them is
     // ever deleted.
     std::vector<CFolderId> m_computersOnPlayer;
+    // The files (device, inode) on the player's device that computer files
+    // link to: the computer's music is there, and none of them is deleted.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_computersFilesOnPlayer;
     // After a failed scan: the side of the folder that could not be read.
     int m_nUnreadSide = -1;
 };

@@ -100,6 +100,14 @@ public:
         return !m_ids[1 - side].empty() && m_record.m_roots[1 - side].m_id == id;
     }
     void Pop(int side) { m_ids[side].pop_back(); }
+    // A computer file that is a link to a file on the player's device: the
+    // player's file holds the computer's music.
+    void NoteComputersFile(const CFolderId& id)
+    {
+        if (!m_ids[SIDE_PLAYER].empty() && id.m_device == m_record.m_roots[SIDE_PLAYER].m_id.m_device) {
+            m_record.m_computersFilesOnPlayer.insert({id.m_device, id.m_inode});
+        }
+    }
     // Notes the folders below the roots that lie on the player's device: a
     // computer folder that is one of the player's folders is no part of the
     // computer's library.
@@ -300,6 +308,9 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
         } else if (entry.m_bFolder) {
             folders.push_back(std::move(entry.m_name));
         } else {
+            if (side == SIDE_COMPUTER) {
+                state.NoteComputersFile(entry.m_linkTarget);
+            }
             files.push_back({std::move(entry.m_name), entry.m_size, entry.m_modified});
         }
     }

@@ -50,6 +50,9 @@ int ExamineEntry(int folderFd, const dirent& raw, ELinks links, CDirEntry& entry
     entry.m_bFolder = S_ISDIR(info.st_mode);
     entry.m_size = entry.m_bFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
     entry.m_modified = entry.m_bFolder ? 0 : NanosecondsOf(info.st_mtim);
+    if (followed && raw.d_type == DT_LNK) {
+        entry.m_linkTarget = {info.st_dev, info.st_ino};
+    }
     return 0;
 }
 

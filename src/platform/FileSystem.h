@@ -29,6 +29,14 @@ bool IsWithinPathLimit(const std::u16string& path);
 std::u16string FromNativeName(std::string_view name);
 std::string ToNativePath(const std::u16string& path);
 
+struct CFolderId
+{
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+
+    bool operator==(const CFolderId&) const = default;
+};
+
 struct CDirEntry
 {
     std::u16string m_name;
@@ -37,6 +45,8 @@ struct CDirEntry
     // The time of the last change of the file's data, in nanoseconds since
     // 1970; 0 for a folder.
     std::int64_t m_modified = 0;
+    // For a link that was followed: which file it leads to.
+    CFolderId m_linkTarget;
 };
 
 // What tells the content of a file from what it was: its size, the times of
@@ -59,14 +69,6 @@ int GetFileStamp(const std::u16string& path, CFileStamp& stamp);
 // A time granularity of a file system that never moves a file's times when
 // its data is written.
 inline constexpr std::int64_t TIMES_NEVER_MOVE = INT64_MAX;
-
-struct CFolderId
-{
-    std::uint64_t m_device = 0;
-    std::uint64_t m_inode = 0;
-
-    bool operator==(const CFolderId&) const = default;
-};
 
 struct CFolderListing
 {
