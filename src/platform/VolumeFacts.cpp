@@ -227,18 +227,21 @@ std::string EscapedPath(const std::string& path)
 }
 
 // The escaped paths of the trees of the device that are held now, as the
-// system's table of sockets lists their names ("@" for an abstract name).
-std::vector<std::string> HeldTrees(const std::string& devicePrefix)
+// system's table of sockets lists their names ("@" for an abstract name). A
+// table that cannot be read fails the lock: it would let overlapping jobs run.
+int HeldTrees(const std::string& devicePrefix, std::vector<std::string>& held)
 {
-    std::vector<std::string> held;
     std::ifstream table("/proc/net/unix");
+    if (!table) {
+        return ENOENT;
+    }
     const std::string marker = "@" + devicePrefix;
     for (std::string line; std::getline(table, line);) {
         if (const std::size_t at = line.find(marker); at != std::string::npos) {
             held.push_back(line.substr(at + marker.size()));
         }
     }
-    return held;
+    return 0;
 }
 
 } // namespace
@@ -278,7 +281,11 @@ int CTreeLock::Take(int fd, std::shared_ptr<CTreeLock>& lock)
         return error;
     }
     const CTreeLock serial(serialFd);
-    for (const std::string& held : HeldTrees(devicePrefix)) {
+    std::vector<std::string> trees;
+    if ((error = HeldTrees(devicePrefix, trees))) {
+        return error;
+    }
+    for (const std::string& held : trees) {
         if (held.starts_with(escaped) || escaped.starts_with(held)) {
             return EWOULDBLOCK;
         }
