@@ -22,7 +22,7 @@ CLyrafetchDoc::~CLyrafetchDoc()
 {
     // No job outlives its dialog; should one still run, it must not be left
     // working on a freed model.
-    if (m_hCopyThread) {
+    if (m_pCopyThread) {
         EndCopy();
     }
 }
@@ -30,8 +30,8 @@ CLyrafetchDoc::~CLyrafetchDoc()
 std::optional<CMessage> CLyrafetchDoc::Load()
 {
     m_strUnreadable.clear();
-    m_freeBytes = 0;
-    m_totalBytes = 0;
+    m_nFreeBytes = 0;
+    m_nTotalBytes = 0;
     m_allocationUnit = 0;
     m_pModel.reset();
     m_scanRecord = {};
@@ -48,8 +48,8 @@ std::optional<CMessage> CLyrafetchDoc::Reload()
     const std::vector<CChosenStep> chosen = m_pModel ? ChosenSteps(*m_pModel) : std::vector<CChosenStep>();
     std::unique_ptr<CFolderNode> pOld = std::move(m_pModel);
     CScanRecord oldRecord = std::move(m_scanRecord);
-    const std::uint64_t oldFree = m_freeBytes;
-    const std::uint64_t oldTotal = m_totalBytes;
+    const std::uint64_t oldFree = m_nFreeBytes;
+    const std::uint64_t oldTotal = m_nTotalBytes;
     const std::uint64_t oldUnit = m_allocationUnit;
     std::optional<CMessage> message = Load();
     if (m_pModel) {
@@ -63,8 +63,8 @@ std::optional<CMessage> CLyrafetchDoc::Reload()
         std::replace(reason.begin(), reason.end(), '\n', ' ');
         m_pModel = std::move(pOld);
         m_scanRecord = std::move(oldRecord);
-        m_freeBytes = oldFree;
-        m_totalBytes = oldTotal;
+        m_nFreeBytes = oldFree;
+        m_nTotalBytes = oldTotal;
         m_allocationUnit = oldUnit;
         MarkUnreadable(kWhat[side] + reason);
     }
@@ -137,8 +137,8 @@ std::optional<CMessage> CLyrafetchDoc::QueryFreeSpace(const char* folder)
                                      SystemErrorText(error)),
                         MB_OK | MB_ICONEXCLAMATION};
     }
-    m_freeBytes = available;
-    m_totalBytes = total;
+    m_nFreeBytes = available;
+    m_nTotalBytes = total;
     m_allocationUnit = unit;
     return std::nullopt;
 }
@@ -149,7 +149,7 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         ShowMessageBox("Internal error : document not created", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
-    if (m_hCopyThread) {
+    if (m_pCopyThread) {
         ShowMessageBox("Internal error : previous copy not ended", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
@@ -169,7 +169,7 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
     m_bCopyHeld = true;
     m_copyStart = std::chrono::steady_clock::now();
     try {
-        m_hCopyThread = std::make_unique<std::thread>(CopyThreadProc, this);
+        m_pCopyThread = std::make_unique<std::thread>(CopyThreadProc, this);
     } catch (const std::system_error&) {
         m_bCopyHeld = false;
         m_pCopyJob.reset();
@@ -217,25 +217,25 @@ void CLyrafetchDoc::CopyThreadProc(CLyrafetchDoc* doc)
 
 bool CLyrafetchDoc::IsCopyFinished() const
 {
-    return !m_hCopyThread || m_bCopyReturned;
+    return !m_pCopyThread || m_bCopyReturned;
 }
 
 void CLyrafetchDoc::WaitCopyEnd()
 {
-    if (m_hCopyThread && m_hCopyThread->joinable()) {
-        m_hCopyThread->join();
+    if (m_pCopyThread && m_pCopyThread->joinable()) {
+        m_pCopyThread->join();
     }
 }
 
 bool CLyrafetchDoc::EndCopy()
 {
     WaitCopyEnd();
-    if (m_hCopyThread) {
+    if (m_pCopyThread) {
         m_log.m_summary = m_log.m_plan.Summarize();
         m_log.m_summary->m_timeTaken =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_copyStart);
     }
-    m_hCopyThread.reset();
+    m_pCopyThread.reset();
     m_bCopyHeld = false;
     m_pCopyJob.reset(); // a player held open could not be unmounted
     return true;

@@ -76,14 +76,16 @@ public:
     CScanRecord m_scanRecord;
     // Told how far each load's scan has come; null when nobody asks.
     IScanProgress* m_pScanProgress = nullptr;
-    std::uint64_t m_freeBytes = 0;
-    std::uint64_t m_totalBytes = 0;
+    // The player's volume as the last free-space query found it.
+    std::uint64_t m_nFreeBytes = 0;
+    std::uint64_t m_nTotalBytes = 0;
     // The player's allocation unit: each file takes a whole number of them. 0
     // until the free-space query succeeds.
     std::uint64_t m_allocationUnit = 0;
     // The job of the worker thread, from StartCopy until EndCopy.
     std::unique_ptr<CCopyJob> m_pCopyJob;
-    std::unique_ptr<std::thread> m_hCopyThread;
+    // The worker thread that runs the job, owned from StartCopy until EndCopy.
+    std::unique_ptr<std::thread> m_pCopyThread;
     CCopyLog m_log;
     IMessageTarget* m_pNotifyWnd = nullptr;
     unsigned m_nNotifyMsg = 0;

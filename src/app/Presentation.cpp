@@ -121,13 +121,13 @@ std::string FormatItemTooltip(const CFolderNode& node)
 
 std::int64_t ProjectedFreeBytes(const CLyrafetchDoc& doc)
 {
-    const auto freeBytes = static_cast<std::int64_t>(doc.m_freeBytes);
+    const auto freeBytes = static_cast<std::int64_t>(doc.m_nFreeBytes);
     return doc.m_pModel ? freeBytes - doc.m_pModel->ComputeSpaceDelta(doc.m_allocationUnit) : freeBytes;
 }
 
 bool NeedsFreeSpaceWarning(const CLyrafetchDoc& doc)
 {
-    return doc.m_totalBytes != 0 && ProjectedFreeBytes(doc) < 0;
+    return doc.m_nTotalBytes != 0 && ProjectedFreeBytes(doc) < 0;
 }
 
 std::string FormatFreeSpace(std::int64_t freeBytes, std::uint64_t totalBytes)
@@ -236,12 +236,12 @@ std::string FormatAlbumState(EPlanStep step, EAlbumOutcome outcome, EAlbumTurn t
 
 std::string FormatFreeSpaceAfterJob(const CLyrafetchDoc& doc)
 {
-    if (doc.m_totalBytes == 0) {
+    if (doc.m_nTotalBytes == 0) {
         return "unknown";
     }
     char text[64];
     std::snprintf(text, sizeof text, "%" PRId64 "MB / %" PRId64 "MB", ToMegabytes(ProjectedFreeBytes(doc)),
-                  ToMegabytes(static_cast<std::int64_t>(doc.m_totalBytes)));
+                  ToMegabytes(static_cast<std::int64_t>(doc.m_nTotalBytes)));
     return text;
 }
 

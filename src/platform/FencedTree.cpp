@@ -227,16 +227,11 @@ int CFencedTree::Open(const std::u16string& root, const CFolderStamp& expected)
     if (error == 0 && StampOf(listing, volume) != expected) {
         error = ESTALE;
     }
-    // One job at a time on a player, whichever of its folders it was given or
-    // where a folder of it is bound: another would take this one's staging
-    // folders for leftovers.
-    struct stat self;
-    if (error == 0 && m_fileSystemTop.Adopt(TopOfFileSystem(m_root.m_fd)) == 0 &&
-        m_fileSystemTop.Lock() == EWOULDBLOCK) {
-        error = EWOULDBLOCK;
-    }
-    if (error == 0 && fstat(m_root.m_fd, &self) == 0 && CDeviceLock::Take(self.st_dev, m_pDeviceLock) == EWOULDBLOCK) {
-        error = EWOULDBLOCK;
+    // One job at a time on a tree of the player, whichever of its folders it
+    // was given or where a folder of it is bound: another would take this
+    // one's staging folders for leftovers. Jobs on trees apart run together.
+    if (error == 0) {
+        error = CTreeLock::Take(m_root.m_fd, m_pTreeLock);
     }
     if (error != 0) {
         Close();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "platform/PlayerTree.h"
 
 #include <cstdint>
 #include <memory>
@@ -63,51 +64,76 @@ private:
 };
 
 // A fenced tree addressed by paths relative to its root, their components
-// joined by PATH_SEPARATOR. The empty path is the root, which is never removed.
-class CFencedTree
+// joined by PATH_SEPARATOR: the player as a POSIX folder tree. The empty path
+// is the root, which is never removed.
+class CFencedTree final : public IPlayerTree
 {
 public:
+    CFencedTree() = default;
+    CFencedTree(const CFencedTree&) = delete;
+    CFencedTree& operator=(const CFencedTree&) = delete;
+    ~CFencedTree() { Close(); }
+
     // Opens the root; fails with ESTALE when it is no longer the folder
     // expected, as when a player was unmounted and its mount point is left,
     // or another player plugged in its place, and with EWOULDBLOCK while
-    // another holder has any folder of the same file system open as a tree.
-    int Open(const std::u16string& root, const CFolderStamp& expected);
-    void Close()
+    // another holder has a tree above, below or at it open.
+    int Open(const std::u16string& root, const CFolderStamp& expected) override;
+    void Close() override
     {
         m_root.Close();
-        m_fileSystemTop.Close();
-        m_pDeviceLock.reset();
+        m_pTreeLock.reset();
     }
     // True on a file system whose whole flush (syncfs) never reaches its
-    // driver, as with FUSE: there each written file and each folder whose
-    // entries changed must be flushed on its own.
-    bool FlushesEachFile() const { return m_bFlushEachFile; }
-    // The largest file the tree's file system can hold: 4 GiB - 1 on FAT,
-    // where that is known, else no limit.
-    std::uint64_t MaxFileSize() const { return m_nMaxFileSize; }
-    // Makes the entries of a folder of the tree reach the device: with the
-    // whole file system, which also reports a write-back error of any file,
-    // where that flush reaches the device, else the folder alone.
-    int Flush(const CFolderHandle& folder) const;
+    // driver, as with FUSE.
+    bool FlushesEachFile() const override { return m_bFlushEachFile; }
+    // 4 GiB - 1 on FAT, where that is known, else no limit.
+    std::uint64_t MaxFileSize() const override { return m_nMaxFileSize; }
+    int Flush(const CFolderHandle& folder) const override;
+    int FlushFile(CFile& file) const override { return m_bFlushEachFile ? file.Sync() : 0; }
 
-    int OpenFolder(const std::u16string& relative, CFolderHandle& folder) const;
-    // True when relative is a folder (not a link to one). With bExactName its
-    // last component must also be the folder's name to the letter: a file
-    // system that ignores case finds a folder by another spelling of its name.
-    bool HasFolder(const std::u16string& relative, bool bExactName = false) const;
-    int CreateFolder(const std::u16string& relative) const;
-    int RemoveFolder(const std::u16string& relative) const;
+    int OpenFolder(const std::u16string& relative, CFolderHandle& folder) const override;
+    int OpenFolder(const CFolderHandle& parent, const std::u16string& name, CFolderHandle& folder) const override
+    {
+        return parent.OpenFolder(name, folder);
+    }
+    int List(const CFolderHandle& folder, CFolderListing& listing) const override { return folder.List(listing); }
+    int GetId(const CFolderHandle& folder, CFolderId& id) const override { return folder.GetId(id); }
+    int GetEntryId(const CFolderHandle& folder, const std::u16string& name, CFolderId& id) const override
+    {
+        return folder.GetEntryId(name, id);
+    }
+    int Lock(const CFolderHandle& folder) const override { return folder.Lock(); }
+    // A file system that ignores case finds a folder by another spelling of
+    // its name: bExactName asks the listing.
+    bool HasFolder(const std::u16string& relative, bool bExactName = false) const override;
+    int CreateFolder(const std::u16string& relative) const override;
+    int RemoveFolder(const std::u16string& relative) const override;
+    int RemoveFolder(const CFolderHandle& parent, const std::u16string& name) const override
+    {
+        return parent.RemoveFolder(name);
+    }
+    int CreateFile(const CFolderHandle& folder, const std::u16string& name, CFile& file) const override
+    {
+        return folder.CreateFile(name, file);
+    }
+    int RemoveFile(const CFolderHandle& folder, const std::u16string& name) const override
+    {
+        return folder.RemoveFile(name);
+    }
+    int RenameFolder(const CFolderHandle& parent, const std::u16string& from, const std::u16string& to) const override
+    {
+        return parent.RenameFolder(from, to);
+    }
 
 private:
     // Opens the folder that holds the last component of relative.
     int OpenParent(const std::u16string& relative, CFolderHandle& parent, std::u16string& name) const;
 
     CFolderHandle m_root;
-    // The top folder of the root's file system, locked while the tree is open,
-    // and a lock of the device it lies on, which also holds where a folder of
-    // it is bound elsewhere.
-    CFolderHandle m_fileSystemTop;
-    std::shared_ptr<class CDeviceLock> m_pDeviceLock;
+    // Held while the tree is open: no other job opens a tree above, below or
+    // at this one, wherever a folder of it is bound.
+    std::shared_ptr<class CTreeLock> m_pTreeLock;
     bool m_bFlushEachFile = false;
     std::uint64_t m_nMaxFileSize = UINT64_MAX;
 };

@@ -57,7 +57,9 @@ std::vector<CMountEntry> ReadMountTable()
         if (colon == std::string::npos) {
             continue;
         }
+        mount.m_nId = std::stoul(id);
         mount.m_device = makedev(std::stoul(numbers.substr(0, colon)), std::stoul(numbers.substr(colon + 1)));
+        mount.m_root = Unescape(root);
         mount.m_mountPoint = Unescape(mountPoint);
         mount.m_source = Unescape(mount.m_source);
         mounts.push_back(std::move(mount));

@@ -9,7 +9,11 @@
 // One line of this process's mount table (/proc/self/mountinfo).
 struct CMountEntry
 {
+    unsigned long m_nId = 0;
     dev_t m_device = 0;
+    // The folder of the file system that the mount shows at its mount point:
+    // "/", or a sub-folder for a bind mount of one.
+    std::string m_root;
     std::string m_mountPoint;
     std::string m_type;   // "vfat", "tmpfs", "fuseblk", "fuse.fusefat"
     std::string m_source; // "/dev/sdb1", or what the mount was given for a virtual file system

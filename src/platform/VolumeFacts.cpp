@@ -4,12 +4,16 @@
 #include "platform/PosixSupport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -149,41 +153,48 @@ std::uint64_t MaxFileSizeOf(int fd, const struct statfs& info)
     return fat ? FAT_MAX_FILE_SIZE : UINT64_MAX;
 }
 
-int TopOfFileSystem(int fd)
+int PathInFileSystem(int fd, std::string& path)
 {
-    struct stat info;
-    int top = RetryOnInterrupt([&] { return openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (top < 0 || fstat(top, &info) != 0) {
-        return top;
+    struct statx info;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &info) != 0) {
+        return errno;
     }
-    for (;;) {
-        const int parent = openat(top, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        struct stat above;
-        if (parent < 0 || fstat(parent, &above) != 0 || above.st_dev != info.st_dev || above.st_ino == info.st_ino) {
-            if (parent >= 0) {
-                close(parent);
-            }
-            return top;
+    if (!(info.stx_mask & STATX_MNT_ID)) {
+        return ENOTSUP;
+    }
+    std::error_code error;
+    const std::string absolute = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    if (error) {
+        return error.value();
+    }
+    for (const CMountEntry& mount : ReadMountTable()) {
+        const std::string& point = mount.m_mountPoint;
+        if (mount.m_nId != info.stx_mnt_id || absolute.compare(0, point.size(), point) != 0) {
+            continue;
         }
-        close(top);
-        top = parent;
-        info = above;
+        const std::string below = point == "/" ? absolute : absolute.substr(point.size());
+        path = (mount.m_root == "/" ? std::string() : mount.m_root) + below;
+        if (!path.ends_with('/')) {
+            path += '/';
+        }
+        return 0;
     }
+    return ENOENT;
 }
 
-CDeviceLock::~CDeviceLock()
-{
-    close(m_fd);
-}
+namespace {
 
-int CDeviceLock::Take(dev_t device, std::shared_ptr<CDeviceLock>& lock)
+constexpr std::string_view TREE_LOCK_PREFIX = "lyrafetch-tree-";
+// An abstract name takes the socket address's path but its first byte.
+constexpr std::size_t MAX_SOCKET_NAME = sizeof(sockaddr_un::sun_path) - 1;
+
+// Binds a new socket to the abstract name; fd is the socket, or -1.
+int BindAbstract(const std::string& name, int& fd)
 {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return errno;
     }
-    lock = std::make_shared<CDeviceLock>(fd);
-    const std::string name = "lyrafetch-job-" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::copy(name.begin(), name.end(), address.sun_path + 1); // a leading 0: no file
@@ -192,6 +203,96 @@ int CDeviceLock::Take(dev_t device, std::shared_ptr<CDeviceLock>& lock)
         return 0;
     }
     const int error = errno;
-    lock.reset();
+    close(std::exchange(fd, -1));
     return error == EADDRINUSE ? EWOULDBLOCK : error;
+}
+
+// A path as a socket name shows it: bytes other than letters, digits and
+// "/._-" as "%XX", so that the names hold no blank and one path is the start
+// of another exactly when its name is.
+std::string EscapedPath(const std::string& path)
+{
+    std::string escaped;
+    for (const char byte : path) {
+        if (std::isalnum(static_cast<unsigned char>(byte)) ||
+            std::string_view("/._-").find(byte) != std::string_view::npos) {
+            escaped += byte;
+        } else {
+            char code[4];
+            std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(byte));
+            escaped += code;
+        }
+    }
+    return escaped;
+}
+
+// The escaped paths of the trees of the device that are held now, as the
+// system's table of sockets lists their names ("@" for an abstract name). A
+// table that cannot be read fails the lock: it would let overlapping jobs run.
+int HeldTrees(const std::string& devicePrefix, std::vector<std::string>& held)
+{
+    std::ifstream table("/proc/net/unix");
+    if (!table) {
+        return ENOENT;
+    }
+    const std::string marker = "@" + devicePrefix;
+    for (std::string line; std::getline(table, line);) {
+        if (const std::size_t at = line.find(marker); at != std::string::npos) {
+            held.push_back(line.substr(at + marker.size()));
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+CTreeLock::~CTreeLock()
+{
+    close(m_fd);
+}
+
+// A tree whose name would be too long takes the nearest folder above it whose
+// name fits: that holds more than the tree, never less.
+int CTreeLock::Take(int fd, std::shared_ptr<CTreeLock>& lock)
+{
+    struct stat self;
+    std::string path;
+    if (fstat(fd, &self) != 0) {
+        return errno;
+    }
+    if (const int error = PathInFileSystem(fd, path)) {
+        return error;
+    }
+    const std::string device = std::to_string(major(self.st_dev)) + ":" + std::to_string(minor(self.st_dev));
+    const std::string devicePrefix = std::string(TREE_LOCK_PREFIX) + device + ":";
+    std::string escaped = EscapedPath(path);
+    while (devicePrefix.size() + escaped.size() > MAX_SOCKET_NAME) {
+        escaped.erase(escaped.rfind('/', escaped.size() - 2) + 1);
+    }
+    // The check and the taking are one step: another job checks after it.
+    int serialFd = -1;
+    int error = EWOULDBLOCK;
+    for (int attempt = 0; attempt < 1000 && error == EWOULDBLOCK; ++attempt) {
+        if ((error = BindAbstract("lyrafetch-trees-" + device, serialFd)) == EWOULDBLOCK) {
+            usleep(1000);
+        }
+    }
+    if (error != 0) {
+        return error;
+    }
+    const CTreeLock serial(serialFd);
+    std::vector<std::string> trees;
+    if ((error = HeldTrees(devicePrefix, trees))) {
+        return error;
+    }
+    for (const std::string& held : trees) {
+        if (held.starts_with(escaped) || escaped.starts_with(held)) {
+            return EWOULDBLOCK;
+        }
+    }
+    int lockFd = -1;
+    if ((error = BindAbstract(devicePrefix + escaped, lockFd)) == 0) {
+        lock = std::make_shared<CTreeLock>(lockFd);
+    }
+    return error;
 }

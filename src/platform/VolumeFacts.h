@@ -39,22 +39,28 @@ std::string SerialFromBootSector(const std::string& source);
 // device says it, where that can be read; empty where neither tells.
 std::string SerialOf(const CMountEntry& mount);
 
-// Opens the highest folder above the open folder fd, fd's own folder included,
-// that lies on the same file system and can be read: its mount point.
-int TopOfFileSystem(int fd);
+// The path of the open folder fd within its file system, ending in '/': the
+// folder that its mount shows at the mount point, as the mount table says,
+// then the path below that. The folders of a sub-folder bound elsewhere have
+// the paths they have where they lie.
+int PathInFileSystem(int fd, std::string& path);
 
-// A socket of the system's abstract namespace, named after a device: only one
-// process can hold the name, and the system frees it when the process ends.
-class CDeviceLock
+// A socket of the system's abstract namespace whose name tells a folder tree:
+// its device and its path within the file system. Only one process can hold
+// a name, and the system frees it when the process ends. A tree is taken only
+// while no tree above, below or at it is held; the check and the taking are
+// one step, under a short-lived socket named after the device.
+class CTreeLock
 {
 public:
-    explicit CDeviceLock(int fd) : m_fd(fd) {}
-    CDeviceLock(const CDeviceLock&) = delete;
-    CDeviceLock& operator=(const CDeviceLock&) = delete;
-    ~CDeviceLock();
+    explicit CTreeLock(int fd) : m_fd(fd) {}
+    CTreeLock(const CTreeLock&) = delete;
+    CTreeLock& operator=(const CTreeLock&) = delete;
+    ~CTreeLock();
 
-    // 0 with the lock, EWOULDBLOCK while another holds it, or the error.
-    static int Take(dev_t device, std::shared_ptr<CDeviceLock>& lock);
+    // 0 with the lock of the tree at the open folder fd, EWOULDBLOCK while
+    // another holds a tree that overlaps it, or the error.
+    static int Take(int fd, std::shared_ptr<CTreeLock>& lock);
 
 private:
     int m_fd;

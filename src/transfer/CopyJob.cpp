@@ -1,10 +1,9 @@
 #include "transfer/CopyJob.h"
 
-#include "platform/SystemError.h"
-#include "transfer/CopyLog.h"
-
-CCopyJob::CCopyJob(CFolderNode& root, const CScanRecord& record, CCopyLog& log)
-    : m_root(root), m_record(record), m_log(log)
+CCopyJob::CCopyJob(CFolderNode& root, const CScanRecord& record, CCopyLog& log, std::unique_ptr<IFileWriter> pWriter)
+    : m_root(root), m_record(record), m_pWriter(std::move(pWriter)), m_context(m_player, log),
+      m_remover(m_context, record), m_deletePass(m_context, record, m_remover),
+      m_copier(m_context, m_remover, *m_pWriter)
 {
 }
 
@@ -19,19 +18,4 @@ void CCopyJob::Run()
     DeletePass();
     // Runs even after a cancel: it then ends at its first check.
     CopyPass();
-}
-
-void CCopyJob::PlayerFailure(ECall call, const char* format, const std::string& display, int error)
-{
-    if (call == ECall::Write) {
-        CheckDiskFull(m_log, error);
-    }
-    CheckPlayerGone(m_log, error);
-    m_log.Add(LOG_ERROR, format, display, SystemErrorText(error));
-}
-
-void CCopyJob::ComputerFailure(const char* format, const std::string& display, int error)
-{
-    CheckDiskFull(m_log, error);
-    m_log.Add(LOG_ERROR, format, display, SystemErrorText(error));
 }

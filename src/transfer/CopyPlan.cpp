@@ -1,26 +1,26 @@
 #include "transfer/CopyPlan.h"
 
-CCopyPlan::CCopyPlan(const CFolderNode& root)
+CCopyPlan::CCopyPlan(const CFolderNode& root, const IFileWriter& writer)
 {
-    Collect(root, EPlanStep::Delete);
-    Collect(root, EPlanStep::Copy);
+    Collect(root, EPlanStep::Delete, writer);
+    Collect(root, EPlanStep::Copy, writer);
     m_outcomes = std::make_unique<std::atomic<EAlbumOutcome>[]>(m_albums.size());
     for (std::size_t index = 0; index < m_albums.size(); ++index) {
         m_indexes.emplace(m_albums[index].m_pAlbum, index);
     }
 }
 
-void CCopyPlan::Collect(const CFolderNode& node, EPlanStep step)
+void CCopyPlan::Collect(const CFolderNode& node, EPlanStep step, const IFileWriter& writer)
 {
     for (const auto& child : node.m_children) {
-        Collect(*child, step);
+        Collect(*child, step, writer);
     }
     const bool taken = step == EPlanStep::Delete ? node.IsAlbumToDelete() : node.IsAlbumToCopy();
     if (!taken) {
         return;
     }
-    const int side = step == EPlanStep::Delete ? SIDE_PLAYER : SIDE_COMPUTER;
-    const std::uint64_t bytes = node.FileBytes(side);
+    const std::uint64_t bytes =
+        step == EPlanStep::Delete ? node.FileBytes(SIDE_PLAYER) : ExpectedAlbumBytes(writer, node);
     m_albums.push_back({&node, step, bytes});
     if (step == EPlanStep::Copy) {
         m_bytesToCopy += bytes;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/FolderNode.h"
+#include "transfer/PlainCopy.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,7 +47,8 @@ class CCopyPlan
 {
 public:
     CCopyPlan() = default;
-    explicit CCopyPlan(const CFolderNode& root);
+    // The bytes of an album to copy are those the writer expects of its files.
+    explicit CCopyPlan(const CFolderNode& root, const IFileWriter& writer = CPlainCopy());
 
     const std::vector<CPlannedAlbum>& Albums() const { return m_albums; }
     // The bytes of every album to copy.
@@ -59,7 +61,7 @@ public:
     CJobSummary Summarize() const;
 
 private:
-    void Collect(const CFolderNode& node, EPlanStep step);
+    void Collect(const CFolderNode& node, EPlanStep step, const IFileWriter& writer);
 
     std::vector<CPlannedAlbum> m_albums;
     std::uint64_t m_bytesToCopy = 0;

@@ -21,8 +21,10 @@ public:
     // Whether the copy reached the folder: made it, or found it there. Below
     // the first folder it could not make, nothing of it exists.
     bool Reached(const std::u16string& path) const { return MadeFolder(path) || m_existing.contains(path); }
-    // A file of the album, by its name in m_albumFolder, and its size.
-    void AddFile(const std::u16string& name, std::uint64_t size) { m_files.emplace(name, size); }
+    // A file of the album, by its name in m_albumFolder, once it is created,
+    // then the bytes written into it.
+    void AddFile(const std::u16string& name) { m_files.emplace(name, 0); }
+    void SetWritten(const std::u16string& name, std::uint64_t size) { m_files[name] = size; }
     bool MadeFolder(const std::u16string& path) const { return m_folders.contains(path); }
     bool MadeFile(const std::u16string& name) const { return m_files.contains(name); }
     const std::map<std::u16string, std::uint64_t>& Files() const { return m_files; }

@@ -1,7 +1,8 @@
-#include "transfer/CopyJob.h"
-#include "transfer/CopyLog.h"
+#include "transfer/DeletePass.h"
 
-#include "platform/SystemError.h"
+#include "platform/FencedTree.h"
+#include "transfer/CopyLog.h"
+#include "transfer/Remover.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,16 +10,20 @@
 #include <string>
 #include <utility>
 
+using ECall = CJobContext::ECall;
+
 // Every album to delete is first given a hidden name, and the names reach the
 // device with one flush; then the albums go one after the other. A job cut off
 // half way therefore leaves no part of an album under its own name: the next
 // scan does not show it, and the next job deletes what is left. A cancel takes
 // effect before the next album, and the albums not deleted by then get their
 // names back.
-void CCopyJob::DeletePass()
+void CDeletePass::Run(CFolderNode& root)
 {
+    CCopyLog& log = m_context.m_log;
+    const CDeletePolicy policy;
     std::vector<CDeletion> deletions;
-    HideAlbumsToDelete(m_root, deletions);
+    HideAlbumsToDelete(root, deletions);
     FlushParents(deletions);
     // The folders an album leaves empty are pruned once the albums of the
     // same folder are done: a folder of thousands of albums is not asked
@@ -26,11 +31,11 @@ void CCopyJob::DeletePass()
     CFolderNode* pendingPrune = nullptr;
     const auto prune = [&] {
         if (pendingPrune != nullptr) {
-            PruneFrom(std::exchange(pendingPrune, nullptr), nullptr);
+            m_remover.PruneFrom(std::exchange(pendingPrune, nullptr), policy);
         }
     };
     for (std::size_t next = 0; next < deletions.size(); ++next) {
-        if (CheckCancel(m_log)) {
+        if (CheckCancel(log)) {
             RestoreNames(std::span(deletions).subspan(next));
             break;
         }
@@ -39,25 +44,26 @@ void CCopyJob::DeletePass()
         if (pendingPrune != album.m_pParent) {
             prune();
         }
-        const std::size_t firstEntry = m_log.m_entries.size();
-        m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
+        const std::size_t firstEntry = log.m_entries.size();
+        log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
         if (deletion.m_bComputers) {
-            PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(album.GetPlayerRelativePath()),
-                          ELOOP);
-        } else if (deletion.m_hiddenName.empty() ? DeleteFolder(album, nullptr) : DeleteHiddenAlbum(deletion)) {
+            m_context.PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s",
+                                    PlayerDisplayPath(album.GetPlayerRelativePath()), ELOOP);
+        } else if (deletion.m_hiddenName.empty() ? m_remover.DeleteFolder(album, policy)
+                                                 : DeleteHiddenAlbum(deletion)) {
             pendingPrune = album.m_pParent;
         }
-        m_log.m_plan.SetOutcome(album, m_log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
-        m_log.CountDown(m_log.m_nAlbumsToDelete);
+        log.m_plan.SetOutcome(album, log.HasErrorSince(firstEntry) ? EAlbumOutcome::Failed : EAlbumOutcome::Done);
+        log.CountDown(log.m_nAlbumsToDelete);
     }
     prune();
 }
 
 // The albums to delete below node, in the tree's order, each hidden where it
 // can be; false once the job is canceled.
-bool CCopyJob::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions)
+bool CDeletePass::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions)
 {
-    if (CheckCancel(m_log)) {
+    if (CheckCancel(m_context.m_log)) {
         return false;
     }
     if (!node.IsAlbum()) {
@@ -82,21 +88,22 @@ bool CCopyJob::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& del
 // player's. Deleting it would delete the computer's album. A computer folder
 // that the scan found inside the player's tree it left out, and kept where it
 // leads: the computer's albums are there, whatever the tree shows.
-bool CCopyJob::IsComputersFolder(const CFolderNode& album)
+bool CDeletePass::IsComputersFolder(const CFolderNode& album)
 {
     CFolderId computer;
     CFolderId player;
     CFolderHandle folder;
     if (!album.m_names[SIDE_COMPUTER].empty() &&
         GetFolderId(LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false), computer) == 0 &&
-        m_player.OpenFolder(album.GetPlayerRelativePath(), folder) == 0 && folder.GetId(player) == 0 &&
-        (computer == player || HoldsComputersFiles(album, folder))) {
+        m_context.m_player.OpenFolder(album.GetPlayerRelativePath(), folder) == 0 &&
+        m_context.m_player.GetId(folder, player) == 0 && (computer == player || HoldsComputersFiles(album, folder))) {
         return true;
     }
     const std::vector<CFolderId>& computers = m_record.m_computersOnPlayer;
     for (const CFolderNode* node = &album; !computers.empty() && node->m_pParent != nullptr; node = node->m_pParent) {
         CFolderHandle ancestor;
-        if (m_player.OpenFolder(node->GetPlayerRelativePath(), ancestor) == 0 && ancestor.GetId(player) == 0 &&
+        if (m_context.m_player.OpenFolder(node->GetPlayerRelativePath(), ancestor) == 0 &&
+            m_context.m_player.GetId(ancestor, player) == 0 &&
             std::find(computers.begin(), computers.end(), player) != computers.end()) {
             return true;
         }
@@ -106,11 +113,11 @@ bool CCopyJob::IsComputersFolder(const CFolderNode& album)
 
 // A computer file that is a link to a file of the album on the player has no
 // bytes of its own: deleting the player's file would lose it on the computer.
-bool CCopyJob::HoldsComputersFiles(const CFolderNode& album, const CFolderHandle& folder)
+bool CDeletePass::HoldsComputersFiles(const CFolderNode& album, const CFolderHandle& folder) const
 {
     std::vector<CFolderId> players;
     for (const CFileEntry& file : album.m_files[SIDE_PLAYER]) {
-        if (CFolderId id; folder.GetEntryId(file.m_name, id) == 0) {
+        if (CFolderId id; m_context.m_player.GetEntryId(folder, file.m_name, id) == 0) {
             players.push_back(id);
         }
     }
@@ -128,28 +135,30 @@ bool CCopyJob::HoldsComputersFiles(const CFolderNode& album, const CFolderHandle
 // comes to the album. The first rename on a player is checked: a driver that
 // loses a folder's entries when it renames it (fusefat does) loses the files'
 // space with them, and then nothing more is renamed.
-void CCopyJob::HideAlbum(CDeletion& deletion)
+void CDeletePass::HideAlbum(CDeletion& deletion)
 {
+    const IPlayerTree& player = m_context.m_player;
     const CFolderNode& album = *deletion.m_pAlbum;
     CFolderHandle parent;
     CFolderHandle folder;
     CFolderListing& listing = deletion.m_listing;
-    if (m_bRenamesLoseEntries || m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent) != 0 ||
-        parent.OpenFolder(album.m_names[SIDE_PLAYER], folder) != 0 || folder.List(listing) != 0 ||
+    if (m_context.m_bRenamesLoseEntries || player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent) != 0 ||
+        player.OpenFolder(parent, album.m_names[SIDE_PLAYER], folder) != 0 || player.List(folder, listing) != 0 ||
         listing.m_readError != 0 || HasSubFolder(listing) || !HoldsScannedFiles(listing, album.m_files[SIDE_PLAYER])) {
         return;
     }
     const std::string number = std::to_string(++m_nHidden);
     const std::u16string hidden = STAGING_FOLDER + (u"-" + std::u16string(number.begin(), number.end()));
-    if (parent.RenameFolder(album.m_names[SIDE_PLAYER], hidden) != 0) {
+    if (player.RenameFolder(parent, album.m_names[SIDE_PLAYER], hidden) != 0) {
         return;
     }
     deletion.m_hiddenName = hidden;
-    if (!m_bRenamesChecked) {
+    if (!m_context.m_bRenamesChecked) {
         CFolderListing renamed;
-        m_bRenamesChecked = true;
-        m_bRenamesLoseEntries = folder.List(renamed) != 0 || !HoldsScannedFiles(renamed, album.m_files[SIDE_PLAYER]);
-        if (m_bRenamesLoseEntries) {
+        m_context.m_bRenamesChecked = true;
+        m_context.m_bRenamesLoseEntries =
+            player.List(folder, renamed) != 0 || !HoldsScannedFiles(renamed, album.m_files[SIDE_PLAYER]);
+        if (m_context.m_bRenamesLoseEntries) {
             deletion.m_listing = std::move(renamed);
             deletion.m_bLost = true;
         }
@@ -158,35 +167,36 @@ void CCopyJob::HideAlbum(CDeletion& deletion)
 
 // An album that the delete pass has hidden: the files its folder held, then
 // the folder; what cannot be deleted gets the album's name back.
-bool CCopyJob::DeleteHiddenAlbum(const CDeletion& deletion)
+bool CDeletePass::DeleteHiddenAlbum(const CDeletion& deletion)
 {
+    const IPlayerTree& player = m_context.m_player;
     const CFolderNode& album = *deletion.m_pAlbum;
     const std::u16string display = album.GetPlayerRelativePath();
     CFolderHandle parent;
     CFolderHandle folder;
-    int error = m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);
+    int error = player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent);
     if (error == 0) {
-        error = parent.OpenFolder(deletion.m_hiddenName, folder);
+        error = player.OpenFolder(parent, deletion.m_hiddenName, folder);
     }
     if (error != 0) {
-        PlayerFailure(ECall::Delete, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
+        m_context.PlayerFailure(ECall::Delete, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
         return false;
     }
     if (deletion.m_bLost) {
-        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), ENODATA);
+        m_context.PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), ENODATA);
     }
-    EmptyFolder(folder, deletion.m_listing, display, nullptr);
+    m_remover.EmptyFolder(folder, deletion.m_listing, display, CDeletePolicy());
     folder.Close();
-    if ((error = parent.RemoveFolder(deletion.m_hiddenName))) {
-        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
-        parent.RenameFolder(deletion.m_hiddenName, album.m_names[SIDE_PLAYER]);
+    if ((error = player.RemoveFolder(parent, deletion.m_hiddenName))) {
+        m_context.PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
+        player.RenameFolder(parent, deletion.m_hiddenName, album.m_names[SIDE_PLAYER]);
     }
     return true;
 }
 
 // Makes the new names reach the device: one flush of the volume on a kernel
 // file system, else a flush of each folder whose entries changed.
-void CCopyJob::FlushParents(std::span<const CDeletion> deletions)
+void CDeletePass::FlushParents(std::span<const CDeletion> deletions)
 {
     std::set<std::u16string> parents;
     for (const CDeletion& deletion : deletions) {
@@ -195,18 +205,18 @@ void CCopyJob::FlushParents(std::span<const CDeletion> deletions)
         }
     }
     // The whole volume is flushed from its root, which is always open.
-    if (!m_player.FlushesEachFile() && !parents.empty()) {
+    if (!m_context.m_player.FlushesEachFile() && !parents.empty()) {
         parents = {std::u16string()};
     }
     for (const std::u16string& relative : parents) {
         CFolderHandle parent;
-        if (m_player.OpenFolder(relative, parent) == 0) {
-            m_player.Flush(parent);
+        if (m_context.m_player.OpenFolder(relative, parent) == 0) {
+            m_context.m_player.Flush(parent);
         }
     }
 }
 
-void CCopyJob::RestoreNames(std::span<const CDeletion> deletions)
+void CDeletePass::RestoreNames(std::span<const CDeletion> deletions)
 {
     for (const CDeletion& deletion : deletions) {
         if (!deletion.m_hiddenName.empty()) {
@@ -216,10 +226,10 @@ void CCopyJob::RestoreNames(std::span<const CDeletion> deletions)
     FlushParents(deletions);
 }
 
-void CCopyJob::RenameBack(const CFolderNode& album, const std::u16string& hiddenName)
+void CDeletePass::RenameBack(const CFolderNode& album, const std::u16string& hiddenName)
 {
     CFolderHandle parent;
-    if (m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent) == 0) {
-        parent.RenameFolder(hiddenName, album.m_names[SIDE_PLAYER]);
+    if (m_context.m_player.OpenFolder(album.m_pParent->GetPlayerRelativePath(), parent) == 0) {
+        m_context.m_player.RenameFolder(parent, hiddenName, album.m_names[SIDE_PLAYER]);
     }
 }

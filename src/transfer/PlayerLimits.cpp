@@ -1,16 +1,22 @@
+#include "transfer/AlbumCopier.h"
+
 #include "text/Unicode.h"
-#include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
+#include "transfer/FileWriter.h"
 
 #include <cerrno>
 #include <set>
 
+using ECall = CJobContext::ECall;
+
 // What the player cannot hold is refused before any of the album is written,
 // with the line of the call that would have failed: a folder to make whose
 // name on the player another folder beside it has too, two files whose names
-// are one name there (FAT and exFAT tell no case apart, in any script), a file above the largest size of its file
-// system, a path longer than the system takes whole (written folder by folder, it could never be read back).
-bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
+// are one name there (FAT and exFAT tell no case apart, in any script), a file
+// that the writer expects above the largest size of its file system, a path
+// longer than the system takes whole (written folder by folder, it could never
+// be read back). The names and sizes are the writer's.
+bool CAlbumCopier::FitsOnPlayer(const CFolderNode& album)
 {
     const std::u16string relative = album.GetPlayerRelativePath();
     const std::u16string staging = JoinPath(album.m_pParent->GetPlayerRelativePath(), STAGING_FOLDER);
@@ -19,7 +25,7 @@ bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
         return IsWithinPathLimit(JoinPath(relative, name)) && IsWithinPathLimit(JoinPath(staging, name));
     };
     if (!withinLimit(u"")) {
-        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), ENAMETOOLONG);
+        m_context.PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(relative), ENAMETOOLONG);
         return false;
     }
     // The folders to make are those the player lacks, from the album up; the
@@ -30,28 +36,30 @@ bool CCopyJob::FitsOnPlayer(const CFolderNode& album)
         shared = SharesPlayerName(*node) ? node : shared;
     }
     if (shared != nullptr) {
-        PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s", FolderDisplayPath(shared->GetPlayerRelativePath()),
-                      EEXIST);
+        m_context.PlayerFailure(ECall::Write, "Creating \"%s\" : Error %s",
+                                FolderDisplayPath(shared->GetPlayerRelativePath()), EEXIST);
         return false;
     }
     std::set<std::u16string> names;
+    const std::uint64_t maxSize = m_context.m_player.MaxFileSize();
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
-        const std::u16string name = PlayerName(entry.m_name);
+        const std::u16string name = m_writer.PlayerFileName(entry);
         const std::string display = PlayerDisplayPath(JoinPath(relative, name));
         const int error = !withinLimit(name)                          ? ENAMETOOLONG
-                          : entry.m_size > m_player.MaxFileSize()     ? EFBIG
+                          : m_writer.ExpectedBytes(entry) > maxSize   ? EFBIG
                           : !names.insert(FoldCaseAsFat(name)).second ? EEXIST
                                                                       : 0;
         if (error != 0) {
-            PlayerFailure(ECall::Write, error == EFBIG ? "Writing \"%s\" : Error %s" : "Opening \"%s\" : Error %s",
-                          display, error);
+            m_context.PlayerFailure(ECall::Write,
+                                    error == EFBIG ? "Writing \"%s\" : Error %s" : "Opening \"%s\" : Error %s", display,
+                                    error);
             return false;
         }
     }
     return true;
 }
 
-bool CCopyJob::SharesPlayerName(const CFolderNode& node)
+bool CAlbumCopier::SharesPlayerName(const CFolderNode& node)
 {
     const auto [names, fresh] = m_childPlayerNames.try_emplace(node.m_pParent);
     if (fresh) {

@@ -1,18 +1,41 @@
-#include "platform/SystemError.h"
-#include "transfer/CopyJob.h"
+#include "transfer/Remover.h"
+
+#include "platform/FencedTree.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
 
 #include <algorithm>
 #include <cerrno>
 
-bool CCopyJob::HasSubFolder(const CFolderListing& listing)
+using ECall = CJobContext::ECall;
+
+std::u16string CUndoCopyPolicy::AlbumFolder(const CFolderNode&) const
+{
+    return m_made.m_albumFolder;
+}
+
+bool CUndoCopyPolicy::MayRemoveFile(const std::u16string& name) const
+{
+    return m_made.MadeFile(name);
+}
+
+bool CUndoCopyPolicy::MayRemoveFolder(const std::u16string& relative) const
+{
+    return m_made.MadeFolder(relative);
+}
+
+bool CUndoCopyPolicy::Reached(const std::u16string& relative) const
+{
+    return m_made.Reached(relative);
+}
+
+bool HasSubFolder(const CFolderListing& listing)
 {
     return std::any_of(listing.m_entries.begin(), listing.m_entries.end(),
                        [](const CDirEntry& entry) { return entry.m_bFolder; });
 }
 
-bool CCopyJob::HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files)
+bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files)
 {
     auto file = files.begin();
     for (const CDirEntry& entry : listing.m_entries) {
@@ -30,34 +53,31 @@ bool CCopyJob::HoldsScannedFiles(const CFolderListing& listing, const std::vecto
 
 // Opens and lists a folder of the player, named display in the log; logs the
 // failure when it cannot.
-bool CCopyJob::ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
+bool CRemover::ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
                           const std::u16string& display)
 {
-    int error = m_player.OpenFolder(relative, folder);
+    int error = m_context.m_player.OpenFolder(relative, folder);
     if (error == 0) {
-        error = folder.List(listing);
+        error = m_context.m_player.List(folder, listing);
     }
     if (error != 0) {
-        PlayerFailure(ECall::Delete, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
+        m_context.PlayerFailure(ECall::Delete, "Opening \"%s\" : Error %s", PlayerDisplayPath(display), error);
     }
     return error == 0;
 }
 
 // Removes a folder of the player; logs the failure when it cannot.
-bool CCopyJob::RemoveFolder(const std::u16string& relative, const std::u16string& display)
+bool CRemover::RemoveFolder(const std::u16string& relative, const std::u16string& display)
 {
-    const int error = m_player.RemoveFolder(relative);
+    const int error = m_context.m_player.RemoveFolder(relative);
     if (error != 0) {
-        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
+        m_context.PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), error);
     }
     return error == 0;
 }
 
-// Deletes the listed files of an open folder of the player, or with pMade
-// only those that copy made. True when the folder may go: no sub-folder seen,
-// nothing kept.
-bool CCopyJob::EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
-                           const CCopyRecord* pMade)
+bool CRemover::EmptyFolder(const CFolderHandle& folder, const CFolderListing& listing, const std::u16string& display,
+                           const IRemovalPolicy& policy)
 {
     // A link in the folder is an entry like a file: removing it leaves what it
     // points to alone.
@@ -66,15 +86,16 @@ bool CCopyJob::EmptyFolder(const CFolderHandle& folder, const CFolderListing& li
     for (const CDirEntry& entry : listing.m_entries) {
         if (entry.m_bFolder) {
             sawSubFolder = true;
-        } else if (pMade != nullptr && !pMade->MadeFile(entry.m_name)) {
+        } else if (!policy.MayRemoveFile(entry.m_name)) {
             keptFile = true;
-        } else if (const int error = folder.RemoveFile(entry.m_name)) {
-            PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s",
-                          PlayerDisplayPath(JoinPath(display, entry.m_name)), error);
+        } else if (const int error = m_context.m_player.RemoveFile(folder, entry.m_name)) {
+            m_context.PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s",
+                                    PlayerDisplayPath(JoinPath(display, entry.m_name)), error);
         }
     }
     if (listing.m_readError != 0) {
-        PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(display), listing.m_readError);
+        m_context.PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(display),
+                                listing.m_readError);
     }
     return !sawSubFolder && !keptFile;
 }
@@ -83,26 +104,26 @@ bool CCopyJob::EmptyFolder(const CFolderHandle& folder, const CFolderListing& li
 // it empty; never the root: the player's music folder itself always stays.
 // A copy that did not complete passes over the folders it never reached, and
 // every removal passes over the folders that a leftover's removal has taken.
-void CCopyJob::PruneFrom(CFolderNode* node, const CCopyRecord* pMade)
+void CRemover::PruneFrom(CFolderNode* node, const IRemovalPolicy& policy)
 {
     for (; node != nullptr && node->m_pParent != nullptr; node = node->m_pParent) {
         const std::u16string relative = node->GetPlayerRelativePath();
-        if ((pMade != nullptr && !pMade->Reached(relative)) || m_prunedFolders.contains(relative)) {
+        if (!policy.Reached(relative) || m_prunedFolders.contains(relative)) {
             continue;
         }
-        if (!PruneFolder(*node, pMade)) {
+        if (!PruneFolder(*node, policy)) {
             break;
         }
     }
 }
 
-void CCopyJob::RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyRecord* pMade)
+void CRemover::RemoveAlbum(CFolderNode& album, bool includeSelf, const IRemovalPolicy& policy)
 {
-    m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
-    if (includeSelf && !DeleteFolder(album, pMade)) {
+    m_context.m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(album.GetPlayerRelativePath()));
+    if (includeSelf && !DeleteFolder(album, policy)) {
         return;
     }
-    PruneFrom(album.m_pParent, pMade);
+    PruneFrom(album.m_pParent, policy);
 }
 
 // An album that keeps its name while it is deleted. After a copy that did not
@@ -110,11 +131,11 @@ void CCopyJob::RemoveAlbum(CFolderNode& album, bool includeSelf, const CCopyReco
 // its own path all the same. A folder that has gained a sub-folder since the
 // scan is emptied where it is; one that is not the folder the scan read stays
 // whole.
-bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
+bool CRemover::DeleteFolder(CFolderNode& album, const IRemovalPolicy& policy)
 {
     const std::u16string display = album.GetPlayerRelativePath();
-    const std::u16string relative = pMade != nullptr ? pMade->m_albumFolder : display;
-    if (pMade == nullptr && m_prunedFolders.contains(relative)) {
+    const std::u16string relative = policy.AlbumFolder(album);
+    if (policy.FollowsScan() && m_prunedFolders.contains(relative)) {
         return true; // an empty folder that held only a leftover, gone with it
     }
     CFolderHandle folder;
@@ -122,11 +143,11 @@ bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
     if (!ListFolder(relative, folder, listing, display)) {
         return false;
     }
-    if (pMade == nullptr && listing.m_readError == 0 && !HoldsScannedFiles(listing, album.m_files[SIDE_PLAYER])) {
-        PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), ESTALE);
+    if (policy.FollowsScan() && listing.m_readError == 0 && !HoldsScannedFiles(listing, album.m_files[SIDE_PLAYER])) {
+        m_context.PlayerFailure(ECall::Delete, "Deleting \"%s\" : Error %s", PlayerDisplayPath(display), ESTALE);
         return false;
     }
-    if (!EmptyFolder(folder, listing, display, pMade) || (pMade != nullptr && !pMade->MadeFolder(relative))) {
+    if (!EmptyFolder(folder, listing, display, policy) || !policy.MayRemoveFolder(relative)) {
         return false;
     }
     folder.Close();
@@ -134,14 +155,14 @@ bool CCopyJob::DeleteFolder(CFolderNode& album, const CCopyRecord* pMade)
     return true;
 }
 
-bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
+bool CRemover::PruneFolder(CFolderNode& node, const IRemovalPolicy& policy)
 {
     const std::u16string relative = node.GetPlayerRelativePath();
-    const bool mayRemove = pMade == nullptr || pMade->MadeFolder(relative);
+    const bool mayRemove = policy.MayRemoveFolder(relative);
     // The removal itself tells a folder that still holds something: a folder
     // of thousands of albums is not listed again after each one that goes.
     // Any other failure is told as the listing tells it.
-    int error = mayRemove ? m_player.RemoveFolder(relative) : -1; // -1: not tried
+    int error = mayRemove ? m_context.m_player.RemoveFolder(relative) : -1; // -1: not tried
     if (error == ENOTEMPTY || error == EEXIST) {
         return false;
     }
@@ -152,7 +173,8 @@ bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
             return false;
         }
         if (listing.m_readError != 0) {
-            PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative), listing.m_readError);
+            m_context.PlayerFailure(ECall::Delete, "Reading \"%s\" : Error %s", PlayerDisplayPath(relative),
+                                    listing.m_readError);
             return false;
         }
         if (!listing.m_entries.empty() || !mayRemove) {
@@ -163,7 +185,7 @@ bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
             return false;
         }
     }
-    if (pMade == nullptr) {
+    if (policy.FollowsScan()) {
         m_prunedFolders.insert(relative);
     }
     return true;
@@ -171,32 +193,33 @@ bool CCopyJob::PruneFolder(CFolderNode& node, const CCopyRecord* pMade)
 
 // A staging folder never holds a sub-folder: one that does is a folder of the
 // user's, whose files stay.
-void CCopyJob::RemoveLeftover(const CLeftover& leftover)
+void CRemover::RemoveLeftover(const CLeftover& leftover)
 {
     const std::u16string staging = JoinPath(leftover.m_pFolder->GetPlayerRelativePath(), leftover.m_name);
     // Gone since the scan, or in use by a job that runs now: no leftover.
     CFolderHandle held;
-    if (const int error = m_player.OpenFolder(staging, held);
-        error == ENOENT || (error == 0 && held.Lock() == EWOULDBLOCK)) {
+    if (const int error = m_context.m_player.OpenFolder(staging, held);
+        error == ENOENT || (error == 0 && m_context.m_player.Lock(held) == EWOULDBLOCK)) {
         return;
     }
-    m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
+    m_context.m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
     CFolderHandle folder;
     CFolderListing listing;
     if (!ListFolder(staging, folder, listing, staging)) {
         return;
     }
-    const bool emptied = !HasSubFolder(listing) && EmptyFolder(folder, listing, staging, nullptr);
+    const CDeletePolicy policy;
+    const bool emptied = !HasSubFolder(listing) && EmptyFolder(folder, listing, staging, policy);
     folder.Close();
     if (RemoveFolder(staging, staging) && emptied) {
-        PruneFrom(leftover.m_pFolder, nullptr);
+        PruneFrom(leftover.m_pFolder, policy);
     }
 }
 
-void CCopyJob::RemoveLeftovers()
+void CRemover::RemoveLeftovers()
 {
     for (const CLeftover& leftover : m_record.m_leftovers) {
-        if (CheckCancel(m_log)) {
+        if (CheckCancel(m_context.m_log)) {
             return;
         }
         RemoveLeftover(leftover);

@@ -229,7 +229,7 @@ void CCopyFilesDlg::accept()
 
 void CCopyFilesDlg::reject()
 {
-    if (!m_pDoc->m_hCopyThread) {
+    if (!m_pDoc->m_pCopyThread) {
         QDialog::reject();
         return;
     }

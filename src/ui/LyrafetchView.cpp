@@ -147,7 +147,7 @@ void CLyrafetchView::ToggleItem(const QModelIndex& item)
 
 void CLyrafetchView::UpdateFreeSpace()
 {
-    emit freeSpaceChanged(ProjectedFreeBytes(m_doc), m_doc.m_totalBytes);
+    emit freeSpaceChanged(ProjectedFreeBytes(m_doc), m_doc.m_nTotalBytes);
 }
 
 void CLyrafetchView::OnFileCopyFiles()

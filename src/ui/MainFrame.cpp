@@ -124,14 +124,14 @@ void CMainFrame::CreateFilterKeys()
 
 void CMainFrame::SetFreeSpace(std::int64_t freeBytes, std::uint64_t totalBytes)
 {
-    m_nFreeBytes = freeBytes;
+    m_nProjectedFreeBytes = freeBytes;
     m_nTotalBytes = totalBytes;
     UpdateFreeSpacePane();
 }
 
 void CMainFrame::UpdateFreeSpacePane()
 {
-    m_pFreeSpacePane->setText(QString::fromStdString(FormatFreeSpace(m_nFreeBytes, m_nTotalBytes)));
+    m_pFreeSpacePane->setText(QString::fromStdString(FormatFreeSpace(m_nProjectedFreeBytes, m_nTotalBytes)));
     m_pFreeSpacePane->repaint();
 }
 
@@ -245,7 +245,7 @@ void CMainFrame::WatchPlayer()
     const bool there = PlayerIdentity() == m_strPlayerIdentity;
     if (!there && (m_playerState == EPlayerState::Present || m_playerState == EPlayerState::Back)) {
         SetPlayerState(EPlayerState::Gone);
-        if (m_doc.m_hCopyThread) {
+        if (m_doc.m_pCopyThread) {
             CancelAsPlayerGone();
         }
     } else if (there && (m_playerState == EPlayerState::Gone || m_playerState == EPlayerState::Ejected)) {

@@ -89,7 +89,9 @@ private:
     QTimer* m_pPlayerPoll = nullptr;
     std::string m_strPlayerIdentity; // of the file system the player was read from
     EPlayerState m_playerState = EPlayerState::Present;
-    std::int64_t m_nFreeBytes = 0;
+    // The player's free space once the selection is carried out, as the
+    // status bar shows it, beside the document's m_nFreeBytes of now.
+    std::int64_t m_nProjectedFreeBytes = 0;
     std::uint64_t m_nTotalBytes = 0;
     CCopyProgress m_lastProgress;
 };

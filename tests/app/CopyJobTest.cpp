@@ -170,7 +170,11 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     } cases[] = {
         {player, [&] { other.Open(FromNativeName(player), m_doc.m_scanRecord.m_roots[SIDE_PLAYER]); },
          "Jukebit music folder is in use by another copy" + notStarted},
-        // Another job on a folder inside this one: the same player.
+        // Another job on a folder above this one.
+        {(m_fixture / "player/B").string(),
+         [&] { ASSERT_EQ(other.Open(FromNativeName(player), StampAt(FromNativeName(player))), 0); },
+         "Jukebit music folder is in use by another copy" + notStarted},
+        // ... or inside it.
         {player,
          [&] {
              const std::u16string inside = FromNativeName((m_fixture / "player/B").native());
@@ -197,7 +201,7 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
     for (const auto& test : cases) {
         other.Close();
         bound.Unmount();
-        if (!mounted.empty() && (&test == &cases[2] || &test == &cases[3])) {
+        if (!mounted.empty() && (&test == &cases[3] || &test == &cases[4])) {
             continue; // the machine allows no mount: the other ways still run
         }
         m_doc.m_params[SIDE_PLAYER] = test.m_player;
@@ -211,10 +215,30 @@ TEST_F(CopyJobTest, NoJobWithoutThePlayersFolderThatWasRead)
         EXPECT_FALSE(m_doc.StartCopy(&m_queue, WM_COPYNOTIFY));
         EXPECT_EQ(m_messages.m_messages, (std::vector<CRecordedMessage>{{test.m_message, 0x30}}));
         EXPECT_EQ(m_doc.PlayerChanged(), test.m_message.starts_with("Jukebit music folder is no longer"));
-        EXPECT_FALSE(m_doc.m_hCopyThread);
+        EXPECT_FALSE(m_doc.m_pCopyThread);
         EXPECT_EQ(m_doc.m_log.GetText(), before);
         EXPECT_FALSE(fs::exists(m_fixture / "player/A"));
     }
+}
+
+// Jobs on two folders of one file system that lie apart run together.
+TEST_F(CopyJobTest, JobsOnFoldersApartRunTogether)
+{
+    m_fixture.Create("computer/\nplayer/\n");
+    CScratchVolume volume;
+    if (const std::string failure = volume.Mount(m_fixture / "player", 1 << 20); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
+    }
+    m_fixture.Create("computer/A/New/1:1\nplayer/B/\nplayer/C/Old/1:1\n");
+    m_doc.m_params = {(m_fixture / "computer").string(), (m_fixture / "player/B").string()};
+    ASSERT_TRUE(LoadDocument(m_doc));
+    CFencedTree other;
+    const std::u16string apart = FromNativeName((m_fixture / "player/C").native());
+    ASSERT_EQ(other.Open(apart, StampAt(apart)), 0);
+    m_doc.m_pModel->ApplySelection(SELECT_ALL);
+    RunJob();
+    EXPECT_EQ(m_doc.m_log.GetText(), "INFO   : Copying \"COMPUTER/A/New\"\r\n");
+    EXPECT_TRUE(fs::exists(m_fixture / "player/B/A/New/1"));
 }
 
 // Players of one model plugged into one slot have the same device number, and
@@ -352,11 +376,11 @@ TEST_F(CopyJobTest, TheProjectedFreeSpaceIsNoMoreThanAJobLeavesOnACardOfBigClust
             FindNode(*m_doc.m_pModel, untick)->ApplySelection(SELECT_NONE);
         }
         const std::int64_t projected = ProjectedFreeBytes(m_doc);
-        const auto before = static_cast<std::int64_t>(m_doc.m_freeBytes);
+        const auto before = static_cast<std::int64_t>(m_doc.m_nFreeBytes);
         RunJob();
         EXPECT_EQ(m_doc.m_log.GetText().find("ERROR"), std::string::npos) << m_doc.m_log.GetText();
         ASSERT_TRUE(LoadDocument(m_doc));
-        const auto left = static_cast<std::int64_t>(m_doc.m_freeBytes);
+        const auto left = static_cast<std::int64_t>(m_doc.m_nFreeBytes);
         // Nor much less: a warning that there is no room where there is, is wrong too.
         const auto clusters = [&](std::int64_t bytes) { return bytes / static_cast<std::int64_t>(cluster); };
         EXPECT_LE(projected, left) << "projected " << clusters(before - projected) << " clusters, the job took "

@@ -68,7 +68,7 @@ TEST_F(LyrafetchDocTest, FailedScanShowsOnlyItsOwnMessage)
     EXPECT_FALSE(LoadDocument(m_doc));
     ExpectOneMessage("Error : 2 (No such file or directory)\nWhile reading : " + Folder("absent"), 0x30);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
-    EXPECT_EQ(m_doc.m_totalBytes, 0u);
+    EXPECT_EQ(m_doc.m_nTotalBytes, 0u);
 }
 
 TEST_F(LyrafetchDocTest, FoldersWithoutSubFolders)
@@ -128,8 +128,8 @@ TEST_F(LyrafetchDocTest, LoadsBothTreesAndTheFreeSpaceIgnoringFurtherArguments)
     EXPECT_TRUE(m_messages.m_messages.empty());
     ASSERT_NE(m_doc.m_pModel, nullptr);
     EXPECT_EQ(m_doc.m_pModel->m_albums, 1); // a sub-folder on one side is enough
-    EXPECT_GT(m_doc.m_totalBytes, 0u);
-    EXPECT_LE(m_doc.m_freeBytes, m_doc.m_totalBytes);
+    EXPECT_GT(m_doc.m_nTotalBytes, 0u);
+    EXPECT_LE(m_doc.m_nFreeBytes, m_doc.m_nTotalBytes);
 }
 
 // A card with clusters of 128 KiB gives every file at least that much, and
@@ -147,7 +147,7 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     ASSERT_TRUE(LoadDocument(m_doc));
     EXPECT_EQ(m_doc.m_allocationUnit, 128u << 10);
     m_doc.m_pModel->ApplySelection(SELECT_ALL);
-    const auto freeBytes = static_cast<std::int64_t>(m_doc.m_freeBytes);
+    const auto freeBytes = static_cast<std::int64_t>(m_doc.m_nFreeBytes);
     // Four for the files, one for each of the folders A and New.
     EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 6 * (128 << 10));
     EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 202000);
@@ -156,7 +156,7 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes + 3 * (128 << 10));
     // Room for the bytes is not room for the clusters.
     m_doc.m_pModel->ApplySelection(SELECT_ALL);
-    m_doc.m_freeBytes = 300000;
+    m_doc.m_nFreeBytes = 300000;
     EXPECT_TRUE(NeedsFreeSpaceWarning(m_doc));
 }
 
@@ -169,8 +169,8 @@ TEST_F(LyrafetchDocTest, FailedFreeSpaceQueryKeepsTheModel)
     ExpectOneMessage("Getting Jukebit free space :\nError : 5 (Input/output error)\nFree space won't be available.",
                      0x30);
     EXPECT_NE(m_doc.m_pModel, nullptr);
-    EXPECT_EQ(m_doc.m_freeBytes, 0u);
-    EXPECT_EQ(m_doc.m_totalBytes, 0u);
+    EXPECT_EQ(m_doc.m_nFreeBytes, 0u);
+    EXPECT_EQ(m_doc.m_nTotalBytes, 0u);
 
     // An error the system has no text for.
     m_messages.m_messages.clear();
@@ -197,6 +197,6 @@ TEST_F(LyrafetchDocTest, ReloadRebuildsFromTheSameArguments)
     std::filesystem::remove_all(m_fixture / "player");
     LoadDocument(m_doc);
     EXPECT_EQ(m_doc.m_pModel, nullptr);
-    EXPECT_EQ(m_doc.m_freeBytes, 0u);
-    EXPECT_EQ(m_doc.m_totalBytes, 0u);
+    EXPECT_EQ(m_doc.m_nFreeBytes, 0u);
+    EXPECT_EQ(m_doc.m_nTotalBytes, 0u);
 }

@@ -82,7 +82,7 @@ TEST_F(DeletePassTest, AlbumsStillWantedOrOnlyOnTheComputerAreLeftAlone)
 TEST_F(DeletePassTest, ChangesSinceTheScan)
 {
     ScanLibrary("player/A/Gone/1:1\nplayer/B/Grown/1:1\nplayer/B/Grown/2:1\nplayer/C/Added/1:1\n"
-                "player/D/Rewritten/1:1\n");
+                "player/D/Rewritten/1:1\nplayer/E/Resized/1:1\n");
     m_root.ApplySelection(SELECT_NONE);
     fs::remove_all(m_fixture / "player/A/Gone");
     fs::create_directory(m_fixture / "player/B/Grown/Bonus");
@@ -94,7 +94,12 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
     const auto written = fs::last_write_time(rewritten);
     std::ofstream(rewritten) << "x";
     fs::last_write_time(rewritten, written + std::chrono::seconds(1));
-    m_log.m_nAlbumsToDelete = 4;
+    // ... or one of another size with the same time.
+    const fs::path resized = m_fixture / "player/E/Resized/1";
+    const auto resizedTime = fs::last_write_time(resized);
+    std::ofstream(resized) << "xy";
+    fs::last_write_time(resized, resizedTime);
+    m_log.m_nAlbumsToDelete = 5;
     Job().DeletePass();
 
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
@@ -103,7 +108,9 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
                               "INFO   : Deleting \"JUKEBIT/B/Grown\"", "INFO   : Deleting \"JUKEBIT/C/Added\"",
                               "ERROR  : Deleting \"JUKEBIT/C/Added\" : Error 116 (Stale file handle)",
                               "INFO   : Deleting \"JUKEBIT/D/Rewritten\"",
-                              "ERROR  : Deleting \"JUKEBIT/D/Rewritten\" : Error 116 (Stale file handle)"}));
+                              "ERROR  : Deleting \"JUKEBIT/D/Rewritten\" : Error 116 (Stale file handle)",
+                              "INFO   : Deleting \"JUKEBIT/E/Resized\"",
+                              "ERROR  : Deleting \"JUKEBIT/E/Resized\" : Error 116 (Stale file handle)"}));
     // The album's files go; the folder with its new sub-folder and the artist stay.
     EXPECT_EQ(Snapshot("player"),
               (std::map<std::string, std::string>{{"A/", ""},
@@ -116,9 +123,12 @@ TEST_F(DeletePassTest, ChangesSinceTheScan)
                                                   {"C/Added/2", CFolderFixture::ContentFor("player/C/Added/2", 1)},
                                                   {"D/", ""},
                                                   {"D/Rewritten/", ""},
-                                                  {"D/Rewritten/1", "x"}}));
+                                                  {"D/Rewritten/1", "x"},
+                                                  {"E/", ""},
+                                                  {"E/Resized/", ""},
+                                                  {"E/Resized/1", "xy"}}));
     EXPECT_EQ(m_log.m_nAlbumsToDelete, 0);
-    EXPECT_EQ(m_progress, 4);
+    EXPECT_EQ(m_progress, 5);
 }
 
 // A computer folder that is a folder of the player's tree, through a link or

@@ -234,8 +234,8 @@ TEST_F(CopyJobWindowTest, ThePlanBeforeTheJob)
     Toggle(u"A/Both");
     Toggle(u"B/Only");
     Toggle(u"C/New");
-    m_doc.m_freeBytes = 10000000;
-    m_doc.m_totalBytes = 20000000;
+    m_doc.m_nFreeBytes = 10000000;
+    m_doc.m_nTotalBytes = 20000000;
     std::vector<std::string> rows;
     std::string freeSpace;
     std::string progress;
@@ -545,7 +545,7 @@ TEST_F(CopyJobWindowTest, DecliningThePlayerOnlyWarningStartsNothing)
     bool idle = false;
     CopyFiles([&](CCopyFilesDlg& dialog) {
         dialog.OkButton()->click();
-        idle = dialog.OkButton()->isEnabled() && !m_doc.m_hCopyThread;
+        idle = dialog.OkButton()->isEnabled() && !m_doc.m_pCopyThread;
         dialog.CancelButton()->click(); // closes the idle dialog
     });
     EXPECT_TRUE(idle);
@@ -567,7 +567,7 @@ TEST_F(CopyJobWindowTest, NothingToDoAndAJobWithErrors)
     CopyFiles([&](CCopyFilesDlg& dialog) {
         okEnabled = dialog.OkButton()->isEnabled();
         dialog.OkButton()->click();
-        open = dialog.isVisible() && !m_doc.m_hCopyThread;
+        open = dialog.isVisible() && !m_doc.m_pCopyThread;
         dialog.CancelButton()->click();
     });
     EXPECT_FALSE(okEnabled);

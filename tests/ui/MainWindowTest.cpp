@@ -48,7 +48,7 @@ TEST_F(MainWindowTest, OpensOnTheRootOpenOneLevelWithFreeSpace)
     EXPECT_FALSE(View().isExpanded(View().model()->index(0, 0, root)));
     EXPECT_TRUE(View().rootIsDecorated());
     EXPECT_FALSE(m_frame.ShowLogAction()->isEnabled()); // no job has run
-    EXPECT_EQ(m_frame.FreeSpaceText().toStdString(), FormatFreeSpace(m_doc.m_freeBytes, m_doc.m_totalBytes));
+    EXPECT_EQ(m_frame.FreeSpaceText().toStdString(), FormatFreeSpace(m_doc.m_nFreeBytes, m_doc.m_nTotalBytes));
     EXPECT_EQ(m_frame.MessageText(), "Ready");
     // What the tree leaves out, it says.
     EXPECT_EQ(m_frame.LeftOutText(),
@@ -254,8 +254,8 @@ TEST_F(MainWindowTest, ATickInAFilteredArtistActsOnTheAlbumsShown)
     Open("computer/Miles Davis/Kind of Blue/1:1000000\nplayer/Miles Davis/Kind of Blue/1:2000000\n"
          "computer/Miles Davis/Blue Moods/1:1000000\nplayer/Miles Davis/Blue Moods/1:3000000\n"
          "computer/Miles Davis/Bitches Brew/1:7000000\ncomputer/Coltrane/Blue Train/1:1\n");
-    m_doc.m_freeBytes = 10000000;
-    m_doc.m_totalBytes = 90000000;
+    m_doc.m_nFreeBytes = 10000000;
+    m_doc.m_nTotalBytes = 90000000;
     m_doc.m_allocationUnit = 1;
     FilterField().setText("davis blue");
     const QModelIndex artist = Item(u"Miles Davis");
@@ -319,8 +319,8 @@ TEST_F(MainWindowTest, QuickViewsOfTheChangesAndOfThePlayerOnlyAlbums)
 TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
 {
     Open("computer/A/One/1:1500000\nplayer/B/Two/1:2500000\n");
-    m_doc.m_freeBytes = 1000000;
-    m_doc.m_totalBytes = 8000000;
+    m_doc.m_nFreeBytes = 1000000;
+    m_doc.m_nTotalBytes = 8000000;
     m_doc.m_allocationUnit = 1;
     View().UpdateFreeSpace();
     EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 1MB / 8MB");
@@ -370,7 +370,7 @@ TEST_F(MainWindowTest, WithoutFreeSpaceThereIsNoWarning)
     EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : -7MB / 0MB");
 
     // With the size known and too little room, Copy Files asks first.
-    m_doc.m_totalBytes = 10000000;
+    m_doc.m_nTotalBytes = 10000000;
     m_messages.QueueAnswer(IDCANCEL);
     m_frame.CopyFilesAction()->trigger();
     ASSERT_EQ(m_messages.m_messages.size(), 2u);

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "model/FolderNode.h"
+#include "transfer/JobContext.h"
+
+#include <string>
+#include <unordered_map>
+
+class CCopyRecord;
+class CFile;
+class CFolderHandle;
+class CRemover;
+class IFileWriter;
+
+// Copies the selected albums that the player lacks. A new album is written
+// into a staging folder, each file by the writer, and published under its
+// name once it is complete on the device; what a copy that did not complete
+// made is taken away again.
+class CAlbumCopier
+{
+public:
+    CAlbumCopier(CJobContext& context, CRemover& remover, IFileWriter& writer)
+        : m_context(context), m_remover(remover), m_writer(writer)
+    {
+    }
+
+    // Every album to copy below node, in the tree's order, until a cancel.
+    void CopyPass(CFolderNode& node);
+
+private:
+    void CopyAlbum(CFolderNode& album);
+    // Whether the player's file system can hold the album, checked before
+    // anything of it is written; logs why not.
+    bool FitsOnPlayer(const CFolderNode& album);
+    // Whether another folder beside node has, or would take, node's name on
+    // the player: a copy would put the two into one folder.
+    bool SharesPlayerName(const CFolderNode& node);
+    bool CreateFolders(CFolderNode& node, CCopyRecord& made);
+    bool CopyFiles(CFolderNode& album, CCopyRecord& made);
+    // Writes one file of the album into its open folder; leaves the written
+    // file open in output, for CopyFiles to flush and close.
+    bool CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
+                       CFile& output);
+    bool CloseWrittenFile(CFile& file, const std::u16string& relative);
+    bool PublishAlbum(CFolderNode& album, CCopyRecord& made);
+    int HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made);
+    int FlushNewName(const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made) const;
+
+    CJobContext& m_context;
+    CRemover& m_remover;
+    IFileWriter& m_writer;
+    // Of each folder whose children a copy has looked at: how many children
+    // have each name on the player, with case folded as FAT does.
+    std::unordered_map<const CFolderNode*, std::unordered_map<std::u16string, int>> m_childPlayerNames;
+};
