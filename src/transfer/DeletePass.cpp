@@ -99,6 +99,9 @@ bool CDeletePass::IsComputersFolder(const CFolderNode& album)
         m_context.m_player.GetId(folder, player) == 0 && (computer == player || HoldsComputersFiles(album, folder))) {
         return true;
     }
+    if (HoldsFilesTheComputerLinksTo(album)) {
+        return true;
+    }
     const std::vector<CFolderId>& computers = m_record.m_computersOnPlayer;
     for (const CFolderNode* node = &album; !computers.empty() && node->m_pParent != nullptr; node = node->m_pParent) {
         CFolderHandle ancestor;
@@ -128,6 +131,23 @@ bool CDeletePass::HoldsComputersFiles(const CFolderNode& album, const CFolderHan
             return GetFileStamp(computer + file.m_name, stamp) == 0 &&
                    std::find(players.begin(), players.end(), CFolderId{stamp.m_device, stamp.m_inode}) != players.end();
         });
+}
+
+// A computer file of another album may be a link to a file of this one, as
+// the scan noted: deleting the player's file would lose the computer's.
+bool CDeletePass::HoldsFilesTheComputerLinksTo(const CFolderNode& album) const
+{
+    const auto& linked = m_record.m_computersFilesOnPlayer;
+    CFolderHandle folder;
+    if (linked.empty() || m_context.m_player.OpenFolder(album.GetPlayerRelativePath(), folder) != 0) {
+        return false;
+    }
+    return std::any_of(album.m_files[SIDE_PLAYER].begin(), album.m_files[SIDE_PLAYER].end(),
+                       [&](const CFileEntry& file) {
+                           CFolderId id;
+                           return m_context.m_player.GetEntryId(folder, file.m_name, id) == 0 &&
+                                  linked.contains({id.m_device, id.m_inode});
+                       });
 }
 
 // Only a folder that holds just the files the scan saw there, and no

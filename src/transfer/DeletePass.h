@@ -36,6 +36,7 @@ private:
     // a link there leads to it, or a link of a computer file to a file of it.
     bool IsComputersFolder(const CFolderNode& album);
     bool HoldsComputersFiles(const CFolderNode& album, const CFolderHandle& folder) const;
+    bool HoldsFilesTheComputerLinksTo(const CFolderNode& album) const;
     bool DeleteHiddenAlbum(const CDeletion& deletion);
     void FlushParents(std::span<const CDeletion> deletions);
     void RestoreNames(std::span<const CDeletion> deletions);

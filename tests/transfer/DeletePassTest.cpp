@@ -151,7 +151,9 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
             GTEST_SKIP() << "cannot mount a small volume as the player here: " << failure;
         }
         m_fixture.Create("player/Podcasts/Show/1:1\nplayer/Podcasts/Talk/1:1\nplayer/Jazz/Live/1:1\n"
-                         "player/Jazz/X/1:1\nplayer/Rock/Old/1:1\nplayer/Blues/Slow/1:1\n");
+                         "player/Jazz/X/1:1\nplayer/Rock/Old/1:1\nplayer/Blues/Slow/1:1\nplayer/Soul/Gone/1:1\n");
+        // A track of another album on the computer is a link to this one's.
+        fs::create_symlink(m_fixture / "player/Soul/Gone/1", m_fixture / "computer/Pop/New/2");
         const char* const links[][2] = {
             {"Podcasts", "Podcasts"}, {"Jazz/Live", "Jazz/Live"}, {"Jazz", "OnCard"}, {"Blues/Slow/1", "Blues/Slow/1"}};
         for (int i = 0; i < 4; ++i) {
@@ -170,7 +172,7 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
         EXPECT_EQ(m_record.m_leftOut, (std::vector<CLeftOutFolder>{{"COMPUTER/Jazz/Live", CLeftOutFolder::ON_PLAYER},
                                                                    {"COMPUTER/OnCard", CLeftOutFolder::ON_PLAYER},
                                                                    {"COMPUTER/Podcasts", CLeftOutFolder::ON_PLAYER}}));
-        EXPECT_EQ(DumpTree(m_root), "Root M sel=6 on=6 albums=7\n"
+        EXPECT_EQ(DumpTree(m_root), "Root M sel=7 on=7 albums=8\n"
                                     "  Blues|Blues C sel=1 on=1 albums=1\n"
                                     "    Slow|Slow C sel=1 on=1 albums=1\n"
                                     "  Jazz|Jazz P sel=2 on=2 albums=2\n"
@@ -182,7 +184,9 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
                                     "  Pop| C sel=0 on=0 albums=1\n"
                                     "    New| C sel=0 on=0 albums=1\n"
                                     "  Rock|Rock C sel=1 on=1 albums=1\n"
-                                    "    Old|Old C sel=1 on=1 albums=1\n");
+                                    "    Old|Old C sel=1 on=1 albums=1\n"
+                                    "  |Soul P sel=1 on=1 albums=1\n"
+                                    "    |Gone P sel=1 on=1 albums=1\n");
         OpenPlayer();
         m_root.ApplySelection(SELECT_NONE);
         const auto kept = Snapshot("player/Podcasts");
@@ -198,13 +202,15 @@ TEST_F(DeletePassTest, AnAlbumThatIsTheComputersOwnFolderStays)
                 "INFO   : Deleting \"JUKEBIT/Jazz/X\"", "ERROR  : Deleting \"JUKEBIT/Jazz/X\"" + loop,
                 "INFO   : Deleting \"JUKEBIT/Podcasts/Show\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Show\"" + loop,
                 "INFO   : Deleting \"JUKEBIT/Podcasts/Talk\"", "ERROR  : Deleting \"JUKEBIT/Podcasts/Talk\"" + loop,
-                "INFO   : Deleting \"JUKEBIT/Rock/Old\""}));
+                "INFO   : Deleting \"JUKEBIT/Rock/Old\"", "INFO   : Deleting \"JUKEBIT/Soul/Gone\"",
+                "ERROR  : Deleting \"JUKEBIT/Soul/Gone\"" + loop}));
         EXPECT_EQ(Snapshot("player/Podcasts"), kept);
         EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/Live/1"));
         EXPECT_TRUE(fs::exists(m_fixture / "player/Jazz/X/1"));
         EXPECT_FALSE(fs::exists(m_fixture / "player/Rock"));
         EXPECT_TRUE(fs::exists(m_fixture / "computer/Rock/Old/1"));
         EXPECT_TRUE(fs::exists(m_fixture / "computer/Blues/Slow/1"));
+        EXPECT_TRUE(fs::exists(m_fixture / "computer/Pop/New/2"));
     }
 }
 
