@@ -4,6 +4,7 @@
 #include "model/Selection.h"
 #include "platform/MessageBox.h"
 #include "transfer/CopyLog.h"
+#include "transfer/PlainCopy.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -122,7 +123,8 @@ std::string FormatItemTooltip(const CFolderNode& node)
 std::int64_t ProjectedFreeBytes(const CLyrafetchDoc& doc)
 {
     const auto freeBytes = static_cast<std::int64_t>(doc.m_nFreeBytes);
-    return doc.m_pModel ? freeBytes - doc.m_pModel->ComputeSpaceDelta(doc.m_allocationUnit) : freeBytes;
+    // The space the files take as the job's writer writes them.
+    return doc.m_pModel ? freeBytes - doc.m_pModel->ComputeSpaceDelta(doc.m_allocationUnit, CPlainCopy()) : freeBytes;
 }
 
 bool NeedsFreeSpaceWarning(const CLyrafetchDoc& doc)

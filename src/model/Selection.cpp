@@ -65,18 +65,18 @@ struct CSpaceChange
     bool m_bThereAfter = false;
 };
 
-CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit)
+CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit, const IPlayerBytes& sizes)
 {
     const bool thereBefore = node.m_pParent == nullptr || !node.m_names[SIDE_PLAYER].empty();
     CSpaceChange change;
     std::uint64_t newSlots = 0;
     bool childGone = false;
     if (node.IsAlbum()) {
-        change = {node.AlbumDelta(unit), node.IsAlbumToCopy() || (thereBefore && !node.IsAlbumToDelete())};
+        change = {node.AlbumDelta(unit, &sizes), node.IsAlbumToCopy() || (thereBefore && !node.IsAlbumToDelete())};
         newSlots = node.IsAlbumToCopy() ? FileSlots(node.m_files[SIDE_COMPUTER]) : 0;
     }
     for (const auto& child : node.m_children) {
-        const CSpaceChange childChange = SpaceChange(*child, unit);
+        const CSpaceChange childChange = SpaceChange(*child, unit, sizes);
         change.m_nBytes += childChange.m_nBytes;
         change.m_bThereAfter = change.m_bThereAfter || childChange.m_bThereAfter;
         const bool childBefore = !child->m_names[SIDE_PLAYER].empty();
@@ -105,19 +105,27 @@ CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit)
 
 } // namespace
 
-std::uint64_t CFolderNode::FileBytes(int side, std::uint64_t unit) const
+std::uint64_t CFolderNode::FileBytes(int side, std::uint64_t unit, const IPlayerBytes* sizes) const
 {
-    return std::accumulate(
-        m_files[side].begin(), m_files[side].end(), std::uint64_t{0},
-        [&](std::uint64_t sum, const CFileEntry& file) { return sum + (file.m_size + unit - 1) / unit * unit; });
+    return std::accumulate(m_files[side].begin(), m_files[side].end(), std::uint64_t{0},
+                           [&](std::uint64_t sum, const CFileEntry& file) {
+                               const std::uint64_t bytes = sizes ? sizes->ExpectedBytes(file) : file.m_size;
+                               return sum + (bytes + unit - 1) / unit * unit;
+                           });
 }
 
-std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit) const
+std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit, const IPlayerBytes& sizes) const
 {
-    if (unit <= 1) {
-        return m_sizeDelta;
+    if (unit > 1) {
+        return SpaceChange(*this, unit, sizes).m_nBytes;
     }
-    return SpaceChange(*this, unit).m_nBytes;
+    // Where no allocation unit is known, the files alone.
+    if (IsAlbum()) {
+        return AlbumDelta(1, &sizes);
+    }
+    return std::accumulate(
+        m_children.begin(), m_children.end(), std::int64_t{0},
+        [&](std::int64_t sum, const auto& child) { return sum + child->ComputeSpaceDelta(unit, sizes); });
 }
 
 int TriState(std::int32_t count, std::int32_t albums)
@@ -191,14 +199,14 @@ void CFolderNode::ComputeAlbumDelta()
 
 // An album selected and not on the player adds its computer-side files; one on
 // the player and not selected frees its player-side files.
-std::int64_t CFolderNode::AlbumDelta(std::uint64_t unit) const
+std::int64_t CFolderNode::AlbumDelta(std::uint64_t unit, const IPlayerBytes* sizes) const
 {
     const bool selected = GetSelectionState() != TRISTATE_NONE;
     const bool onPlayer = GetPlayerState() != TRISTATE_NONE;
     if (selected == onPlayer) {
         return 0;
     }
-    return selected ? static_cast<std::int64_t>(FileBytes(SIDE_COMPUTER, unit))
+    return selected ? static_cast<std::int64_t>(FileBytes(SIDE_COMPUTER, unit, sizes))
                     : -static_cast<std::int64_t>(FileBytes(SIDE_PLAYER, unit));
 }
 

@@ -151,6 +151,14 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     // Four for the files, one for each of the folders A and New.
     EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 6 * (128 << 10));
     EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 202000);
+    // Files a writer makes smaller take what it says they will: 200000 bytes
+    // made 100000 fit one cluster.
+    struct CHalfBytes : IPlayerBytes
+    {
+        std::uint64_t ExpectedBytes(const CFileEntry& source) const override { return source.m_size / 2; }
+    } half;
+    EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(128 << 10, half), 5 * (128 << 10));
+    EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(1, half), 101000);
     // The file, its folder Old and the folder B that it leaves empty.
     m_doc.m_pModel->ApplySelection(SELECT_NONE);
     EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes + 3 * (128 << 10));
