@@ -51,13 +51,20 @@ bool IsStagingFolder(const std::u16string& name);
 
 class CFolderNode;
 
-// What a computer file takes on the player once a job has written it: its
-// own size where it is copied, an upper estimate where it is made anew.
-class IPlayerBytes
+// What a computer file of an album becomes on the player once a job's writer
+// has written it.
+class IPlayerFiles
 {
 public:
-    virtual ~IPlayerBytes() = default;
-    virtual std::uint64_t ExpectedBytes(const CFileEntry& source) const = 0;
+    virtual ~IPlayerFiles() = default;
+    // The name it takes there.
+    virtual std::u16string PlayerFileName(const CFileEntry& source) const = 0;
+    // The bytes it takes there: its own size where it is copied, an upper
+    // estimate where it is made anew.
+    virtual std::uint64_t ExpectedBytes(const CFolderNode& album, const CFileEntry& source) const = 0;
+    // Names the writer in the manifest of each album it writes: an album that
+    // another writer made is changed.
+    virtual std::string WriterId() const = 0;
 };
 
 // A staging folder that a job cut off left: its name in a folder of the player.
@@ -198,20 +205,20 @@ public:
     void ComputeDeltas();
     void ComputeAlbumDelta();
     // Computer files count what sizes says they take, or their own size.
-    std::int64_t AlbumDelta(std::uint64_t unit, const IPlayerBytes* sizes = nullptr) const;
+    std::int64_t AlbumDelta(std::uint64_t unit, const IPlayerFiles* sizes = nullptr) const;
     void SumChildDeltas();
     bool HasPlayerOnlyDeletion() const;
     int CountAlbumsToDelete() const;
     int CountAlbumsToCopy() const;
     // The sum of the sizes of the folder's files on one side, each rounded up
     // to a whole number of allocation units; with sizes, what they take once written.
-    std::uint64_t FileBytes(int side, std::uint64_t unit = 1, const IPlayerBytes* sizes = nullptr) const;
+    std::uint64_t FileBytes(int side, std::uint64_t unit = 1, const IPlayerFiles* sizes = nullptr) const;
     // The change of occupied space on the player that the selection implies
     // at or below this node, on a file system with allocation units (clusters)
     // of the given size: each file takes whole units, each folder a job makes
     // or removes at least one, and a folder's entries units of their own. A
     // file to copy takes what the job's writer, sizes, says.
-    std::int64_t ComputeSpaceDelta(std::uint64_t unit, const IPlayerBytes& sizes) const;
+    std::int64_t ComputeSpaceDelta(std::uint64_t unit, const IPlayerFiles& sizes) const;
     // An album that is selected and not on the player.
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
     // An album that is on the player and not selected.

@@ -65,7 +65,7 @@ struct CSpaceChange
     bool m_bThereAfter = false;
 };
 
-CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit, const IPlayerBytes& sizes)
+CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit, const IPlayerFiles& sizes)
 {
     const bool thereBefore = node.m_pParent == nullptr || !node.m_names[SIDE_PLAYER].empty();
     CSpaceChange change;
@@ -105,16 +105,16 @@ CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit, const IPla
 
 } // namespace
 
-std::uint64_t CFolderNode::FileBytes(int side, std::uint64_t unit, const IPlayerBytes* sizes) const
+std::uint64_t CFolderNode::FileBytes(int side, std::uint64_t unit, const IPlayerFiles* sizes) const
 {
     return std::accumulate(m_files[side].begin(), m_files[side].end(), std::uint64_t{0},
                            [&](std::uint64_t sum, const CFileEntry& file) {
-                               const std::uint64_t bytes = sizes ? sizes->ExpectedBytes(file) : file.m_size;
+                               const std::uint64_t bytes = sizes ? sizes->ExpectedBytes(*this, file) : file.m_size;
                                return sum + (bytes + unit - 1) / unit * unit;
                            });
 }
 
-std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit, const IPlayerBytes& sizes) const
+std::int64_t CFolderNode::ComputeSpaceDelta(std::uint64_t unit, const IPlayerFiles& sizes) const
 {
     if (unit > 1) {
         return SpaceChange(*this, unit, sizes).m_nBytes;
@@ -199,7 +199,7 @@ void CFolderNode::ComputeAlbumDelta()
 
 // An album selected and not on the player adds its computer-side files; one on
 // the player and not selected frees its player-side files.
-std::int64_t CFolderNode::AlbumDelta(std::uint64_t unit, const IPlayerBytes* sizes) const
+std::int64_t CFolderNode::AlbumDelta(std::uint64_t unit, const IPlayerFiles* sizes) const
 {
     const bool selected = GetSelectionState() != TRISTATE_NONE;
     const bool onPlayer = GetPlayerState() != TRISTATE_NONE;

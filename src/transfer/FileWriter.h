@@ -22,11 +22,11 @@ struct CFileToWrite
 // Makes the player's file of one computer file: says the name it takes there
 // and the bytes it is expected to take before anything is written, then
 // writes it. The limits, the clash check, the plan's sizes and the check after
-// publishing read these answers, and so does the projected free space. A writer serves one job, one file at a time.
-class IFileWriter : public IPlayerBytes
+// publishing read these answers, and so does the projected free space. A
+// writer serves one job, one file at a time.
+class IFileWriter : public IPlayerFiles
 {
 public:
-    virtual std::u16string PlayerFileName(const CFileEntry& source) const = 0;
     // Opens the source, before its file on the player is created: 0 or the
     // error of the call.
     virtual int Open(const CFileToWrite& file) = 0;

@@ -11,7 +11,7 @@ std::uint64_t ExpectedAlbumBytes(const IFileWriter& writer, const CFolderNode& a
 {
     std::uint64_t bytes = 0;
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
-        bytes += writer.ExpectedBytes(entry);
+        bytes += writer.ExpectedBytes(album, entry);
     }
     return bytes;
 }

@@ -14,7 +14,10 @@ class CPlainCopy final : public IFileWriter
 {
 public:
     std::u16string PlayerFileName(const CFileEntry& source) const override { return PlayerName(source.m_name); }
-    std::uint64_t ExpectedBytes(const CFileEntry& source) const override { return source.m_size; }
+    std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override { return source.m_size; }
+    std::string WriterId() const override { return PLAIN_COPY_ID; }
+    // The writer's name in manifests.
+    static constexpr char PLAIN_COPY_ID[] = "copy";
     int Open(const CFileToWrite& file) override;
     bool Write(const CFileToWrite& file, CFile& output, CJobContext& context, std::uint64_t& written) override;
 

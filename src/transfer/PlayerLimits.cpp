@@ -46,7 +46,7 @@ bool CAlbumCopier::FitsOnPlayer(const CFolderNode& album)
         const std::u16string name = m_writer.PlayerFileName(entry);
         const std::string display = PlayerDisplayPath(JoinPath(relative, name));
         const int error = !withinLimit(name)                          ? ENAMETOOLONG
-                          : m_writer.ExpectedBytes(entry) > maxSize   ? EFBIG
+                          : m_writer.ExpectedBytes(album, entry) > maxSize ? EFBIG
                           : !names.insert(FoldCaseAsFat(name)).second ? EEXIST
                                                                       : 0;
         if (error != 0) {

@@ -153,9 +153,14 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 202000);
     // Files a writer makes smaller take what it says they will: 200000 bytes
     // made 100000 fit one cluster.
-    struct CHalfBytes : IPlayerBytes
+    struct CHalfBytes : IPlayerFiles
     {
-        std::uint64_t ExpectedBytes(const CFileEntry& source) const override { return source.m_size / 2; }
+        std::u16string PlayerFileName(const CFileEntry& source) const override { return source.m_name; }
+        std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override
+        {
+            return source.m_size / 2;
+        }
+        std::string WriterId() const override { return "half"; }
     } half;
     EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(128 << 10, half), 5 * (128 << 10));
     EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(1, half), 101000);

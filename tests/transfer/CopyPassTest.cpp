@@ -51,7 +51,8 @@ public:
         const std::u16string name = PlayerName(source.m_name);
         return name.ends_with(u".flac") ? name.substr(0, name.size() - 5) + u".opus" : name;
     }
-    std::uint64_t ExpectedBytes(const CFileEntry& source) const override { return source.m_size; }
+    std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override { return source.m_size; }
+    std::string WriterId() const override { return "halving"; }
     int Open(const CFileToWrite& file) override { return m_input.OpenRead(file.m_sourcePath); }
     bool Write(const CFileToWrite&, CFile& output, CJobContext& context, std::uint64_t& written) override
     {
