@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AlbumManifest.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 
@@ -223,6 +224,13 @@ public:
     bool IsAlbumToCopy() const { return IsAlbum() && m_selected != 0 && m_names[SIDE_PLAYER].empty(); }
     // An album that is on the player and not selected.
     bool IsAlbumToDelete() const { return IsAlbum() && m_selected == 0 && !m_names[SIDE_PLAYER].empty(); }
+    // An album on both sides that changed on the computer since the player's
+    // version was written, selected, and not kept as the player has it: the
+    // job writes its new version in place of the old.
+    bool IsAlbumToRefresh() const
+    {
+        return IsAlbum() && m_bChanged && !m_bKeepPlayers && m_selected != 0 && !m_names[SIDE_PLAYER].empty();
+    }
 
     CFolderNode* m_pParent = nullptr;
     std::vector<std::unique_ptr<CFolderNode>> m_children;
@@ -233,6 +241,14 @@ public:
     std::int32_t m_selected = 0;
     std::int32_t m_onPlayer = 0;
     std::int32_t m_albums = 0;
+    // The albums at or below the folder that changed on the computer since
+    // the player's version was written.
+    std::int32_t m_changed = 0;
+    // The record of the player's album, when it holds one that could be read.
+    std::unique_ptr<CAlbumManifest> m_pManifest;
+    bool m_bChanged = false;
+    // The user keeps the player's version of a changed album for this job.
+    bool m_bKeepPlayers = false;
 
 private:
     class CScanState;
