@@ -73,6 +73,12 @@ std::optional<CMessage> CLyrafetchDoc::Reload()
 
 // Names the root after the two arguments, scans both trees and checks that
 // there is something to show. Returns the failure.
+void CLyrafetchDoc::SetFormat(const CFormatProfile& format)
+{
+    m_pFormat = &format;
+    m_pWriter = MakeWriter(format);
+}
+
 std::optional<CMessage> CLyrafetchDoc::BuildModel()
 {
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
@@ -153,7 +159,7 @@ bool CLyrafetchDoc::StartCopy(IMessageTarget* notifyWnd, unsigned notifyMsg)
         ShowMessageBox("Internal error : previous copy not ended", MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
-    m_pCopyJob = std::make_unique<CCopyJob>(*m_pModel, m_scanRecord, m_log);
+    m_pCopyJob = std::make_unique<CCopyJob>(*m_pModel, m_scanRecord, m_log, MakeWriter(*m_pFormat));
     if (!OpenPlayerFolder()) {
         m_pCopyJob.reset();
         return false;

@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "transfer/CopyJob.h"
 #include "transfer/CopyLog.h"
+#include "transfer/FormatProfile.h"
 
 #include <atomic>
 #include <chrono>
@@ -68,6 +69,13 @@ public:
     // with the summary of the job.
     bool EndCopy();
 
+    // The format the player's files are written in, for the player in use:
+    // the labels, the projected free space, the plan and the job all read
+    // the writer it makes.
+    const CFormatProfile& Format() const { return *m_pFormat; }
+    void SetFormat(const CFormatProfile& format);
+    const IFileWriter& Writer() const { return *m_pWriter; }
+
     void NotifyProgress() override;
     void NotifyLogLine() override;
 
@@ -109,4 +117,8 @@ private:
     std::atomic<bool> m_bCopyReturned{false};
     std::chrono::steady_clock::time_point m_copyStart;
     bool m_bPlayerChanged = false;
+    const CFormatProfile* m_pFormat = &DefaultProfile();
+    // Answers the window's questions of sizes and names; the job has a writer
+    // of its own, made for the same format.
+    std::unique_ptr<IFileWriter> m_pWriter = MakeWriter(*m_pFormat);
 };

@@ -4,7 +4,6 @@
 #include "model/Selection.h"
 #include "platform/MessageBox.h"
 #include "transfer/CopyLog.h"
-#include "transfer/PlainCopy.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -124,7 +123,7 @@ std::int64_t ProjectedFreeBytes(const CLyrafetchDoc& doc)
 {
     const auto freeBytes = static_cast<std::int64_t>(doc.m_nFreeBytes);
     // The space the files take as the job's writer writes them.
-    return doc.m_pModel ? freeBytes - doc.m_pModel->ComputeSpaceDelta(doc.m_allocationUnit, CPlainCopy()) : freeBytes;
+    return doc.m_pModel ? freeBytes - doc.m_pModel->ComputeSpaceDelta(doc.m_allocationUnit, doc.Writer()) : freeBytes;
 }
 
 bool NeedsFreeSpaceWarning(const CLyrafetchDoc& doc)

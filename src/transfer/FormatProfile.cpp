@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace {
 
@@ -36,4 +37,12 @@ const CFormatProfile* FindProfile(std::string_view id)
 {
     const auto* found = std::find_if(PROFILES.begin(), PROFILES.end(), [&](const auto& p) { return p.m_id == id; });
     return found != PROFILES.end() ? &*found : nullptr;
+}
+
+std::unique_ptr<IFileWriter> MakeWriter(const CFormatProfile& profile)
+{
+    if (profile.m_codec != ECodec::Copy) {
+        throw std::logic_error("no converting writer yet");
+    }
+    return std::make_unique<CPlainCopy>();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -22,8 +23,13 @@ struct CFormatProfile
     int m_nLameQuality = -1;
 };
 
+class IFileWriter;
+
 // Every profile, "Copy files as they are" first (the default).
 std::span<const CFormatProfile> FormatProfiles();
 const CFormatProfile& DefaultProfile();
 // Nothing for an id no profile has.
 const CFormatProfile* FindProfile(std::string_view id);
+// A new writer of the profile's format, for one job or for the window's
+// questions of names and sizes.
+std::unique_ptr<IFileWriter> MakeWriter(const CFormatProfile& profile);

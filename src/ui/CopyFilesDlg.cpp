@@ -115,7 +115,7 @@ void CCopyFilesDlg::OnInitDialog()
         m_pFolders->setText(MusicFoldersText(*m_pDoc->m_pModel));
         log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
         log.m_nAlbumsToCopy = m_pDoc->m_pModel->CountAlbumsToCopy();
-        log.m_plan = CCopyPlan(*m_pDoc->m_pModel);
+        log.m_plan = CCopyPlan(*m_pDoc->m_pModel, m_pDoc->Writer());
     }
     UpdateCounts(true);
     ShowCounts();
