@@ -109,6 +109,10 @@ struct CScanRecord
     // The files (device, inode) on the player's device that computer files
     // link to: the computer's music is there, and none of them is deleted.
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_computersFilesOnPlayer;
+    // The display paths of the player's album manifests that could not be
+    // read or parsed, in the order of the walk: those albums count as having
+    // none, and the next job's log says so in one line.
+    std::vector<std::string> m_unreadManifests;
     // After a failed scan: the side of the folder that could not be read.
     int m_nUnreadSide = -1;
 };

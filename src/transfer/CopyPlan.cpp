@@ -15,16 +15,20 @@ void CCopyPlan::Collect(const CFolderNode& node, EPlanStep step, const IFileWrit
     for (const auto& child : node.m_children) {
         Collect(*child, step, writer);
     }
-    const bool taken = step == EPlanStep::Delete ? node.IsAlbumToDelete() : node.IsAlbumToCopy();
-    if (!taken) {
+    if (step == EPlanStep::Delete) {
+        if (node.IsAlbumToDelete()) {
+            m_albums.push_back({&node, step, node.FileBytes(SIDE_PLAYER)});
+        }
         return;
     }
-    const std::uint64_t bytes =
-        step == EPlanStep::Delete ? node.FileBytes(SIDE_PLAYER) : ExpectedAlbumBytes(writer, node);
-    m_albums.push_back({&node, step, bytes});
-    if (step == EPlanStep::Copy) {
-        m_bytesToCopy += bytes;
+    const bool refresh = node.IsAlbumToRefresh();
+    if (!refresh && !node.IsAlbumToCopy()) {
+        return;
     }
+    const std::uint64_t bytes = ExpectedAlbumBytes(writer, node);
+    m_albums.push_back(
+        {&node, refresh ? EPlanStep::Refresh : EPlanStep::Copy, bytes, refresh ? node.FileBytes(SIDE_PLAYER) : 0});
+    m_bytesToCopy += bytes;
 }
 
 void CCopyPlan::SetOutcome(const CFolderNode& album, EAlbumOutcome outcome)
