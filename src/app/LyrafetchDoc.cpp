@@ -40,6 +40,7 @@ std::optional<CMessage> CLyrafetchDoc::Load()
         m_pModel.reset();
         return failure;
     }
+    ComputeChanges();
     return QueryFreeSpace(m_params[SIDE_PLAYER].c_str());
 }
 
@@ -71,14 +72,25 @@ std::optional<CMessage> CLyrafetchDoc::Reload()
     return message;
 }
 
-// Names the root after the two arguments, scans both trees and checks that
-// there is something to show. Returns the failure.
 void CLyrafetchDoc::SetFormat(const CFormatProfile& format)
 {
     m_pFormat = &format;
     m_pWriter = MakeWriter(format);
+    if (m_pModel) {
+        ComputeChanges();
+    }
 }
 
+// An album another writer made is changed, and a changed album's byte change
+// is its new version's.
+void CLyrafetchDoc::ComputeChanges()
+{
+    m_pModel->ComputeChanges(*m_pWriter);
+    m_pModel->ComputeDeltas();
+}
+
+// Names the root after the two arguments, scans both trees and checks that
+// there is something to show. Returns the failure.
 std::optional<CMessage> CLyrafetchDoc::BuildModel()
 {
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
