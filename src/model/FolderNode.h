@@ -109,6 +109,10 @@ struct CScanRecord
     // The files (device, inode) on the player's device that computer files
     // link to: the computer's music is there, and none of them is deleted.
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_computersFilesOnPlayer;
+    // The album records (manifests) of the player that could not be read or
+    // parsed, by their paths below the player's root: those albums count as
+    // having none.
+    std::vector<std::u16string> m_unreadManifests;
     // After a failed scan: the side of the folder that could not be read.
     int m_nUnreadSide = -1;
 };
