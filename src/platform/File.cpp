@@ -150,6 +150,13 @@ int CFile::Sync()
     return ResultOf(fsync(m_fd));
 }
 
+int CFile::SetModified(std::int64_t modified)
+{
+    const struct timespec times[2] = {
+        {0, UTIME_OMIT}, {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)}};
+    return ResultOf(futimens(m_fd, times));
+}
+
 int CFile::Close()
 {
     const int fd = std::exchange(m_fd, -1);

@@ -1,5 +1,6 @@
 #include "transfer/AlbumCopier.h"
 
+#include "model/AlbumManifest.h"
 #include "platform/FencedTree.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
@@ -72,6 +73,8 @@ void CAlbumCopier::CopyPass(CFolderNode& node)
         }
     } else if (node.IsAlbumToCopy()) {
         CopyAlbum(node);
+    } else if (node.IsAlbumToRefresh()) {
+        RefreshAlbum(node);
     }
 }
 
@@ -95,6 +98,12 @@ void CAlbumCopier::CopyAlbum(CFolderNode& album)
             return;
         }
     }
+    CountAlbum(album, bytesBefore, complete);
+}
+
+void CAlbumCopier::CountAlbum(const CFolderNode& album, std::uint64_t bytesBefore, bool complete)
+{
+    CCopyLog& log = m_context.m_log;
     log.m_nBytesCopied = bytesBefore + ExpectedAlbumBytes(m_writer, album);
     log.m_plan.SetOutcome(album, complete ? EAlbumOutcome::Done : EAlbumOutcome::Failed);
     log.CountDown(log.m_nAlbumsToCopy);
@@ -174,6 +183,9 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
             return false;
         }
     }
+    if (!WriteManifest(album, made, folder)) {
+        return false;
+    }
     if (const int error = m_context.m_player.Flush(folder)) {
         m_context.PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
@@ -204,8 +216,38 @@ bool CAlbumCopier::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CC
     if (!complete) {
         return false;
     }
+    // The computer's time, which the player may keep more coarsely (FAT to
+    // 2 s): the manifest holds the exact one.
+    if (const int error = m_context.m_player.SetModified(output, entry.m_modified)) {
+        m_context.PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", file.m_destinationDisplay, error);
+        return false;
+    }
     output.StartWriteBack(); // overlaps the device writes with the next file's copy
     return true;
+}
+
+// The album's record, written after its files into the same folder and so
+// published with them: what each player file was made of, and by which writer.
+bool CAlbumCopier::WriteManifest(const CFolderNode& album, CCopyRecord& made, const CFolderHandle& folder)
+{
+    CAlbumManifest manifest{m_writer.WriterId(), {}};
+    for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
+        manifest.m_files.push_back({m_writer.PlayerFileName(entry), entry.m_name, entry.m_size, entry.m_modified});
+    }
+    const std::string text = SerializeManifest(manifest);
+    const std::u16string relative = JoinPath(album.GetPlayerRelativePath(), MANIFEST_NAME);
+    CFile file;
+    if (const int error = m_context.m_player.CreateFile(folder, MANIFEST_NAME, file)) {
+        m_context.PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", PlayerDisplayPath(relative), error);
+        return false;
+    }
+    made.AddFile(MANIFEST_NAME);
+    if (const int error = file.Write(text.data(), text.size())) {
+        m_context.PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", PlayerDisplayPath(relative), error);
+        return false;
+    }
+    made.SetWritten(MANIFEST_NAME, text.size());
+    return CloseWrittenFile(file, relative);
 }
 
 // Gives the staging folder the album's name, which must still be free, and
@@ -223,7 +265,9 @@ bool CAlbumCopier::PublishAlbum(CFolderNode& album, CCopyRecord& made)
         return false;
     }
     made.Publish(relative);
-    if ((error = HoldsWrittenFiles(relative, made)) == 0) {
+    error = HoldsWrittenFiles(relative, made);
+    m_context.m_bRenamesLoseEntries |= error == ENODATA;
+    if (error == 0) {
         error = FlushNewName(album, parent, made);
     }
     if (error != 0) {
@@ -234,9 +278,10 @@ bool CAlbumCopier::PublishAlbum(CFolderNode& album, CCopyRecord& made)
 }
 
 // A driver may lose a folder's entries when it renames it (fusefat does): the
-// published folder must hold just the files written, with their sizes, or it
-// is not the album: the sizes are those the writer wrote. Once a rename has lost them, no more albums are staged on
-// this player and no album to delete is hidden first: each would be lost too.
+// published folder must hold just the files written, the manifest among them,
+// with their sizes, or it is not the album: the sizes are those the writer
+// wrote. Once a rename has lost them, no more albums are staged on this player
+// and no album to delete is hidden first: each would be lost too.
 int CAlbumCopier::HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made)
 {
     CFolderHandle folder;
@@ -254,7 +299,5 @@ int CAlbumCopier::HoldsWrittenFiles(const std::u16string& relative, const CCopyR
         onlyFiles &= !entry.m_bFolder;
         files.emplace(entry.m_name, entry.m_size);
     }
-    const bool same = onlyFiles && files == made.Files();
-    m_context.m_bRenamesLoseEntries |= !same;
-    return same ? 0 : ENODATA;
+    return onlyFiles && files == made.Files() ? 0 : ENODATA;
 }
