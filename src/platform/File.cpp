@@ -152,8 +152,10 @@ int CFile::Sync()
 
 int CFile::SetModified(std::int64_t modified)
 {
-    const struct timespec times[2] = {
-        {0, UTIME_OMIT}, {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)}};
+    // Both times are given: exfat-fuse takes an omitted one for the time now,
+    // and gives it to both.
+    const struct timespec time = {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)};
+    const struct timespec times[2] = {time, time};
     return ResultOf(futimens(m_fd, times));
 }
 

@@ -4,6 +4,7 @@
 #include "transfer/JobContext.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -61,7 +62,7 @@ private:
     // file open in output, for CopyFiles to flush and close.
     bool CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made, const CFolderHandle& folder,
                        CFile& output);
-    bool CloseWrittenFile(CFile& file, const std::u16string& relative);
+    bool CloseWrittenFile(CFile& file, const std::u16string& relative, std::optional<std::int64_t> modified);
     bool PublishAlbum(CFolderNode& album, CCopyRecord& made);
     int HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made);
     int FlushNewName(const CFolderNode& album, const CFolderHandle& parent, const CCopyRecord& made) const;

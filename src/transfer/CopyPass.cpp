@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <deque>
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -48,11 +49,18 @@ int CAlbumCopier::FlushNewName(const CFolderNode& album, const CFolderHandle& pa
     return error;
 }
 
-// Flushes where the file system needs it and closes a written file; data that
-// reaches the device only now can still fail to be written.
-bool CAlbumCopier::CloseWrittenFile(CFile& file, const std::u16string& relative)
+// Flushes where the file system needs it, gives the file its source's time
+// when it has one, and closes it; data that reaches the device only now can
+// still fail to be written. The time comes after the flush: a driver that is
+// handed the data only then (FUSE's write-back) would take it for a change.
+// The player may keep the computer's time more coarsely (FAT to 2 s): the
+// manifest holds the exact one.
+bool CAlbumCopier::CloseWrittenFile(CFile& file, const std::u16string& relative, std::optional<std::int64_t> modified)
 {
     int error = m_context.m_player.FlushFile(file);
+    if (error == 0 && modified) {
+        error = m_context.m_player.SetModified(file, *modified);
+    }
     if (const int closeError = file.Close(); error == 0) {
         error = closeError;
     }
@@ -159,11 +167,17 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
         m_context.PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
-    std::deque<std::pair<CFile, std::u16string>> written;
+    struct CWritten
+    {
+        CFile m_file;
+        std::u16string m_name;
+        std::int64_t m_modified;
+    };
+    std::deque<CWritten> written;
     const auto closeOldest = [&] {
-        auto [file, name] = std::move(written.front());
+        CWritten oldest = std::move(written.front());
         written.pop_front();
-        return CloseWrittenFile(file, JoinPath(relative, name));
+        return CloseWrittenFile(oldest.m_file, JoinPath(relative, oldest.m_name), oldest.m_modified);
     };
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
         if (CheckCancel(m_context.m_log)) {
@@ -173,7 +187,7 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
         if (!CopyFileEntry(album, entry, made, folder, output)) {
             return false;
         }
-        written.emplace_back(std::move(output), m_writer.PlayerFileName(entry));
+        written.push_back({std::move(output), m_writer.PlayerFileName(entry), entry.m_modified});
         if (written.size() > MAX_WRITTEN_FILES && !closeOldest()) {
             return false;
         }
@@ -216,12 +230,6 @@ bool CAlbumCopier::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CC
     if (!complete) {
         return false;
     }
-    // The computer's time, which the player may keep more coarsely (FAT to
-    // 2 s): the manifest holds the exact one.
-    if (const int error = m_context.m_player.SetModified(output, entry.m_modified)) {
-        m_context.PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", file.m_destinationDisplay, error);
-        return false;
-    }
     output.StartWriteBack(); // overlaps the device writes with the next file's copy
     return true;
 }
@@ -247,7 +255,7 @@ bool CAlbumCopier::WriteManifest(const CFolderNode& album, CCopyRecord& made, co
         return false;
     }
     made.SetWritten(MANIFEST_NAME, text.size());
-    return CloseWrittenFile(file, relative);
+    return CloseWrittenFile(file, relative, std::nullopt);
 }
 
 // Gives the staging folder the album's name, which must still be free, and
