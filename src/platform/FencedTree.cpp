@@ -213,7 +213,7 @@ int CFolderHandle::ExchangeFolders(const std::u16string& first, const std::u16st
     return errno == ENOSYS || errno == EOPNOTSUPP ? EINVAL : errno;
 }
 
-int CFolderHandle::QuerySpace(std::uint64_t& available, std::uint64_t& allocationUnit) const
+int CFolderHandle::QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const
 {
     if (const int fault = TakeFault(EFaultPoint::VolumeSpace)) {
         return fault;
@@ -223,6 +223,7 @@ int CFolderHandle::QuerySpace(std::uint64_t& available, std::uint64_t& allocatio
         return errno;
     }
     available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
     allocationUnit = info.f_frsize;
     return 0;
 }

@@ -48,9 +48,9 @@ public:
     // Swaps the names of two folders in one step (renameat2 RENAME_EXCHANGE):
     // EINVAL on a file system that cannot, as FAT and exFAT drivers.
     int ExchangeFolders(const std::u16string& first, const std::u16string& second) const;
-    // Bytes available to this user on the folder's file system, and its
-    // allocation unit.
-    int QuerySpace(std::uint64_t& available, std::uint64_t& allocationUnit) const;
+    // Bytes available to this user on the folder's file system, its total
+    // bytes, and its allocation unit.
+    int QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const;
     // Writes the folder's entries to the device and waits until they are there.
     int Sync() const;
     // Takes the folder for this holder alone, as long as it is held open:
@@ -136,9 +136,9 @@ public:
     {
         return parent.ExchangeFolders(first, second);
     }
-    int QuerySpace(std::uint64_t& available, std::uint64_t& allocationUnit) const override
+    int QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const override
     {
-        return m_root.QuerySpace(available, allocationUnit);
+        return m_root.QuerySpace(available, total, allocationUnit);
     }
     int SetModified(CFile& file, std::int64_t modified) const override { return file.SetModified(modified); }
 

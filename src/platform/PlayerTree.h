@@ -51,9 +51,10 @@ public:
     // system can (EINVAL where it cannot): no moment sees either name free.
     virtual int ExchangeFolders(const CFolderHandle& parent, const std::u16string& first,
                                 const std::u16string& second) const = 0;
-    // The bytes of the player's file system available to this user, and the
-    // unit in which it gives space to files.
-    virtual int QuerySpace(std::uint64_t& available, std::uint64_t& allocationUnit) const = 0;
+    // The bytes of the player's file system available to this user, its total
+    // bytes (0 where the driver does not tell, as fusefat), and the unit in
+    // which it gives space to files.
+    virtual int QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const = 0;
     // Gives a written file its source's modification time, in nanoseconds
     // since 1970, once its bytes are written.
     virtual int SetModified(CFile& file, std::int64_t modified) const = 0;

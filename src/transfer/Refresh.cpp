@@ -69,14 +69,19 @@ void CAlbumCopier::RefreshAlbum(CFolderNode& album)
 
 // Both versions are on the player at once: the new one must fit in the space
 // left, each file in whole allocation units, its folder and manifest one each.
+// A driver that tells no space (fusefat) leaves it to the writes.
 bool CAlbumCopier::HasRoomBesideOld(const CFolderNode& album)
 {
     std::uint64_t available = 0;
+    std::uint64_t total = 0;
     std::uint64_t unit = 0;
-    if (const int error = m_context.m_player.QuerySpace(available, unit)) {
+    if (const int error = m_context.m_player.QuerySpace(available, total, unit)) {
         m_context.PlayerFailure(ECall::Write, "Replacing \"%s\" : Error %s",
                                 ToLogText(album.GetPath(SIDE_COMPUTER, true)), error);
         return false;
+    }
+    if (total == 0) {
+        return true;
     }
     std::uint64_t needed = 2 * RoundUp(1, unit);
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {

@@ -517,6 +517,22 @@ TEST_F(CopyPassTest, OnAFat32CardThroughFusefatEveryCopyFailsPlainly)
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/Old/Album\"",
                                                     "ERROR  : Deleting \"JUKEBIT/Old/Album\"" + noData}));
     EXPECT_TRUE(Snapshot("player").empty());
+
+    // A changed album, whose staged version is renamed and checked before the
+    // old one is ever renamed: the old one stays whole.
+    m_log.Clear();
+    m_fixture.Create("player/Old/Album/1:10\ncomputer/Old/Album/1:12\n");
+    m_root.m_children.clear();
+    ASSERT_TRUE(ScanPair());
+    OpenPlayer();
+    Node(u"Old/Album").ApplySelection(SELECT_ALL);
+    Node(u"Old/Album").m_bChanged = true;
+    const auto before = Snapshot("player");
+    Job().CopyPass();
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Replacing \"COMPUTER/Old/Album\"",
+                                                    "ERROR  : Creating \"JUKEBIT/Old/Album\"" + noData,
+                                                    "INFO   : Deleting \"JUKEBIT/Old/.lyrafetch-partial-new\""}));
+    EXPECT_EQ(Snapshot("player"), before);
 }
 
 std::string SourceVolumeName(const ::testing::TestParamInfo<int>& kind)
