@@ -74,6 +74,12 @@ CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit, const IPla
     if (node.IsAlbum()) {
         change = {node.AlbumDelta(unit, &sizes), node.IsAlbumToCopy() || (thereBefore && !node.IsAlbumToDelete())};
         newSlots = node.IsAlbumToCopy() ? FileSlots(node.m_files[SIDE_COMPUTER]) : 0;
+        if (node.IsAlbumToCopy()) {
+            // The album's manifest, written beside its files.
+            const std::uint64_t manifest = SerializeManifest(ManifestFor(node, sizes)).size();
+            change.m_nBytes += static_cast<std::int64_t>((manifest + unit - 1) / unit * unit);
+            newSlots += NameSlots(std::size(MANIFEST_NAME) - 1);
+        }
     }
     for (const auto& child : node.m_children) {
         const CSpaceChange childChange = SpaceChange(*child, unit, sizes);

@@ -238,11 +238,7 @@ bool CAlbumCopier::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CC
 // published with them: what each player file was made of, and by which writer.
 bool CAlbumCopier::WriteManifest(const CFolderNode& album, CCopyRecord& made, const CFolderHandle& folder)
 {
-    CAlbumManifest manifest{m_writer.WriterId(), {}};
-    for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
-        manifest.m_files.push_back({m_writer.PlayerFileName(entry), entry.m_name, entry.m_size, entry.m_modified});
-    }
-    const std::string text = SerializeManifest(manifest);
+    const std::string text = SerializeManifest(ManifestFor(album, m_writer));
     const std::u16string relative = JoinPath(album.GetPlayerRelativePath(), MANIFEST_NAME);
     CFile file;
     if (const int error = m_context.m_player.CreateFile(folder, MANIFEST_NAME, file)) {

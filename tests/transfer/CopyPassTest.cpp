@@ -578,6 +578,9 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
          {"ERROR  : Opening \"JUKEBIT/Clash/Accents/\u00E9.mp3\"" + exists}},
         {"Clash/Album", {{"a?.mp3", ""}, {"A_.mp3", ""}},
          {"ERROR  : Opening \"JUKEBIT/Clash/Album/A_.mp3\"" + exists}},
+        // A file of the album's manifest's name, in any case.
+        {"Clash/Record", {{"1.mp3", ""}, {".LYRAFETCH-album", ""}},
+         {"ERROR  : Opening \"JUKEBIT/Clash/Record/.LYRAFETCH-album\"" + exists}},
         // Two folders of one player name, or one that is a folder the card has:
         // neither goes into the other's folder.
         {"Hits/Best?", {{"1.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Hits/Best_\"" + exists}},
@@ -633,11 +636,11 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
     EXPECT_EQ(Snapshot("player"), expected);
 
     // The next scan knows every album that arrived, and a job of all of them
-    // has only the ten that cannot arrive left to copy.
+    // has only the eleven that cannot arrive left to copy.
     m_root.m_children.clear();
     ASSERT_TRUE(ScanPair());
     m_root.ApplySelection(SELECT_ALL);
-    EXPECT_EQ(m_root.CountAlbumsToCopy(), 10) << DumpTree(m_root);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 11) << DumpTree(m_root);
     EXPECT_TRUE(Node(u"Marvin Gaye/What's Going On?").IsAlbumToCopy() == false);
 }
 
