@@ -65,7 +65,8 @@ protected:
     }
     static void MarkChanged(CFolderNode& node, bool changed)
     {
-        node.m_bChanged = changed && node.IsAlbum() && !node.m_names[SIDE_PLAYER].empty();
+        node.m_bChanged =
+            changed && node.IsAlbum() && !node.m_names[SIDE_PLAYER].empty() && !node.m_names[SIDE_COMPUTER].empty();
         for (const auto& child : node.m_children) {
             MarkChanged(*child, changed);
         }
@@ -369,6 +370,30 @@ TEST_P(RefreshTest, AJobKilledDuringTheSwapLeavesAWholeAlbum)
         }
         ExpectAlbumAsOnComputer("A/One");
     }
+}
+
+// A computer album that is the player's folder is the player's alone, and one
+// whose track is a link to the player's file is never written anew: deleting
+// the old version would take the computer's own file.
+TEST_P(RefreshTest, TheComputersOwnFilesAreNeverReplaced)
+{
+    if (!MountPlayer()) {
+        GTEST_SKIP() << "cannot mount the player here: " << m_failure;
+    }
+    m_fixture.Create("player/A/One/1:10\nplayer/B/Two/1:10\ncomputer/A/\ncomputer/B/Two/\n");
+    fs::create_directory_symlink(m_fixture / "player/A/One", m_fixture / "computer/A/One");
+    fs::create_symlink(m_fixture / "player/B/Two/1", m_fixture / "computer/B/Two/1");
+    const auto before = Snapshot("player");
+    ASSERT_TRUE(ScanPair());
+    OpenPlayer();
+    m_root.ApplySelection(SELECT_ALL);
+    Node(u"A/One").m_bChanged = true; // only the player's, whatever marks it
+    Node(u"B/Two").m_bChanged = true;
+    Job().Run();
+    const std::string loop = " : Error 40 (Too many levels of symbolic links)";
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Replacing \"COMPUTER/B/Two\"",
+                                                    "ERROR  : Deleting \"JUKEBIT/B/Two\"" + loop}));
+    EXPECT_EQ(Snapshot("player"), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, RefreshTest, ::testing::Values(false, true),
