@@ -81,7 +81,9 @@ void CAlbumCopier::CopyPass(CFolderNode& node)
         }
     } else if (node.IsAlbumToCopy()) {
         CopyAlbum(node);
-    } else if (node.IsAlbumToRefresh()) {
+    } else if (node.IsAlbumToRefresh() && !node.m_names[SIDE_COMPUTER].empty()) {
+        // An album that the scan left only on the player (a computer folder
+        // that is the player's) has no new version: it would go empty.
         RefreshAlbum(node);
     }
 }
