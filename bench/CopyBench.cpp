@@ -3,7 +3,9 @@
 // time with `cp -r` of the same albums followed by a flush, on the same file
 // system. The job flushes every album to the device, so both include it. Then
 // deletes 300 albums of 12 files, and 3,000 albums of one folder, with a job,
-// against `rm -r` and a flush. Pass
+// against `rm -r` and a flush. Then refreshes one changed album of 12 files
+// and compares the time with a copy of it plus its deletion (alone with
+// "refresh" after the folder). Pass
 // a folder as the first argument to put the player there (an exFAT image,
 // say); by default it lies beside the source.
 #include "BenchSupport.h"
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -47,6 +50,16 @@ private:
     bool m_bDone = false;
 };
 
+// The albums a job copies or writes anew, as the Copy Files dialog counts them.
+int AlbumsToWrite(const CFolderNode& node)
+{
+    int count = node.IsAlbumToCopy() || node.IsAlbumToRefresh() ? 1 : 0;
+    for (const auto& child : node.m_children) {
+        count += AlbumsToWrite(*child);
+    }
+    return count;
+}
+
 // Loads the pair, lets select choose the albums wanted, and runs the job as the
 // Copy Files dialog does; returns the seconds of the job alone.
 double RunJob(const fs::path& computer, const fs::path& player, const std::function<void(CFolderNode&)>& select)
@@ -57,7 +70,7 @@ double RunJob(const fs::path& computer, const fs::path& player, const std::funct
     }
     select(*doc.m_pModel);
     doc.m_log.m_nAlbumsToDelete = doc.m_pModel->CountAlbumsToDelete();
-    doc.m_log.m_nAlbumsToCopy = doc.m_pModel->CountAlbumsToCopy();
+    doc.m_log.m_nAlbumsToCopy = AlbumsToWrite(*doc.m_pModel);
     CDoneWaiter waiter;
     const auto start = std::chrono::steady_clock::now();
     if (!doc.StartCopy(&waiter, WM_COPYNOTIFY)) {
@@ -111,12 +124,73 @@ void MeasureDelete(const fs::path& data, const fs::path& target, const char* sha
                 job[runs / 2] / reference[runs / 2], goal);
 }
 
+// One album of 12 files of 3 to 12 MB on the player, changed on the computer:
+// the job writes the new version beside the old, swaps them and deletes the
+// old. Against a job that copies the album to an empty player and one that
+// deletes it, the sum of both.
+void MeasureRefresh(const fs::path& data, const fs::path& target)
+{
+    const fs::path library = data / "refresh-12";
+    if (!fs::exists(library / "complete")) {
+        fs::remove_all(library);
+        CLibraryParams params;
+        params.m_artists = 1;
+        params.m_albumsPerArtist = 1;
+        params.m_minFileSize = 3'000'000;
+        params.m_maxFileSize = 12'000'000;
+        params.m_overlap = 0;
+        params.m_playerOnly = 0;
+        GenerateLibraryPair(library / "computer", library / "unused", params);
+        fs::create_directory(library / "complete");
+    }
+    const fs::path computer = library / "computer";
+    const fs::path player = target / "bench-player";
+    RunCommand("cat " + Quoted(computer) + "/*/*/* >/dev/null");
+    const auto all = [](CFolderNode& root) { root.ApplySelection(SELECT_ALL); };
+    const auto none = [](CFolderNode& root) { root.ApplySelection(SELECT_NONE); };
+    // As the scan finds the album once the computer's version changed.
+    const std::function<void(CFolderNode&)> changed = [&](CFolderNode& node) {
+        node.ApplySelection(SELECT_ALL);
+        node.m_bChanged = node.IsAlbum() && !node.m_names[SIDE_PLAYER].empty();
+        for (const auto& child : node.m_children) {
+            changed(*child);
+        }
+    };
+    const int runs = 9;
+    std::vector<double> copyAndDelete;
+    std::vector<double> refresh;
+    for (int run = 0; run < runs; ++run) {
+        fs::remove_all(player);
+        fs::create_directories(player);
+        RunCommand("sync");
+        const double copy = RunJob(computer, player, all);
+        RunCommand("sync");
+        copyAndDelete.push_back(copy + RunJob(computer, player, none));
+        RunJob(computer, player, all);
+        RunCommand("sync");
+        refresh.push_back(RunJob(computer, player, changed));
+    }
+    fs::remove_all(player);
+    std::sort(copyAndDelete.begin(), copyAndDelete.end());
+    std::sort(refresh.begin(), refresh.end());
+    std::printf("refresh benchmark: one album of 12 files in %s, median of %d runs\n", target.c_str(), runs);
+    std::printf("  copy job + delete job     %8.3f s\n", copyAndDelete[runs / 2]);
+    std::printf("  refresh job               %8.3f s   ratio %5.2f (goal <= 1.10)\n", refresh[runs / 2],
+                refresh[runs / 2] / copyAndDelete[runs / 2]);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const fs::path data = BenchDataFolder("copy-1gb");
     const fs::path computer = data / "computer";
+    // "refresh" as the second argument measures the refresh alone.
+    if (argc > 2 && std::string(argv[2]) == "refresh") {
+        fs::create_directories(argv[1]);
+        MeasureRefresh(data, argv[1]);
+        return 0;
+    }
     if (!fs::exists(data / "complete")) {
         fs::remove_all(data);
         CLibraryParams params;
@@ -189,5 +263,6 @@ int main(int argc, char** argv)
     // folder than rm -r makes, which tell on file systems that look names up
     // one entry after another, as exFAT does.
     MeasureDelete(data, target, "3000 albums of 1 file in one folder", wide, "(no goal: grows with the folder)");
+    MeasureRefresh(data, target);
     return 0;
 }

@@ -33,6 +33,15 @@ std::u16string PlayerName(const std::u16string& name)
     return result;
 }
 
+CAlbumManifest ManifestFor(const CFolderNode& album, const IPlayerFiles& writer)
+{
+    CAlbumManifest manifest{writer.WriterId(), {}};
+    for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
+        manifest.m_files.push_back({writer.PlayerFileName(entry), entry.m_name, entry.m_size, entry.m_modified});
+    }
+    return manifest;
+}
+
 bool IsStagingFolder(const std::u16string& name)
 {
     const std::u16string_view staging(STAGING_FOLDER);

@@ -68,6 +68,9 @@ public:
     virtual std::string WriterId() const = 0;
 };
 
+// The manifest that a job writing the album with writer puts beside its files.
+CAlbumManifest ManifestFor(const CFolderNode& album, const IPlayerFiles& writer);
+
 // A staging folder that a job cut off left: its name in a folder of the player.
 struct CLeftover
 {

@@ -74,6 +74,16 @@ CSpaceChange SpaceChange(const CFolderNode& node, std::uint64_t unit, const IPla
     if (node.IsAlbum()) {
         change = {node.AlbumDelta(unit, &sizes), node.IsAlbumToCopy() || (thereBefore && !node.IsAlbumToDelete())};
         newSlots = node.IsAlbumToCopy() ? FileSlots(node.m_files[SIDE_COMPUTER]) : 0;
+        if (node.IsAlbumToCopy() || node.IsAlbumToRefresh()) {
+            // The album's manifest, written beside its files, in place of the
+            // old version's.
+            auto units = [unit](const CAlbumManifest& manifest) {
+                return static_cast<std::int64_t>((SerializeManifest(manifest).size() + unit - 1) / unit * unit);
+            };
+            change.m_nBytes += units(ManifestFor(node, sizes));
+            change.m_nBytes -= node.IsAlbumToRefresh() && node.m_pManifest ? units(*node.m_pManifest) : 0;
+            newSlots += node.IsAlbumToCopy() ? NameSlots(std::size(MANIFEST_NAME) - 1) : 0;
+        }
     }
     for (const auto& child : node.m_children) {
         const CSpaceChange childChange = SpaceChange(*child, unit, sizes);

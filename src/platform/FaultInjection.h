@@ -7,13 +7,14 @@
 // Nothing is armed unless a test arms it.
 
 enum class EFaultPoint {
-    VolumeSpace, // the free-space query
-    ReadFile,    // a read of an open file
-    WriteFile,   // a write to a file created for writing
-    CloseFile,   // the close of a written file
-    SyncFile,    // the flush of a written file
-    SyncFolder,  // the flush of a folder
-    RemoveFile,  // the deletion of a file
+    VolumeSpace,  // the free-space query
+    ReadFile,     // a read of an open file
+    WriteFile,    // a write to a file created for writing
+    CloseFile,    // the close of a written file
+    SyncFile,     // the flush of a written file
+    SyncFolder,   // the flush of a folder
+    RemoveFile,   // the deletion of a file
+    RenameFolder, // a rename or exchange of folders on the player, before it is made
     Count
 };
 

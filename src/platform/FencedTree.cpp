@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -175,6 +176,9 @@ int CFolderHandle::RenameFolder(const std::u16string& from, const std::u16string
     if (NativeName(from, nativeFrom) != 0 || NativeName(to, nativeTo) != 0) {
         return EINVAL;
     }
+    if (const int fault = TakeFault(EFaultPoint::RenameFolder)) {
+        return fault;
+    }
     if (renameat2(m_fd, nativeFrom.c_str(), m_fd, nativeTo.c_str(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
@@ -190,6 +194,38 @@ int CFolderHandle::RenameFolder(const std::u16string& from, const std::u16string
         return errno;
     }
     return ResultOf(renameat(m_fd, nativeFrom.c_str(), m_fd, nativeTo.c_str()));
+}
+
+int CFolderHandle::ExchangeFolders(const std::u16string& first, const std::u16string& second) const
+{
+    std::string nativeFirst;
+    std::string nativeSecond;
+    if (NativeName(first, nativeFirst) != 0 || NativeName(second, nativeSecond) != 0) {
+        return EINVAL;
+    }
+    if (const int fault = TakeFault(EFaultPoint::RenameFolder)) {
+        return fault;
+    }
+    if (renameat2(m_fd, nativeFirst.c_str(), m_fd, nativeSecond.c_str(), RENAME_EXCHANGE) == 0) {
+        return 0;
+    }
+    // Older kernels and drivers say so in other words.
+    return errno == ENOSYS || errno == EOPNOTSUPP ? EINVAL : errno;
+}
+
+int CFolderHandle::QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const
+{
+    if (const int fault = TakeFault(EFaultPoint::VolumeSpace)) {
+        return fault;
+    }
+    struct statvfs info;
+    if (fstatvfs(m_fd, &info) != 0) {
+        return errno;
+    }
+    available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
+    allocationUnit = info.f_frsize;
+    return 0;
 }
 
 int CFolderHandle::Sync() const

@@ -45,6 +45,12 @@ public:
     // Gives the folder from the new name to, which must not exist: nothing is
     // ever replaced.
     int RenameFolder(const std::u16string& from, const std::u16string& to) const;
+    // Swaps the names of two folders in one step (renameat2 RENAME_EXCHANGE):
+    // EINVAL on a file system that cannot, as FAT and exFAT drivers.
+    int ExchangeFolders(const std::u16string& first, const std::u16string& second) const;
+    // Bytes available to this user on the folder's file system, its total
+    // bytes, and its allocation unit.
+    int QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const;
     // Writes the folder's entries to the device and waits until they are there.
     int Sync() const;
     // Takes the folder for this holder alone, as long as it is held open:
@@ -125,6 +131,16 @@ public:
     {
         return parent.RenameFolder(from, to);
     }
+    int ExchangeFolders(const CFolderHandle& parent, const std::u16string& first,
+                        const std::u16string& second) const override
+    {
+        return parent.ExchangeFolders(first, second);
+    }
+    int QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const override
+    {
+        return m_root.QuerySpace(available, total, allocationUnit);
+    }
+    int SetModified(CFile& file, std::int64_t modified) const override { return file.SetModified(modified); }
 
 private:
     // Opens the folder that holds the last component of relative.

@@ -150,6 +150,15 @@ int CFile::Sync()
     return ResultOf(fsync(m_fd));
 }
 
+int CFile::SetModified(std::int64_t modified)
+{
+    // Both times are given: exfat-fuse takes an omitted one for the time now,
+    // and gives it to both.
+    const struct timespec time = {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)};
+    const struct timespec times[2] = {time, time};
+    return ResultOf(futimens(m_fd, times));
+}
+
 int CFile::Close()
 {
     const int fd = std::exchange(m_fd, -1);

@@ -208,6 +208,9 @@ public:
     void StartWriteBack();
     // Writes the file's data to the device and waits until it is there.
     int Sync();
+    // Gives the file the time of the last change of its data, in nanoseconds
+    // since 1970, and the same last access time.
+    int SetModified(std::int64_t modified);
     // Closes the file; for a written file a failure here is a failed write.
     int Close();
 

@@ -47,6 +47,17 @@ public:
     // is ever replaced.
     virtual int RenameFolder(const CFolderHandle& parent, const std::u16string& from,
                              const std::u16string& to) const = 0;
+    // Swaps the names of two folders of parent in one step, where the file
+    // system can (EINVAL where it cannot): no moment sees either name free.
+    virtual int ExchangeFolders(const CFolderHandle& parent, const std::u16string& first,
+                                const std::u16string& second) const = 0;
+    // The bytes of the player's file system available to this user, its total
+    // bytes (0 where the driver does not tell, as fusefat), and the unit in
+    // which it gives space to files.
+    virtual int QuerySpace(std::uint64_t& available, std::uint64_t& total, std::uint64_t& allocationUnit) const = 0;
+    // Gives a written file its source's modification time, in nanoseconds
+    // since 1970, once its bytes are written.
+    virtual int SetModified(CFile& file, std::int64_t modified) const = 0;
     // Makes the entries of an open folder reach the device: with the whole
     // file system, which also reports a write-back error of any file, where
     // that flush reaches the device, else the folder alone.

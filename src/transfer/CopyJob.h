@@ -35,6 +35,8 @@ public:
     // The whole job: leftovers, then the delete pass, then the copy pass.
     void Run();
     void RemoveLeftovers() { m_remover.RemoveLeftovers(); }
+    // One line about the album records the scan could not read.
+    void ReportUnreadManifests();
     void DeletePass() { m_deletePass.Run(m_root); }
     void CopyPass() { m_copier.CopyPass(m_root); }
 

@@ -1,5 +1,6 @@
 #include "transfer/AlbumCopier.h"
 
+#include "model/AlbumManifest.h"
 #include "platform/FencedTree.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <deque>
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -47,11 +49,18 @@ int CAlbumCopier::FlushNewName(const CFolderNode& album, const CFolderHandle& pa
     return error;
 }
 
-// Flushes where the file system needs it and closes a written file; data that
-// reaches the device only now can still fail to be written.
-bool CAlbumCopier::CloseWrittenFile(CFile& file, const std::u16string& relative)
+// Flushes where the file system needs it, gives the file its source's time
+// when it has one, and closes it; data that reaches the device only now can
+// still fail to be written. The time comes after the flush: a driver that is
+// handed the data only then (FUSE's write-back) would take it for a change.
+// The player may keep the computer's time more coarsely (FAT to 2 s): the
+// manifest holds the exact one.
+bool CAlbumCopier::CloseWrittenFile(CFile& file, const std::u16string& relative, std::optional<std::int64_t> modified)
 {
     int error = m_context.m_player.FlushFile(file);
+    if (error == 0 && modified) {
+        error = m_context.m_player.SetModified(file, *modified);
+    }
     if (const int closeError = file.Close(); error == 0) {
         error = closeError;
     }
@@ -72,6 +81,10 @@ void CAlbumCopier::CopyPass(CFolderNode& node)
         }
     } else if (node.IsAlbumToCopy()) {
         CopyAlbum(node);
+    } else if (node.IsAlbumToRefresh() && !node.m_names[SIDE_COMPUTER].empty()) {
+        // An album that the scan left only on the player (a computer folder
+        // that is the player's) has no new version: it would go empty.
+        RefreshAlbum(node);
     }
 }
 
@@ -95,6 +108,12 @@ void CAlbumCopier::CopyAlbum(CFolderNode& album)
             return;
         }
     }
+    CountAlbum(album, bytesBefore, complete);
+}
+
+void CAlbumCopier::CountAlbum(const CFolderNode& album, std::uint64_t bytesBefore, bool complete)
+{
+    CCopyLog& log = m_context.m_log;
     log.m_nBytesCopied = bytesBefore + ExpectedAlbumBytes(m_writer, album);
     log.m_plan.SetOutcome(album, complete ? EAlbumOutcome::Done : EAlbumOutcome::Failed);
     log.CountDown(log.m_nAlbumsToCopy);
@@ -150,11 +169,17 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
         m_context.PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", FolderDisplayPath(relative), error);
         return false;
     }
-    std::deque<std::pair<CFile, std::u16string>> written;
+    struct CWritten
+    {
+        CFile m_file;
+        std::u16string m_name;
+        std::int64_t m_modified;
+    };
+    std::deque<CWritten> written;
     const auto closeOldest = [&] {
-        auto [file, name] = std::move(written.front());
+        CWritten oldest = std::move(written.front());
         written.pop_front();
-        return CloseWrittenFile(file, JoinPath(relative, name));
+        return CloseWrittenFile(oldest.m_file, JoinPath(relative, oldest.m_name), oldest.m_modified);
     };
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
         if (CheckCancel(m_context.m_log)) {
@@ -164,7 +189,7 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
         if (!CopyFileEntry(album, entry, made, folder, output)) {
             return false;
         }
-        written.emplace_back(std::move(output), m_writer.PlayerFileName(entry));
+        written.push_back({std::move(output), m_writer.PlayerFileName(entry), entry.m_modified});
         if (written.size() > MAX_WRITTEN_FILES && !closeOldest()) {
             return false;
         }
@@ -173,6 +198,9 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
         if (!closeOldest()) {
             return false;
         }
+    }
+    if (!WriteManifest(album, made, folder)) {
+        return false;
     }
     if (const int error = m_context.m_player.Flush(folder)) {
         m_context.PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", FolderDisplayPath(relative), error);
@@ -208,6 +236,26 @@ bool CAlbumCopier::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CC
     return true;
 }
 
+// The album's record, written after its files into the same folder and so
+// published with them: what each player file was made of, and by which writer.
+bool CAlbumCopier::WriteManifest(const CFolderNode& album, CCopyRecord& made, const CFolderHandle& folder)
+{
+    const std::string text = SerializeManifest(ManifestFor(album, m_writer));
+    const std::u16string relative = JoinPath(album.GetPlayerRelativePath(), MANIFEST_NAME);
+    CFile file;
+    if (const int error = m_context.m_player.CreateFile(folder, MANIFEST_NAME, file)) {
+        m_context.PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", PlayerDisplayPath(relative), error);
+        return false;
+    }
+    made.AddFile(MANIFEST_NAME);
+    if (const int error = file.Write(text.data(), text.size())) {
+        m_context.PlayerFailure(ECall::Write, "Writing \"%s\" : Error %s", PlayerDisplayPath(relative), error);
+        return false;
+    }
+    made.SetWritten(MANIFEST_NAME, text.size());
+    return CloseWrittenFile(file, relative, std::nullopt);
+}
+
 // Gives the staging folder the album's name, which must still be free, and
 // makes that reach the device.
 bool CAlbumCopier::PublishAlbum(CFolderNode& album, CCopyRecord& made)
@@ -223,7 +271,9 @@ bool CAlbumCopier::PublishAlbum(CFolderNode& album, CCopyRecord& made)
         return false;
     }
     made.Publish(relative);
-    if ((error = HoldsWrittenFiles(relative, made)) == 0) {
+    error = HoldsWrittenFiles(relative, made);
+    m_context.m_bRenamesLoseEntries |= error == ENODATA;
+    if (error == 0) {
         error = FlushNewName(album, parent, made);
     }
     if (error != 0) {
@@ -234,9 +284,10 @@ bool CAlbumCopier::PublishAlbum(CFolderNode& album, CCopyRecord& made)
 }
 
 // A driver may lose a folder's entries when it renames it (fusefat does): the
-// published folder must hold just the files written, with their sizes, or it
-// is not the album: the sizes are those the writer wrote. Once a rename has lost them, no more albums are staged on
-// this player and no album to delete is hidden first: each would be lost too.
+// published folder must hold just the files written, the manifest among them,
+// with their sizes, or it is not the album: the sizes are those the writer
+// wrote. Once a rename has lost them, no more albums are staged on this player
+// and no album to delete is hidden first: each would be lost too.
 int CAlbumCopier::HoldsWrittenFiles(const std::u16string& relative, const CCopyRecord& made)
 {
     CFolderHandle folder;
@@ -254,7 +305,5 @@ int CAlbumCopier::HoldsWrittenFiles(const std::u16string& relative, const CCopyR
         onlyFiles &= !entry.m_bFolder;
         files.emplace(entry.m_name, entry.m_size);
     }
-    const bool same = onlyFiles && files == made.Files();
-    m_context.m_bRenamesLoseEntries |= !same;
-    return same ? 0 : ENODATA;
+    return onlyFiles && files == made.Files() ? 0 : ENODATA;
 }

@@ -42,6 +42,9 @@ public:
     // The staging folder, locked for as long as the copy uses it: no other
     // job takes it for what a job that was cut off left.
     CFolderHandle m_staging;
+    // A changed album's new version has taken the old one's place: nothing
+    // of it is taken away any more.
+    bool m_bSwapped = false;
 
 private:
     std::set<std::u16string> m_folders;

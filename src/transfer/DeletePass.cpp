@@ -88,7 +88,7 @@ bool CDeletePass::HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& 
 // player's. Deleting it would delete the computer's album. A computer folder
 // that the scan found inside the player's tree it left out, and kept where it
 // leads: the computer's albums are there, whatever the tree shows.
-bool CDeletePass::IsComputersFolder(const CFolderNode& album)
+bool CDeletePass::IsComputersFolder(const CFolderNode& album) const
 {
     CFolderId computer;
     CFolderId player;

@@ -20,6 +20,9 @@ public:
     }
 
     void Run(CFolderNode& root);
+    // Whether the album's folder on the player is its folder on the computer:
+    // a link there leads to it, or a link of a computer file to a file of it.
+    bool IsComputersFolder(const CFolderNode& album) const;
 
 private:
     struct CDeletion
@@ -32,9 +35,6 @@ private:
     };
     bool HideAlbumsToDelete(CFolderNode& node, std::vector<CDeletion>& deletions);
     void HideAlbum(CDeletion& deletion);
-    // Whether the album's folder on the player is its folder on the computer:
-    // a link there leads to it, or a link of a computer file to a file of it.
-    bool IsComputersFolder(const CFolderNode& album);
     bool HoldsComputersFiles(const CFolderNode& album, const CFolderHandle& folder) const;
     bool HoldsFilesTheComputerLinksTo(const CFolderNode& album) const;
     bool DeleteHiddenAlbum(const CDeletion& deletion);

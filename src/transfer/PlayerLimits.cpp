@@ -1,5 +1,6 @@
 #include "transfer/AlbumCopier.h"
 
+#include "model/AlbumManifest.h"
 #include "text/Unicode.h"
 #include "transfer/CopyLog.h"
 #include "transfer/FileWriter.h"
@@ -40,15 +41,16 @@ bool CAlbumCopier::FitsOnPlayer(const CFolderNode& album)
                                 FolderDisplayPath(shared->GetPlayerRelativePath()), EEXIST);
         return false;
     }
-    std::set<std::u16string> names;
+    // The album's manifest takes a name of its own beside its files.
+    std::set<std::u16string> names{FoldCaseAsFat(MANIFEST_NAME)};
     const std::uint64_t maxSize = m_context.m_player.MaxFileSize();
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
         const std::u16string name = m_writer.PlayerFileName(entry);
         const std::string display = PlayerDisplayPath(JoinPath(relative, name));
-        const int error = !withinLimit(name)                          ? ENAMETOOLONG
+        const int error = !withinLimit(name)                               ? ENAMETOOLONG
                           : m_writer.ExpectedBytes(album, entry) > maxSize ? EFBIG
-                          : !names.insert(FoldCaseAsFat(name)).second ? EEXIST
-                                                                      : 0;
+                          : !names.insert(FoldCaseAsFat(name)).second      ? EEXIST
+                                                                           : 0;
         if (error != 0) {
             m_context.PlayerFailure(ECall::Write,
                                     error == EFBIG ? "Writing \"%s\" : Error %s" : "Opening \"%s\" : Error %s", display,

@@ -1,5 +1,6 @@
 #include "transfer/Remover.h"
 
+#include "model/AlbumManifest.h"
 #include "platform/FencedTree.h"
 #include "transfer/CopyLog.h"
 #include "transfer/CopyRecord.h"
@@ -35,17 +36,41 @@ bool HasSubFolder(const CFolderListing& listing)
                        [](const CDirEntry& entry) { return entry.m_bFolder; });
 }
 
+namespace {
+
+constexpr char16_t OLD_VERSION_INFIX[] = u"-old-";
+
+bool IsManifest(const std::u16string& name)
+{
+    return name == MANIFEST_NAME;
+}
+
+} // namespace
+
+std::u16string OldVersionName(const std::u16string& album)
+{
+    return STAGING_FOLDER + (OLD_VERSION_INFIX + album);
+}
+
+// A scan may or may not list the manifest among the files: it is the album's
+// own either way.
 bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files)
 {
     auto file = files.begin();
     for (const CDirEntry& entry : listing.m_entries) {
-        if (entry.m_bFolder) {
+        if (file != files.end() && IsManifest(file->m_name)) {
+            ++file;
+        }
+        if (entry.m_bFolder || IsManifest(entry.m_name)) {
             continue;
         }
         if (file == files.end() || file->m_name != entry.m_name || file->m_size != entry.m_size ||
             file->m_modified != entry.m_modified) {
             return false;
         }
+        ++file;
+    }
+    if (file != files.end() && IsManifest(file->m_name)) {
         ++file;
     }
     return file == files.end();
@@ -202,6 +227,9 @@ void CRemover::RemoveLeftover(const CLeftover& leftover)
         error == ENOENT || (error == 0 && m_context.m_player.Lock(held) == EWOULDBLOCK)) {
         return;
     }
+    if (RestoreOldVersion(leftover)) {
+        return;
+    }
     m_context.m_log.Add(LOG_INFO, "Deleting \"%s\"", PlayerDisplayPath(staging));
     CFolderHandle folder;
     CFolderListing listing;
@@ -214,6 +242,32 @@ void CRemover::RemoveLeftover(const CLeftover& leftover)
     if (RemoveFolder(staging, staging) && emptied) {
         PruneFrom(leftover.m_pFolder, policy);
     }
+}
+
+bool CRemover::RestoreOldVersion(const CLeftover& leftover)
+{
+    const std::u16string prefix = OldVersionName(u"");
+    if (!leftover.m_name.starts_with(prefix) || leftover.m_name.size() == prefix.size()) {
+        return false;
+    }
+    const IPlayerTree& player = m_context.m_player;
+    const std::u16string album = leftover.m_name.substr(prefix.size());
+    const std::u16string relative = leftover.m_pFolder->GetPlayerRelativePath();
+    CFolderHandle parent;
+    CFolderId id;
+    if (player.OpenFolder(relative, parent) != 0 || player.GetEntryId(parent, album, id) != ENOENT) {
+        return false; // the new version, or something else, has the name: the old one goes
+    }
+    m_context.m_log.Add(LOG_INFO, "Restoring \"%s\"", PlayerDisplayPath(JoinPath(relative, album)));
+    int error = player.RenameFolder(parent, leftover.m_name, album);
+    if (error == 0) {
+        error = player.Flush(parent);
+    }
+    if (error != 0) {
+        m_context.PlayerFailure(ECall::Delete, "Restoring \"%s\" : Error %s",
+                                PlayerDisplayPath(JoinPath(relative, album)), error);
+    }
+    return true;
 }
 
 void CRemover::RemoveLeftovers()

@@ -58,11 +58,17 @@ private:
     const CCopyRecord& m_made;
 };
 
+// The hidden name that the old version of a changed album takes while the new
+// one takes its place: a staging folder's, which also tells the album's name,
+// so that a job cut off between the two renames can put the old one back.
+std::u16string OldVersionName(const std::u16string& album);
+
 bool HasSubFolder(const CFolderListing& listing);
 // Whether a folder holds just the files that the scan read there, by name,
-// size and modification time. Another player plugged into the same slot,
-// or files added or rewritten since, make it a folder that the user never
-// chose to delete.
+// size and modification time, and the album's manifest, which the scan takes
+// as the album's record. Another player plugged into the same slot, or files
+// added or rewritten since, make it a folder that the user never chose to
+// delete.
 bool HoldsScannedFiles(const CFolderListing& listing, const std::vector<CFileEntry>& files);
 
 // Removes albums' folders from the player, on the player's folders at
@@ -90,6 +96,9 @@ public:
 
 private:
     void RemoveLeftover(const CLeftover& leftover);
+    // Gives the old version of a changed album its name back when a job cut
+    // off between the two renames of its refresh left that name free.
+    bool RestoreOldVersion(const CLeftover& leftover);
     bool PruneFolder(CFolderNode& node, const IRemovalPolicy& policy);
     bool ListFolder(const std::u16string& relative, CFolderHandle& folder, CFolderListing& listing,
                     const std::u16string& display);

@@ -47,7 +47,7 @@ protected:
     std::vector<CPostedMessage> RunJob()
     {
         m_doc.m_log.m_nAlbumsToDelete = m_doc.m_pModel->CountAlbumsToDelete();
-        m_doc.m_log.m_nAlbumsToCopy = m_doc.m_pModel->CountAlbumsToCopy();
+        m_doc.m_log.m_nAlbumsToCopy = m_doc.m_pModel->CountAlbumsToCopy() + m_doc.m_pModel->CountAlbumsToRefresh();
         m_doc.m_log.m_plan = CCopyPlan(*m_doc.m_pModel);
         if (!m_doc.StartCopy(&m_queue, WM_COPYNOTIFY)) {
             ADD_FAILURE() << "the job did not start";

@@ -150,8 +150,9 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     EXPECT_EQ(m_doc.m_allocationUnit, 128u << 10);
     m_doc.m_pModel->ApplySelection(SELECT_ALL);
     const auto freeBytes = static_cast<std::int64_t>(m_doc.m_nFreeBytes);
-    // Four for the files, one for each of the folders A and New.
-    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 6 * (128 << 10));
+    // Four for the files, one for the album's manifest, one for each of the
+    // folders A and New.
+    EXPECT_EQ(ProjectedFreeBytes(m_doc), freeBytes - 7 * (128 << 10));
     EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 202000);
     // Files a writer makes smaller take what it says they will: 200000 bytes
     // made 100000 fit one cluster.
@@ -164,7 +165,7 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
         }
         std::string WriterId() const override { return "half"; }
     } half;
-    EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(128 << 10, half), 5 * (128 << 10));
+    EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(128 << 10, half), 6 * (128 << 10));
     EXPECT_EQ(m_doc.m_pModel->ComputeSpaceDelta(1, half), 101000);
     // The file, its folder Old and the folder B that it leaves empty.
     m_doc.m_pModel->ApplySelection(SELECT_NONE);

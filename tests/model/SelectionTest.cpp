@@ -264,8 +264,9 @@ TEST_F(SelectionTest, ARefreshCountsNewMinusOldUntilThePlayersVersionIsKept)
     EXPECT_EQ(m_root.m_sizeDelta, 2500 + 7 - 3990);
     // Clusters of 4096: Grown's two files take two where its one took one,
     // Shrunk's file one in place of one, New one for its file and one for its
-    // folder.
-    EXPECT_EQ(m_root.ComputeSpaceDelta(4096, CPlainCopy()), 4096 + 2 * 4096);
+    // folder; each album written one for its manifest, where the old versions
+    // had none.
+    EXPECT_EQ(m_root.ComputeSpaceDelta(4096, CPlainCopy()), 4096 + 2 * 4096 + 3 * 4096);
 
     CCopyPlan plan(m_root);
     std::vector<std::tuple<std::u16string, EPlanStep, std::uint64_t, std::uint64_t>> steps;

@@ -1,5 +1,6 @@
 #include "support/JobTest.h"
 
+#include "model/AlbumManifest.h"
 #include "platform/FaultInjection.h"
 
 #include <sstream>
@@ -58,7 +59,7 @@ std::map<std::string, std::string> JobTest::Snapshot(const std::string& folder) 
         const std::string relative = fs::relative(entry.path(), root).string();
         if (entry.is_directory()) {
             files[relative + "/"] = "";
-        } else {
+        } else if (entry.path().filename() != ToNativePath(MANIFEST_NAME)) {
             files[relative] = ReadFileText(entry.path());
         }
     }

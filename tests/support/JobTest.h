@@ -29,7 +29,7 @@ protected:
     void NotifyLogLine() override;
 
     // Every file below a folder of the fixture with its content, by relative path;
-    // folders end in '/'.
+    // folders end in '/'. Albums' manifests are left out: tests of them read them.
     std::map<std::string, std::string> Snapshot(const std::string& folder) const;
 
     CCopyLog m_log;

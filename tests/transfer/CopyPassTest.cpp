@@ -28,7 +28,7 @@ protected:
     void CopyAll()
     {
         m_root.ApplySelection(SELECT_ALL);
-        m_log.m_nAlbumsToCopy = m_root.CountAlbumsToCopy();
+        m_log.m_nAlbumsToCopy = m_root.CountAlbumsToCopy() + m_root.CountAlbumsToRefresh();
         Job().CopyPass();
     }
     // Whether the player's copy of a computer file has the same bytes.
@@ -517,6 +517,22 @@ TEST_F(CopyPassTest, OnAFat32CardThroughFusefatEveryCopyFailsPlainly)
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Deleting \"JUKEBIT/Old/Album\"",
                                                     "ERROR  : Deleting \"JUKEBIT/Old/Album\"" + noData}));
     EXPECT_TRUE(Snapshot("player").empty());
+
+    // A changed album, whose staged version is renamed and checked before the
+    // old one is ever renamed: the old one stays whole.
+    m_log.Clear();
+    m_fixture.Create("player/Old/Album/1:10\ncomputer/Old/Album/1:12\n");
+    m_root.m_children.clear();
+    ASSERT_TRUE(ScanPair());
+    OpenPlayer();
+    Node(u"Old/Album").ApplySelection(SELECT_ALL);
+    Node(u"Old/Album").m_bChanged = true;
+    const auto before = Snapshot("player");
+    Job().CopyPass();
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Replacing \"COMPUTER/Old/Album\"",
+                                                    "ERROR  : Creating \"JUKEBIT/Old/Album\"" + noData,
+                                                    "INFO   : Deleting \"JUKEBIT/Old/.lyrafetch-partial-new\""}));
+    EXPECT_EQ(Snapshot("player"), before);
 }
 
 std::string SourceVolumeName(const ::testing::TestParamInfo<int>& kind)
@@ -562,6 +578,9 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
          {"ERROR  : Opening \"JUKEBIT/Clash/Accents/\u00E9.mp3\"" + exists}},
         {"Clash/Album", {{"a?.mp3", ""}, {"A_.mp3", ""}},
          {"ERROR  : Opening \"JUKEBIT/Clash/Album/A_.mp3\"" + exists}},
+        // A file of the album's manifest's name, in any case.
+        {"Clash/Record", {{"1.mp3", ""}, {".LYRAFETCH-album", ""}},
+         {"ERROR  : Opening \"JUKEBIT/Clash/Record/.LYRAFETCH-album\"" + exists}},
         // Two folders of one player name, or one that is a folder the card has:
         // neither goes into the other's folder.
         {"Hits/Best?", {{"1.mp3", ""}}, {"ERROR  : Creating \"JUKEBIT/Hits/Best_\"" + exists}},
@@ -617,11 +636,11 @@ TEST_F(CopyPassTest, OnAnExfatPlayerEveryNameArrivesAndIsKnownAgain)
     EXPECT_EQ(Snapshot("player"), expected);
 
     // The next scan knows every album that arrived, and a job of all of them
-    // has only the ten that cannot arrive left to copy.
+    // has only the eleven that cannot arrive left to copy.
     m_root.m_children.clear();
     ASSERT_TRUE(ScanPair());
     m_root.ApplySelection(SELECT_ALL);
-    EXPECT_EQ(m_root.CountAlbumsToCopy(), 10) << DumpTree(m_root);
+    EXPECT_EQ(m_root.CountAlbumsToCopy(), 11) << DumpTree(m_root);
     EXPECT_TRUE(Node(u"Marvin Gaye/What's Going On?").IsAlbumToCopy() == false);
 }
 

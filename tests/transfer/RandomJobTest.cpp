@@ -85,7 +85,7 @@ public:
         const CSnapshot outsideBefore = Snapshot(m_fixture / "outside");
 
         const int toDelete = doc.m_pModel->CountAlbumsToDelete();
-        const int toCopy = doc.m_pModel->CountAlbumsToCopy();
+        const int toCopy = doc.m_pModel->CountAlbumsToCopy() + doc.m_pModel->CountAlbumsToRefresh();
         doc.m_log.m_nAlbumsToDelete = toDelete;
         doc.m_log.m_nAlbumsToCopy = toCopy;
         ArmTrouble();
@@ -217,6 +217,8 @@ private:
     {
         if (node.IsAlbumToCopy()) {
             m_albumsToCopy.push_back(ToLogText(node.GetRelativePath(SIDE_COMPUTER)));
+        } else if (node.IsAlbumToRefresh()) {
+            m_albumsToRefresh.push_back(ToLogText(node.GetRelativePath(SIDE_PLAYER)));
         } else if (node.IsAlbumToDelete()) {
             m_albumsToDelete.push_back(ToLogText(node.GetRelativePath(SIDE_PLAYER)));
         }
@@ -263,7 +265,7 @@ private:
         for (const auto& message : messages) {
             if (message.m_wParam == COPYNOTIFY_LOGLINE) {
                 const auto* entry = reinterpret_cast<const CCopyLogEntry*>(message.m_lParam);
-                copying |= StartsWith(entry->m_text, "Copying");
+                copying |= StartsWith(entry->m_text, "Copying") || StartsWith(entry->m_text, "Replacing");
             } else if (message.m_wParam == COPYNOTIFY_PROGRESS) {
                 ++(copying ? m_copiedProgress : m_deletedProgress);
             }
@@ -276,8 +278,10 @@ private:
         std::string* block = nullptr;
         for (const auto& entry : log.m_entries) {
             const std::string line = FormatLogEntry(*entry, false);
-            if (StartsWith(entry->m_text, "Copying \"COMPUTER/")) {
-                const std::string album = entry->m_text.substr(18, entry->m_text.size() - 19);
+            const bool replacing = StartsWith(entry->m_text, "Replacing \"COMPUTER/");
+            if (replacing || StartsWith(entry->m_text, "Copying \"COMPUTER/")) {
+                const std::size_t start = replacing ? 20 : 18;
+                const std::string album = entry->m_text.substr(start, entry->m_text.size() - start - 1);
                 m_copyOrder.push_back(album);
                 block = &m_copyBlocks[album];
             }
@@ -290,12 +294,13 @@ private:
     void CheckPlayer(const CSnapshot& before, const CSnapshot& computer)
     {
         const CSnapshot after = Snapshot(m_fixture / "player");
-        // Every file that was not in an album to delete is still there, unchanged.
+        auto within = [](const std::vector<std::string>& albums, const std::string& path) {
+            return std::any_of(albums.begin(), albums.end(),
+                               [&](const std::string& album) { return StartsWith(path, album + "/"); });
+        };
+        // Every file that was not in an album to delete or refresh is still there, unchanged.
         for (const auto& [path, content] : before) {
-            const bool inDeletedAlbum =
-                std::any_of(m_albumsToDelete.begin(), m_albumsToDelete.end(),
-                            [&](const std::string& album) { return StartsWith(path, album + "/"); });
-            if (!inDeletedAlbum && path.back() != '/') {
+            if (!within(m_albumsToDelete, path) && !within(m_albumsToRefresh, path) && path.back() != '/') {
                 EXPECT_TRUE(after.count(path) && after.at(path) == content) << path;
             }
         }
@@ -308,6 +313,9 @@ private:
                 continue;
             }
             EXPECT_EQ(after.count(album + "/"), deleted ? 0u : 1u) << album;
+        }
+        for (const std::string& album : m_albumsToRefresh) {
+            ExpectOneVersion(after, computer, before, album);
         }
         // A copied album is on the player whole and byte for byte; any other is not there at all.
         for (const std::string& album : m_albumsToCopy) {
@@ -322,6 +330,24 @@ private:
                 EXPECT_TRUE(after.count(file->first) && after.at(file->first) == file->second) << file->first;
             }
         }
+    }
+
+    // A refreshed album is whole: its new version, byte for byte, or its old one.
+    static void ExpectOneVersion(const CSnapshot& after, const CSnapshot& computer, const CSnapshot& before,
+                                 const std::string& album)
+    {
+        auto files = [&](const CSnapshot& snapshot) {
+            CSnapshot albumFiles;
+            for (auto file = snapshot.lower_bound(album + "/");
+                 file != snapshot.end() && StartsWith(file->first, album + "/"); ++file) {
+                if (!file->first.ends_with(std::string("/") + ".lyrafetch-album")) {
+                    albumFiles.emplace(file->first, file->second);
+                }
+            }
+            return albumFiles;
+        };
+        const CSnapshot now = files(after);
+        EXPECT_TRUE(now == files(computer) || now == files(before)) << album;
     }
 
     bool BelowTheLink(const std::string& path) const
@@ -366,6 +392,7 @@ private:
     bool m_bRealDiskFull = false;
     std::vector<std::string> m_params;
     std::vector<std::string> m_albumsToCopy;
+    std::vector<std::string> m_albumsToRefresh;
     std::vector<std::string> m_albumsToDelete;
     std::string m_removedSource;
     std::string m_linked; // the player's folder that is a link, when there is one
