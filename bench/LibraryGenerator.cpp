@@ -1,5 +1,9 @@
 #include "LibraryGenerator.h"
 
+#include "model/AlbumManifest.h"
+#include "platform/FileSystem.h"
+#include "transfer/PlainCopy.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -48,11 +52,15 @@ public:
                 const bool onBoth = placement < m_params.m_overlap;
                 const bool playerOnly = !onBoth && placement < m_params.m_overlap + m_params.m_playerOnly;
                 const int files = static_cast<int>(Between(m_params.m_minFilesPerAlbum, m_params.m_maxFilesPerAlbum));
+                CAlbumManifest written;
                 if (!playerOnly) {
-                    WriteAlbum(computer / computerAlbum, files);
+                    written = WriteAlbum(computer / computerAlbum, files);
                 }
                 if (onBoth || playerOnly) {
-                    WriteAlbum(player / playerAlbum, files);
+                    CAlbumManifest own = WriteAlbum(player / playerAlbum, files);
+                    if (m_params.m_manifests > 0 && Chance(m_params.m_manifests)) {
+                        WriteManifest(player / playerAlbum, onBoth ? written : own);
+                    }
                 }
                 ++m_stats.m_albums;
             }
@@ -87,13 +95,32 @@ private:
         return text;
     }
 
-    void WriteAlbum(const fs::path& folder, int files)
+    // Returns the record a job would write of the album's files.
+    CAlbumManifest WriteAlbum(const fs::path& folder, int files)
     {
         fs::create_directories(folder);
+        CAlbumManifest written{CPlainCopy::PLAIN_COPY_ID, {}};
         for (int track = 1; track <= files; ++track) {
             const std::string name = (track < 10 ? "0" : "") + std::to_string(track) + " - Track " +
                                      kWords[Between(0, kWords.size() - 1)] + ".mp3";
-            WriteFile(folder / name, Between(m_params.m_minFileSize, m_params.m_maxFileSize));
+            const std::uint64_t size = Between(m_params.m_minFileSize, m_params.m_maxFileSize);
+            WriteFile(folder / name, size);
+            CFileStamp stamp;
+            if (GetFileStamp(FromNativeName((folder / name).native()), stamp) != 0) {
+                throw std::runtime_error("cannot read " + (folder / name).string());
+            }
+            const std::u16string wide = FromNativeName(name);
+            written.m_files.push_back({wide, wide, size, stamp.m_modified});
+        }
+        return written;
+    }
+
+    static void WriteManifest(const fs::path& folder, const CAlbumManifest& manifest)
+    {
+        std::ofstream out(folder / ToNativePath(MANIFEST_NAME), std::ios::binary);
+        out << SerializeManifest(manifest);
+        if (!out) {
+            throw std::runtime_error("cannot write the manifest in " + folder.string());
         }
     }
 

@@ -8,7 +8,8 @@
 // with artists holding albums holding files, or with the albums directly in
 // the root, named "Artist - Album" (a flat library). Each album lies on both sides,
 // on the computer only or on the player only; the same seed gives the same
-// pair.
+// pair. An album on both sides is the same album on the player, its files
+// with the computer's times.
 struct CLibraryParams
 {
     int m_artists = 1000;
@@ -21,6 +22,9 @@ struct CLibraryParams
     double m_playerOnly = 0.2; // share of albums on the player only; the rest are on the computer only
     double m_nonAscii = 0.1;   // share of artist and album names with non-ASCII letters
     bool m_bFlat = false;      // albums directly in the root
+    // Share of the player's albums that hold the manifest a job writes: after
+    // a few jobs, most of them.
+    double m_manifests = 0;
     std::uint32_t m_seed = 1;
 };
 

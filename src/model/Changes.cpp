@@ -31,29 +31,6 @@ bool IsNewerThanCopy(std::int64_t computer, std::int64_t player)
     return hours == 0 || hours > MAX_SHIFT_HOURS || std::abs(ahead - hours * HOUR_NS) > TIME_TOLERANCE_NS;
 }
 
-// With the album's record: its computer files are not those the record names
-// (one added or gone, a size or a time different), or another writer made it.
-bool DiffersFromManifest(const CFolderNode& album, const CAlbumManifest& manifest, const IPlayerFiles& writer)
-{
-    const std::vector<CFileEntry>& files = album.m_files[SIDE_COMPUTER];
-    if (manifest.m_writer != writer.WriterId() || manifest.m_files.size() != files.size()) {
-        return true;
-    }
-    // The listing is in name order; the record is put in the same.
-    std::vector<const CManifestEntry*> recorded;
-    recorded.reserve(manifest.m_files.size());
-    for (const CManifestEntry& entry : manifest.m_files) {
-        recorded.push_back(&entry);
-    }
-    std::sort(recorded.begin(), recorded.end(), [](const CManifestEntry* a, const CManifestEntry* b) {
-        return NameOrderLess(a->m_computerName, b->m_computerName);
-    });
-    return !std::equal(files.begin(), files.end(), recorded.begin(), [](const CFileEntry& file, const auto* entry) {
-        return file.m_name == entry->m_computerName && file.m_size == entry->m_size &&
-               file.m_modified == entry->m_modified;
-    });
-}
-
 // Without a record, the player's files themselves: a computer file without a
 // player file of its player name (as FAT compares names) or newer than it, a
 // player file without a computer file, or a size that differs where the
@@ -88,12 +65,35 @@ bool DiffersFromPlayers(const CFolderNode& album, const IPlayerFiles& writer)
 
 } // namespace
 
+bool RecordsFiles(const CAlbumManifest& manifest, const std::vector<CFileEntry>& files)
+{
+    if (manifest.m_files.size() != files.size()) {
+        return false;
+    }
+    // The listing is in name order; the record is put in the same.
+    std::vector<const CManifestEntry*> recorded;
+    recorded.reserve(manifest.m_files.size());
+    for (const CManifestEntry& entry : manifest.m_files) {
+        recorded.push_back(&entry);
+    }
+    std::sort(recorded.begin(), recorded.end(), [](const CManifestEntry* a, const CManifestEntry* b) {
+        return NameOrderLess(a->m_computerName, b->m_computerName);
+    });
+    return std::equal(files.begin(), files.end(), recorded.begin(), [](const CFileEntry& file, const auto* entry) {
+        return file.m_name == entry->m_computerName && file.m_size == entry->m_size &&
+               file.m_modified == entry->m_modified;
+    });
+}
+
+// With the album's record: its computer files are not those the record names
+// (one added or gone, a size or a time different), or another writer made it.
+// Without, the player's files themselves.
 void CFolderNode::ComputeChanges(const IPlayerFiles& writer)
 {
     if (IsAlbum()) {
-        m_bChanged =
-            !m_names[SIDE_COMPUTER].empty() && !m_names[SIDE_PLAYER].empty() &&
-            (m_pManifest ? DiffersFromManifest(*this, *m_pManifest, writer) : DiffersFromPlayers(*this, writer));
+        m_bChanged = !m_names[SIDE_COMPUTER].empty() && !m_names[SIDE_PLAYER].empty() &&
+                     (m_pManifest ? !m_bRecordsFiles || m_pManifest->m_writer != writer.WriterId()
+                                  : DiffersFromPlayers(*this, writer));
         m_changed = m_bChanged ? 1 : 0;
         return;
     }

@@ -148,6 +148,10 @@ std::u16string PlayerName(const std::u16string& name);
 // "." and a letter, "_" or "@", and a few of fixed name.
 bool IsLeftOutFolder(const std::u16string& name);
 
+// Whether a manifest records just these computer files, each with its size
+// and modification time.
+bool RecordsFiles(const CAlbumManifest& manifest, const std::vector<CFileEntry>& files);
+
 // Compares names with the letters A to Z folded to a to z and nothing else
 // folded: negative, zero or positive.
 int CompareNames(const std::u16string& a, const std::u16string& b);
@@ -257,8 +261,14 @@ public:
     // The albums at or below the folder that changed on the computer since
     // the player's version was written.
     std::int32_t m_changed = 0;
-    // The record of the player's album, when it holds one that could be read.
+    // The record of the player's album, when it holds one that could be read:
+    // its writer. The scan compares its files with the computer's as it reads
+    // the album (m_bRecordsFiles) and keeps none of them: a tree of many albums
+    // would hold every name twice more.
     std::unique_ptr<CAlbumManifest> m_pManifest;
+    // Whether the record names just the computer's files, each with its size
+    // and time.
+    bool m_bRecordsFiles = false;
     bool m_bChanged = false;
     // The user keeps the player's version of a changed album for this job.
     bool m_bKeepPlayers = false;

@@ -255,13 +255,18 @@ bool CFolderNode::ScanFolders(CScanState& state, const CSideRequests& requests)
         read[side] = true;
     }
     // The player's manifest is the record of an album; a folder that holds
-    // folders on either side is none.
+    // folders on either side is none. Both sides are read: the record is
+    // compared with the computer's files now, and only its writer is kept.
     if (read[SIDE_PLAYER] && IsAlbum()) {
         CListingRequest& player = *requests[SIDE_PLAYER];
         if (player.m_bManifestUnread) {
             state.Record().m_unreadManifests.push_back(ToLogText(JoinPath(GetPath(SIDE_PLAYER, true), MANIFEST_NAME)));
         }
-        m_pManifest = std::move(player.m_pManifest);
+        if (player.m_pManifest) {
+            m_bRecordsFiles = RecordsFiles(*player.m_pManifest, m_files[SIDE_COMPUTER]);
+            std::vector<CManifestEntry>().swap(player.m_pManifest->m_files);
+            m_pManifest = std::move(player.m_pManifest);
+        }
     }
     CScanState::CChildRequests children(state, *this, requests);
     for (std::size_t i = 0; i < m_children.size(); ++i) {
