@@ -285,3 +285,57 @@ TEST_F(ConvertWriterTest, ThePoolStopsOnTheJobsCancelWithoutAWrite)
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(m_convert.Started().size(), static_cast<std::size_t>(started)); // nothing more starts
 }
+
+// With the real converter, for every format: an album of a tagged FLAC with
+// its cover, a mono WAV beside the folder's cover, a 24-bit/96 kHz FLAC and
+// an MP3 copied as it is. Every converted file stays within its estimate, and
+// a second job finds nothing to do.
+TEST_F(ConvertWriterTest, EachFormatsFilesStayWithinTheirEstimates)
+{
+    const fs::path album = m_fixture / "computer/Artist/Album";
+    fs::create_directories(album);
+    const std::string ffmpeg = "ffmpeg -nostdin -y -loglevel error -f lavfi ";
+    const auto shell = [](const std::string& command) {
+        ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+    };
+    shell(ffmpeg + "-i color=red:s=300x300 -frames:v 1 " + (m_fixture / "front.jpg").string());
+    shell(ffmpeg + "-i color=blue:s=200x200 -frames:v 1 " + (album / "cover.jpg").string());
+    shell(ffmpeg + "-i anoisesrc=d=20:r=44100:a=0.5 -ac 2 " + (album / "01.flac").string());
+    shell("metaflac --set-tag=ARTIST=Alpha --set-tag=ARTIST=Beta --set-tag=TITLE=Noise --import-picture-from=" +
+          (m_fixture / "front.jpg").string() + " " + (album / "01.flac").string());
+    shell(ffmpeg + "-i anoisesrc=d=2:r=44100:a=0.5 -ac 1 -c:a pcm_s16le " + (album / "02.wav").string());
+    shell(ffmpeg + "-i anoisesrc=d=2:r=96000:a=0.5 -ac 2 -sample_fmt s32 " + (album / "03.flac").string());
+    shell(ffmpeg + "-i sine=d=1 -c:a libmp3lame " + (album / "04.mp3").string());
+
+    for (const CFormatProfile& profile : FormatProfiles().subspan(1)) {
+        SCOPED_TRACE(std::string(profile.m_id));
+        m_pJob.reset();
+        fs::remove_all(m_fixture / "player");
+        fs::create_directories(m_fixture / "player");
+        m_log.Clear();
+        m_root.m_children.clear();
+        ASSERT_TRUE(ScanPair());
+        CConvertWriter writer(profile);
+        m_pJob = std::make_unique<CCopyJob>(m_root, m_record, m_log, std::make_unique<CConvertWriter>(profile));
+        ASSERT_EQ(Job().OpenPlayer(), 0);
+        CopyAll();
+        ASSERT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/Artist/Album\""}));
+        const CFolderNode& node = Node(u"Artist/Album");
+        for (const CFileEntry& entry : node.m_files[SIDE_COMPUTER]) {
+            const fs::path written = m_fixture / "player/Artist/Album" / fs::path(writer.PlayerFileName(entry));
+            ASSERT_TRUE(fs::is_regular_file(written)) << written;
+            EXPECT_LE(fs::file_size(written), writer.ExpectedBytes(node, entry)) << written;
+        }
+        EXPECT_TRUE(TemporaryFilesGone());
+
+        m_log.Clear();
+        m_root.m_children.clear();
+        ASSERT_TRUE(ScanPair());
+        m_pJob = std::make_unique<CCopyJob>(m_root, m_record, m_log, std::make_unique<CConvertWriter>(profile));
+        ASSERT_EQ(Job().OpenPlayer(), 0);
+        const auto before = Snapshot("player");
+        CopyAll();
+        EXPECT_TRUE(LogLines().empty());
+        EXPECT_EQ(Snapshot("player"), before);
+    }
+}
