@@ -8,7 +8,10 @@
 
 // Whether a computer file is converted under a profile that converts: the
 // lossless audio files (FLAC, WAV, AIFF, ALAC in .m4a, WavPack).
+// By the name alone: .m4a holds AAC as often as ALAC, so it is not one.
 bool IsLosslessAudio(const std::u16string& name);
+// As IsLosslessAudio, and a .m4a file whose audio is ALAC.
+bool IsLosslessAudioFile(const std::string& path, const std::u16string& name);
 
 struct CConversion
 {

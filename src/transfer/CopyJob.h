@@ -38,7 +38,12 @@ public:
     // One line about the album records the scan could not read.
     void ReportUnreadManifests();
     void DeletePass() { m_deletePass.Run(m_root); }
-    void CopyPass() { m_copier.CopyPass(m_root); }
+    void CopyPass()
+    {
+        m_pWriter->BeginPass(m_root);
+        m_copier.CopyPass(m_root);
+        m_pWriter->EndPass();
+    }
 
 private:
     CFolderNode& m_root;

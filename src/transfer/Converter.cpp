@@ -1,0 +1,268 @@
+#include "transfer/Converter.h"
+
+#include "platform/ChildProcess.h"
+#include "transfer/Encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+// Decoding runs in ffmpeg, a program of its own: the program links no GPL
+// library, and Debian builds FFmpeg's libraries with GPL parts.
+constexpr const char* FFMPEG = "/usr/bin/ffmpeg";
+// How long a read waits before the loop looks at cancel again.
+constexpr int POLL_MS = 50;
+// About 170 ms of 48 kHz stereo: a few milliseconds of encoding between two
+// looks at cancel.
+constexpr std::size_t READ_BYTES = 64 * 1024;
+// The rates MP3 and AAC take as they are; others are resampled to the
+// nearest of the family.
+constexpr std::array<int, 9> MPEG_RATES = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+
+std::u16string LowerExtension(const std::u16string& name)
+{
+    const auto dot = name.rfind(u'.');
+    std::u16string extension = dot == std::u16string::npos ? u"" : name.substr(dot);
+    for (auto& c : extension) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+    }
+    return extension;
+}
+
+CPcmFormat PcmFormat(ECodec codec, const CSourceTags& tags)
+{
+    CPcmFormat format;
+    // More than two channels are mixed to stereo by ffmpeg's downmix: the
+    // players this writes for have two ears to serve.
+    format.m_nChannels = tags.m_nChannels == 1 ? 1 : 2;
+    if (codec == ECodec::Opus) {
+        format.m_nSampleRate = 48000;
+    } else if (std::find(MPEG_RATES.begin(), MPEG_RATES.end(), tags.m_nSampleRate) != MPEG_RATES.end()) {
+        format.m_nSampleRate = tags.m_nSampleRate;
+    } else {
+        format.m_nSampleRate = tags.m_nSampleRate % 11025 == 0 ? 44100 : 48000;
+    }
+    return format;
+}
+
+std::vector<std::string> DecoderArguments(const std::string& sourcePath, const CPcmFormat& format)
+{
+    return {FFMPEG,         "-nostdin",
+            "-hide_banner", "-loglevel",
+            "error",        "-i",
+            sourcePath,     "-map",
+            "0:a:0",        "-vn",
+            "-sn",          "-dn",
+            "-ac",          std::to_string(format.m_nChannels),
+            "-ar",          std::to_string(format.m_nSampleRate),
+            "-c:a",         "pcm_f32le",
+            "-f",           "f32le",
+            "pipe:1"};
+}
+
+// AAC is ffmpeg's own encoder (no encoder Debian ships may be linked here):
+// the first output is the file, without the source's metadata, which TagLib
+// writes after; the second a mono tap at the same rate, whose samples the
+// loop counts as the source's length.
+std::vector<std::string> AacArguments(const std::string& sourcePath, const CFormatProfile& profile,
+                                      const CPcmFormat& format, const std::string& outputPath)
+{
+    return {FFMPEG,
+            "-nostdin",
+            "-hide_banner",
+            "-loglevel",
+            "error",
+            "-y",
+            "-i",
+            sourcePath,
+            "-map",
+            "0:a:0",
+            "-vn",
+            "-sn",
+            "-dn",
+            "-map_metadata",
+            "-1",
+            "-ac",
+            std::to_string(format.m_nChannels),
+            "-ar",
+            std::to_string(format.m_nSampleRate),
+            "-c:a",
+            "aac",
+            "-b:a",
+            std::to_string(profile.m_nKbps) + "k",
+            "-f",
+            "ipod",
+            outputPath,
+            "-map",
+            "0:a:0",
+            "-ac",
+            "1",
+            "-ar",
+            std::to_string(format.m_nSampleRate),
+            "-c:a",
+            "pcm_f32le",
+            "-f",
+            "f32le",
+            "pipe:1"};
+}
+
+struct CRun
+{
+    CConversion m_result;
+    std::uint64_t m_nFrames = 0;
+
+    bool Failed(int nError, std::string message)
+    {
+        m_result.m_nError = nError;
+        m_result.m_message = std::move(message);
+        return false;
+    }
+};
+
+// Reads the child's samples to its end, counting whole frames and handing
+// them to the encoder when there is one. Kills the child on cancel or failure.
+bool Pump(CChildProcess& child, int nChannels, IPcmEncoder* encoder, const std::atomic<bool>& cancel,
+          const std::string& sourcePath, CRun& run)
+{
+    const std::size_t frameBytes = sizeof(float) * static_cast<std::size_t>(nChannels);
+    std::vector<std::byte> buffer(READ_BYTES);
+    std::vector<float> samples(READ_BYTES / sizeof(float));
+    std::size_t nHeld = 0;
+    for (;;) {
+        if (cancel.load()) {
+            child.Kill();
+            return run.Failed(ECANCELED, "Cancelled");
+        }
+        std::size_t nRead = 0;
+        const auto state = child.Read(std::span(buffer).subspan(nHeld), nRead, POLL_MS);
+        if (state == CChildProcess::ERead::Timeout) {
+            continue;
+        }
+        if (state == CChildProcess::ERead::Error) {
+            child.Kill();
+            return run.Failed(child.LastError(), "Cannot read the decoded audio of " + sourcePath);
+        }
+        if (state == CChildProcess::ERead::End) {
+            break;
+        }
+        nHeld += nRead;
+        const std::size_t nWhole = nHeld / frameBytes * frameBytes;
+        if (encoder != nullptr && nWhole != 0) {
+            std::memcpy(samples.data(), buffer.data(), nWhole);
+            if (const int nError = encoder->Write(std::span(samples).first(nWhole / sizeof(float)))) {
+                child.Kill();
+                return run.Failed(nError, encoder->Message());
+            }
+        }
+        run.m_nFrames += nWhole / frameBytes;
+        std::memmove(buffer.data(), buffer.data() + nWhole, nHeld - nWhole);
+        nHeld -= nWhole;
+    }
+    const int status = child.Wait();
+    if (status != 0) {
+        const std::string reason = child.FirstErrorLine();
+        return run.Failed(EIO, "Cannot decode " + sourcePath + ": " +
+                                   (reason.empty() ? "ffmpeg ended with status " + std::to_string(status) : reason));
+    }
+    if (run.m_nFrames == 0) {
+        return run.Failed(EIO, "Cannot decode " + sourcePath + ": it holds no audio");
+    }
+    return true;
+}
+
+bool Start(CChildProcess& child, const std::vector<std::string>& arguments, CRun& run)
+{
+    if (const int nError = child.Start(arguments)) {
+        return run.Failed(nError, std::string("Cannot run ") + FFMPEG + ": " + std::strerror(nError));
+    }
+    return true;
+}
+
+bool EncodeLinked(const std::string& sourcePath, const CFormatProfile& profile, const CSourceTags& tags,
+                  const std::string& outputPath, const std::atomic<bool>& cancel, CRun& run)
+{
+    const CPcmFormat format = PcmFormat(profile.m_codec, tags);
+    std::string message;
+    int nError = 0;
+    auto encoder = profile.m_codec == ECodec::Opus ? MakeOpusEncoder(profile, tags, format, outputPath, message, nError)
+                                                   : MakeMp3Encoder(profile, tags, format, outputPath, message, nError);
+    if (!encoder) {
+        return run.Failed(nError, message);
+    }
+    CChildProcess decoder;
+    if (!Start(decoder, DecoderArguments(sourcePath, format), run) ||
+        !Pump(decoder, format.m_nChannels, encoder.get(), cancel, sourcePath, run)) {
+        return false;
+    }
+    if ((nError = encoder->Finish()) != 0) {
+        return run.Failed(nError, encoder->Message());
+    }
+    nError = profile.m_codec == ECodec::Opus ? CheckOggOpus(outputPath, run.m_nFrames, message)
+                                             : CheckMp3(outputPath, run.m_nFrames, message);
+    return nError == 0 || run.Failed(nError, message);
+}
+
+bool EncodeAac(const std::string& sourcePath, const CFormatProfile& profile, const CSourceTags& tags,
+               const std::string& outputPath, const std::atomic<bool>& cancel, CRun& run)
+{
+    const CPcmFormat format = PcmFormat(profile.m_codec, tags);
+    CChildProcess encoder;
+    if (!Start(encoder, AacArguments(sourcePath, profile, format, outputPath), run) ||
+        !Pump(encoder, 1, nullptr, cancel, sourcePath, run)) {
+        return false;
+    }
+    std::string message;
+    int nError = CheckM4a(outputPath, run.m_nFrames, message);
+    if (nError == 0) {
+        nError = WriteMp4Tags(outputPath, tags, message);
+    }
+    return nError == 0 || run.Failed(nError, message);
+}
+
+} // namespace
+
+bool IsLosslessAudio(const std::u16string& name)
+{
+    static constexpr std::array<std::u16string_view, 6> LOSSLESS = {u".flac", u".wav",  u".aif",
+                                                                    u".aiff", u".aifc", u".wv"};
+    const std::u16string extension = LowerExtension(name);
+    return std::find(LOSSLESS.begin(), LOSSLESS.end(), extension) != LOSSLESS.end();
+}
+
+bool IsLosslessAudioFile(const std::string& path, const std::u16string& name)
+{
+    if (IsLosslessAudio(name)) {
+        return true;
+    }
+    return LowerExtension(name) == u".m4a" && IsAlac(path);
+}
+
+CConversion ConvertFile(const std::string& sourcePath, const CFormatProfile& profile, const std::string& outputPath,
+                        const std::atomic<bool>& cancel)
+{
+    const CSourceTags tags = ReadSourceTags(sourcePath);
+    CRun run;
+    const bool bDone = profile.m_codec == ECodec::Aac
+                           ? EncodeAac(sourcePath, profile, tags, outputPath, cancel, run)
+                           : EncodeLinked(sourcePath, profile, tags, outputPath, cancel, run);
+    if (!bDone) {
+        // Nothing half written stays behind.
+        std::remove(outputPath.c_str());
+        return run.m_result;
+    }
+    std::error_code error;
+    run.m_result.m_nBytes = std::filesystem::file_size(outputPath, error);
+    if (error) {
+        std::remove(outputPath.c_str());
+        run.Failed(error.value(), "Cannot read the converted file " + outputPath + ": " + error.message());
+    }
+    return run.m_result;
+}

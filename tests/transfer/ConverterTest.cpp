@@ -1,0 +1,332 @@
+#include "transfer/Converter.h"
+
+#include "platform/ChildProcess.h"
+#include "support/FolderFixture.h"
+#include "transfer/Encoder.h"
+
+#include <gtest/gtest.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/tpropertymap.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Shell(const std::string& command)
+{
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// The audio of the sources, made once for the suite: seconds of noise (a
+// tone compresses to nothing and hides cut-off frames less well).
+class ConverterTest : public ::testing::Test
+{
+public:
+    static void SetUpTestSuite()
+    {
+        s_pFolder = new CFolderFixture;
+        const auto& root = s_pFolder->Root();
+        const std::string ffmpeg = "ffmpeg -nostdin -y -loglevel error -f lavfi ";
+        fs::create_directories(root / "tagged");
+        fs::create_directories(root / "wav");
+        Shell(ffmpeg + "-i color=red:s=32x32 -frames:v 1 " + (root / "front.jpg").string());
+        Shell(ffmpeg + "-i color=blue:s=32x32 -frames:v 1 " + (root / "wav/Folder.JPG").string());
+        // The album folder's cover is the fallback: the tagged FLAC's own wins over it.
+        fs::copy_file(root / "wav/Folder.JPG", root / "tagged/cover.jpg");
+        Shell(ffmpeg + "-i anoisesrc=d=3:r=44100:a=0.3 -ac 2 " + (root / "tagged/01.flac").string());
+        Shell("metaflac --set-tag=ARTIST=Alpha --set-tag=ARTIST=Beta --set-tag=TITLE=Noise --set-tag=TRACKNUMBER=3 "
+              "--set-tag=DATE=2021-05-04 --set-tag=MUSICBRAINZ_TRACKID=0b3c6a1e-0000-4000-8000-000000000001 "
+              "'--set-tag=REPLAYGAIN_TRACK_GAIN=-6.50 dB' '--set-tag=REPLAYGAIN_ALBUM_GAIN=-7.25 dB' "
+              "--import-picture-from=" +
+              (root / "front.jpg").string() + " " + (root / "tagged/01.flac").string());
+        Shell(ffmpeg + "-i anoisesrc=d=2:r=44100:a=0.3 -ac 1 -c:a pcm_s16le " + (root / "wav/02.wav").string());
+        Shell(ffmpeg + "-i anoisesrc=d=2:r=96000:a=0.3 -ac 2 -sample_fmt s32 " + (root / "hires.flac").string());
+        Shell(ffmpeg + "-i anoisesrc=d=2:r=48000:a=0.3 -af aformat=channel_layouts=5.1 " +
+              (root / "surround.flac").string());
+        Shell(ffmpeg + "-i anoisesrc=d=30:r=44100:a=0.3 -ac 2 " + (root / "long.flac").string());
+        std::ofstream(root / "broken.flac") << "fLaC but nothing a decoder takes";
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete s_pFolder;
+        s_pFolder = nullptr;
+    }
+
+protected:
+    static std::string Source(const std::string& name) { return (s_pFolder->Root() / name).string(); }
+    std::string Output(const std::string& name) const { return (m_output.Root() / name).string(); }
+
+    static CFolderFixture* s_pFolder;
+    CFolderFixture m_output;
+};
+
+CFolderFixture* ConverterTest::s_pFolder = nullptr;
+
+struct CDecoded
+{
+    std::uint64_t m_nFrames = 0;
+    int m_nRate = 0;
+    int m_nChannels = 0;
+};
+
+// What ffmpeg decodes from a file, at its own rate and channels, trimmed as
+// the container's gapless information says.
+CDecoded Decode(const std::string& path)
+{
+    CDecoded decoded;
+    CChildProcess probe;
+    std::string text;
+    if (probe.Start({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                     "stream=sample_rate,channels", "-of", "default=nw=1:nk=1", path}) == 0) {
+        std::array<std::byte, 256> buffer{};
+        std::size_t nRead = 0;
+        while (probe.Read(buffer, nRead, 1000) != CChildProcess::ERead::End) {
+            text.append(reinterpret_cast<const char*>(buffer.data()), nRead);
+        }
+        probe.Wait();
+    }
+    std::istringstream(text) >> decoded.m_nRate >> decoded.m_nChannels;
+    CChildProcess decoder;
+    if (decoder.Start({"/usr/bin/ffmpeg", "-v", "error", "-i", path, "-ac", "1", "-f", "s16le", "pipe:1"}) != 0) {
+        return decoded;
+    }
+    std::vector<std::byte> buffer(1 << 16);
+    std::size_t nRead = 0;
+    std::uint64_t nBytes = 0;
+    for (auto state = CChildProcess::ERead::Timeout; state != CChildProcess::ERead::End;
+         state = decoder.Read(buffer, nRead, 1000)) {
+        nBytes += nRead;
+    }
+    if (decoder.Wait() == 0) {
+        decoded.m_nFrames = nBytes / 2;
+    }
+    return decoded;
+}
+
+std::string ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ToString(const TagLib::ByteVector& bytes)
+{
+    return {bytes.data(), bytes.size()};
+}
+
+std::string Joined(const TagLib::StringList& values)
+{
+    std::string text;
+    for (const auto& value : values) {
+        text += (text.empty() ? "" : "|") + value.to8Bit(true);
+    }
+    return text;
+}
+
+// The first picture of a converted file, as its format stores it.
+std::string CoverOf(const std::string& path, ECodec codec)
+{
+    if (codec == ECodec::Opus) {
+        TagLib::Ogg::Opus::File file(path.c_str());
+        const auto pictures = file.tag()->pictureList();
+        return pictures.isEmpty() ? "" : pictures.front()->mimeType().to8Bit() + ToString(pictures.front()->data());
+    }
+    if (codec == ECodec::Mp3) {
+        TagLib::MPEG::File file(path.c_str());
+        const auto frames = file.ID3v2Tag()->frameList("APIC");
+        const auto* picture =
+            frames.isEmpty() ? nullptr : dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(frames.front());
+        return picture == nullptr ? "" : picture->mimeType().to8Bit() + ToString(picture->picture());
+    }
+    TagLib::MP4::File file(path.c_str());
+    const auto covers = file.tag()->item("covr").toCoverArtList();
+    return covers.isEmpty() || covers.front().format() != TagLib::MP4::CoverArt::JPEG
+               ? ""
+               : "image/jpeg" + ToString(covers.front().data());
+}
+
+// The gain as the format's players read it.
+std::string GainOf(const std::string& path, ECodec codec)
+{
+    if (codec == ECodec::Opus) {
+        const std::string bytes = ReadBytes(path);
+        const auto head = bytes.find("OpusHead");
+        const auto header = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[head + 16]) |
+                                                      static_cast<unsigned char>(bytes[head + 17]) << 8);
+        const auto properties = TagLib::FileRef(path.c_str()).file()->properties();
+        return "header " + std::to_string(header) + " track " + Joined(properties["R128_TRACK_GAIN"]) + " album " +
+               Joined(properties["R128_ALBUM_GAIN"]) + Joined(properties["REPLAYGAIN_TRACK_GAIN"]);
+    }
+    if (codec == ECodec::Mp3) {
+        const auto properties = TagLib::FileRef(path.c_str()).file()->properties();
+        return Joined(properties["REPLAYGAIN_TRACK_GAIN"]) + ", " + Joined(properties["REPLAYGAIN_ALBUM_GAIN"]);
+    }
+    TagLib::MP4::File file(path.c_str());
+    return Joined(file.tag()->item("----:com.apple.iTunes:replaygain_track_gain").toStringList()) + ", " +
+           Joined(file.tag()->item("----:com.apple.iTunes:replaygain_album_gain").toStringList());
+}
+
+struct CCodecCase
+{
+    const char* m_profile;
+    ECodec m_codec;
+    // The gain of the tagged source (track -6.50 dB, album -7.25 dB) in the
+    // target's form: for Opus the album's at -23 LUFS in the header (-12.25 dB
+    // in Q7.8), the track's relative to it.
+    const char* m_gain;
+};
+
+class ConverterCodecTest : public ConverterTest, public ::testing::WithParamInterface<CCodecCase>
+{
+protected:
+    const CFormatProfile& Profile() const { return *FindProfile(GetParam().m_profile); }
+};
+
+TEST_P(ConverterCodecTest, CarriesTheAudioTagsCoverAndGain)
+{
+    const std::string output = Output("out");
+    const std::atomic<bool> cancel = false;
+    const auto result = ConvertFile(Source("tagged/01.flac"), Profile(), output, cancel);
+    ASSERT_EQ(result.m_nError, 0) << result.m_message;
+    EXPECT_EQ(result.m_nBytes, fs::file_size(output));
+
+    const CDecoded decoded = Decode(output);
+    const int rate = GetParam().m_codec == ECodec::Opus ? 48000 : 44100;
+    EXPECT_EQ(decoded.m_nRate, rate);
+    EXPECT_EQ(decoded.m_nChannels, 2);
+    EXPECT_NEAR(static_cast<double>(decoded.m_nFrames), 3.0 * rate, GetParam().m_codec == ECodec::Opus ? 960 : 1152);
+
+    const auto properties = TagLib::FileRef(output.c_str()).file()->properties();
+    EXPECT_EQ(Joined(properties["ARTIST"]), "Alpha|Beta");
+    EXPECT_EQ(Joined(properties["TITLE"]), "Noise");
+    EXPECT_EQ(Joined(properties["TRACKNUMBER"]), "3");
+    EXPECT_EQ(Joined(properties["DATE"]), "2021-05-04");
+    EXPECT_EQ(Joined(properties["MUSICBRAINZ_TRACKID"]), "0b3c6a1e-0000-4000-8000-000000000001");
+    EXPECT_EQ(CoverOf(output, GetParam().m_codec), "image/jpeg" + ReadBytes(s_pFolder->Root() / "front.jpg"));
+    EXPECT_EQ(GainOf(output, GetParam().m_codec), GetParam().m_gain);
+}
+
+// Without a cover of its own a file takes its folder's, whatever the case of
+// its name; a mono WAV stays mono.
+TEST_P(ConverterCodecTest, TakesTheFolderCoverOfAnUntaggedWav)
+{
+    const std::string output = Output("out");
+    const std::atomic<bool> cancel = false;
+    const auto result = ConvertFile(Source("wav/02.wav"), Profile(), output, cancel);
+    ASSERT_EQ(result.m_nError, 0) << result.m_message;
+    EXPECT_EQ(CoverOf(output, GetParam().m_codec), "image/jpeg" + ReadBytes(s_pFolder->Root() / "wav/Folder.JPG"));
+    EXPECT_EQ(Decode(output).m_nChannels, 1);
+}
+
+// The container check: the written file passes with the length decoded, and
+// not with another, cut short, or with a byte changed.
+TEST_P(ConverterCodecTest, ChecksTheWrittenStream)
+{
+    const std::string output = Output("out");
+    const std::atomic<bool> cancel = false;
+    ASSERT_EQ(ConvertFile(Source("tagged/01.flac"), Profile(), output, cancel).m_nError, 0);
+    const auto check = [&](const std::string& path, std::uint64_t nFrames) {
+        std::string message;
+        switch (GetParam().m_codec) {
+        case ECodec::Opus:
+            return CheckOggOpus(path, nFrames, message);
+        case ECodec::Mp3:
+            return CheckMp3(path, nFrames, message);
+        default:
+            return CheckM4a(path, nFrames, message);
+        }
+    };
+    const std::uint64_t nFrames = GetParam().m_codec == ECodec::Opus ? 3 * 48000 : 3 * 44100;
+    EXPECT_EQ(check(output, nFrames), 0);
+    EXPECT_EQ(check(output, nFrames + 1500), EIO);
+    const std::string bytes = ReadBytes(output);
+    const std::string cut = Output("cut");
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 3);
+    EXPECT_EQ(check(cut, nFrames), EIO);
+    if (GetParam().m_codec == ECodec::Opus) {
+        std::string changed = bytes;
+        changed[bytes.size() / 2] ^= 0x10;
+        std::ofstream(cut, std::ios::binary) << changed;
+        EXPECT_EQ(check(cut, nFrames), EIO);
+    }
+}
+
+// Rates the encoder does not take are resampled, more channels mixed down.
+TEST_P(ConverterCodecTest, ResamplesAndMixesDown)
+{
+    const std::atomic<bool> cancel = false;
+    for (const char* source : {"hires.flac", "surround.flac"}) {
+        SCOPED_TRACE(source);
+        const std::string output = Output("out");
+        const auto result = ConvertFile(Source(source), Profile(), output, cancel);
+        ASSERT_EQ(result.m_nError, 0) << result.m_message;
+        const CDecoded decoded = Decode(output);
+        EXPECT_EQ(decoded.m_nRate, 48000);
+        EXPECT_EQ(decoded.m_nChannels, 2);
+        EXPECT_NEAR(static_cast<double>(decoded.m_nFrames), 2.0 * 48000, 1152);
+    }
+}
+
+TEST_P(ConverterCodecTest, ReportsAnUndecodableFileInOneLineAndLeavesNothing)
+{
+    const std::string output = Output("out");
+    const std::atomic<bool> cancel = false;
+    const auto result = ConvertFile(Source("broken.flac"), Profile(), output, cancel);
+    EXPECT_NE(result.m_nError, 0);
+    EXPECT_TRUE(result.m_message.starts_with("Cannot decode " + Source("broken.flac") + ": ")) << result.m_message;
+    EXPECT_EQ(result.m_message.find('\n'), std::string::npos);
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_P(ConverterCodecTest, StopsSoonAfterCancelAndLeavesNothing)
+{
+    const std::string output = Output("out");
+    std::atomic<bool> cancel = false;
+    std::chrono::steady_clock::time_point cancelled;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancelled = std::chrono::steady_clock::now();
+        cancel = true;
+    });
+    const auto result = ConvertFile(Source("long.flac"), Profile(), output, cancel);
+    const auto returned = std::chrono::steady_clock::now();
+    canceller.join();
+    EXPECT_EQ(result.m_nError, ECANCELED) << result.m_message;
+    EXPECT_LT(returned - cancelled, std::chrono::milliseconds(500));
+    EXPECT_FALSE(fs::exists(output));
+}
+
+const CCodecCase CODEC_CASES[] = {
+    {"opus-128", ECodec::Opus, "header -3136 track 192 album 0"},
+    {"mp3-v2", ECodec::Mp3, "-6.50 dB, -7.25 dB"},
+    {"aac-192", ECodec::Aac, "-6.50 dB, -7.25 dB"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Codecs, ConverterCodecTest, ::testing::ValuesIn(CODEC_CASES),
+                         [](const auto& info) { return std::string(info.param.m_profile).substr(0, 3); });
+
+TEST(ConverterNamesTest, LosslessByNameAndAlacByContent)
+{
+    for (const char16_t* name : {u"a.flac", u"b.WAV", u"c.aiff", u"d.aif", u"e.wv"}) {
+        EXPECT_TRUE(IsLosslessAudio(name));
+    }
+    for (const char16_t* name : {u"a.mp3", u"b.ogg", u"c.opus", u"d.m4a", u"cover.jpg", u"flac"}) {
+        EXPECT_FALSE(IsLosslessAudio(name));
+    }
+}
+
+} // namespace
