@@ -322,7 +322,7 @@ const CCodecCase CODEC_CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ConverterCodecTest, ::testing::ValuesIn(CODEC_CASES),
-                         [](const auto& info) { return std::string(info.param.m_profile).substr(0, 3); });
+                         [](const auto& test) { return std::string(test.param.m_profile).substr(0, 3); });
 
 // Children run at lower priority and say why they failed.
 TEST(ChildProcessTest, RunsNicerAndReportsItsFailure)
