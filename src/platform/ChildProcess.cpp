@@ -54,6 +54,7 @@ CChildProcess::~CChildProcess()
 int CChildProcess::Start(const std::vector<std::string>& argv)
 {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }

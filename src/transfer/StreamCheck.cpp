@@ -63,7 +63,7 @@ int CheckLength(std::string& message, const std::string& path, std::uint64_t nHa
                 std::uint64_t nFrame)
 {
     const std::uint64_t nDiff = nHave > nWant ? nHave - nWant : nWant - nHave;
-    if (nDiff > nFrame) {
+    if (nDiff >= nFrame) {
         return Fail(message, path, std::to_string(nHave) + " samples where the source has " + std::to_string(nWant));
     }
     return 0;

@@ -190,6 +190,11 @@ struct CCodecCase
     const char* m_gain;
 };
 
+void PrintTo(const CCodecCase& codecCase, std::ostream* out)
+{
+    *out << codecCase.m_profile;
+}
+
 class ConverterCodecTest : public ConverterTest, public ::testing::WithParamInterface<CCodecCase>
 {
 protected:
@@ -317,7 +322,32 @@ const CCodecCase CODEC_CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ConverterCodecTest, ::testing::ValuesIn(CODEC_CASES),
-                         [](const auto& info) { return std::string(info.param.m_profile).substr(0, 3); });
+                         [](const auto& test) { return std::string(test.param.m_profile).substr(0, 3); });
+
+// Children run at lower priority and say why they failed.
+TEST(ChildProcessTest, RunsNicerAndReportsItsFailure)
+{
+    CChildProcess nice;
+    ASSERT_EQ(nice.Start({"/usr/bin/nice"}), 0);
+    std::array<std::byte, 64> buffer{};
+    std::size_t nRead = 0;
+    std::string text;
+    while (nice.Read(buffer, nRead, 1000) != CChildProcess::ERead::End) {
+        text.append(reinterpret_cast<const char*>(buffer.data()), nRead);
+    }
+    EXPECT_EQ(nice.Wait(), 0);
+    EXPECT_GE(std::stoi(text), 10);
+
+    CChildProcess failing;
+    ASSERT_EQ(failing.Start({"/bin/sh", "-c", "echo first >&2; echo second >&2; exit 3"}), 0);
+    EXPECT_EQ(failing.Wait(), 3);
+    EXPECT_EQ(failing.FirstErrorLine(), "first");
+
+    CChildProcess missing;
+    ASSERT_EQ(missing.Start({"/nonexistent/program"}), 0);
+    EXPECT_EQ(missing.Wait(), 127);
+    EXPECT_EQ(missing.FirstErrorLine(), "cannot run the program");
+}
 
 TEST(ConverterNamesTest, LosslessByNameAndAlacByContent)
 {
