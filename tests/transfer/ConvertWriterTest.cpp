@@ -188,8 +188,9 @@ TEST_F(ConvertWriterTest, WritesInNameOrderWhileConvertingAhead)
     Job().ClosePlayer();
     ASSERT_EQ(volume.PlugExfatAgain(), "");
     EXPECT_EQ(ListedOrder(m_fixture / "player/A/One"),
-              (std::vector<std::string>{"01.opus", "02.opus", "03.opus", "cover.jpg"}));
-    EXPECT_EQ(ListedOrder(m_fixture / "player/B/Two"), (std::vector<std::string>{"01.opus", "02.opus"}));
+              (std::vector<std::string>{"01.opus", "02.opus", "03.opus", "cover.jpg", ".lyrafetch-album"}));
+    EXPECT_EQ(ListedOrder(m_fixture / "player/B/Two"),
+              (std::vector<std::string>{"01.opus", "02.opus", ".lyrafetch-album"}));
     EXPECT_EQ(ReadFileText(m_fixture / "player/B/Two/02.opus"), Converted("B/Two/02.flac"));
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     EXPECT_EQ(m_convert.m_nMostAtOnce, std::min(cores, 5));
