@@ -9,6 +9,12 @@ namespace {
 constexpr char SETTINGS_ORGANIZATION[] = "lyrafetch";
 constexpr char SETTINGS_APPLICATION[] = "chooser";
 
+// A key holds '/' and '=', which settings read as groups and separators.
+QString FormatSettingsKey(const std::string& key)
+{
+    return "formats/" + QString::fromLatin1(QByteArray::fromStdString(key).toPercentEncoding());
+}
+
 } // namespace
 
 CChooserMemory LoadChooserMemory()
@@ -46,4 +52,18 @@ void SaveChooserMemory(const CChooserMemory& memory)
         settings.setValue("file", entry.m_file);
     }
     settings.endArray();
+}
+
+std::string LoadPlayerFormat(const std::string& key)
+{
+    return QSettings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION)
+        .value(FormatSettingsKey(key))
+        .toString()
+        .toStdString();
+}
+
+void SavePlayerFormat(const std::string& key, std::string_view id)
+{
+    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
+    settings.setValue(FormatSettingsKey(key), QString::fromUtf8(id.data(), static_cast<qsizetype>(id.size())));
 }
