@@ -202,6 +202,11 @@ public:
     void ComputePresence();
     void ComputeInitialSelection();
     void ComputeAlbumCounts();
+    // Tells each album on both sides whether it changed on the computer since
+    // the player's version was written, as writer would write it now, and
+    // counts the changed albums up the tree. The byte changes are then to be
+    // computed again.
+    void ComputeChanges(const IPlayerFiles& writer);
 
     // Selection: which albums are wanted on the player, and what that changes.
     int GetSelectionState() const;
@@ -215,6 +220,7 @@ public:
     bool HasPlayerOnlyDeletion() const;
     int CountAlbumsToDelete() const;
     int CountAlbumsToCopy() const;
+    int CountAlbumsToRefresh() const;
     // The sum of the sizes of the folder's files on one side, each rounded up
     // to a whole number of allocation units; with sizes, what they take once written.
     std::uint64_t FileBytes(int side, std::uint64_t unit = 1, const IPlayerFiles* sizes = nullptr) const;

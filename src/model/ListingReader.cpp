@@ -4,6 +4,7 @@
 #include "platform/ThreadPriority.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -17,13 +18,19 @@ constexpr std::size_t MAX_WAITING = 1024;
 // open, and the folders below it are reached from it: the paths handed to the
 // system stay far below its limit, however deep the tree.
 constexpr std::size_t ANCHOR_PATH_BYTES = 2048;
+// A manifest larger than this is no manifest of ours: a few hundred bytes an
+// album's file are plenty.
+constexpr std::size_t MAX_MANIFEST_BYTES = 1 << 20;
 
 } // namespace
 
-CListingRequest::CListingRequest(std::string path, ELinks links) : m_place{nullptr, std::move(path)}, m_links(links) {}
+CListingRequest::CListingRequest(std::string path, ELinks links, bool bManifests)
+    : m_place{nullptr, std::move(path)}, m_links(links), m_bManifests(bManifests)
+{
+}
 
 CListingRequest::CListingRequest(const CListingRequest& parent, const std::u16string& name)
-    : m_name(name), m_links(parent.m_links)
+    : m_name(name), m_links(parent.m_links), m_bManifests(parent.m_bManifests)
 {
     const std::string native = ToNativePath(name);
     m_place = parent.m_pOpen ? CFolderPlace{parent.m_pOpen, native}
@@ -35,9 +42,23 @@ bool CListingRequest::IsAnchor() const
     return !m_place.m_pBase || m_place.m_path.size() >= ANCHOR_PATH_BYTES;
 }
 
+// Reading and parsing the manifest here keeps both off the walk's thread.
 void CListingRequest::Read()
 {
-    m_error = ListFolderAt(m_place, m_listing, m_links, IsAnchor() ? &m_pOpen : nullptr);
+    static const std::string manifestName = ToNativePath(MANIFEST_NAME);
+    CFolderNote note;
+    note.m_pName = manifestName.c_str();
+    note.m_maxBytes = MAX_MANIFEST_BYTES;
+    m_error =
+        ListFolderAt(m_place, m_listing, m_links, IsAnchor() ? &m_pOpen : nullptr, m_bManifests ? &note : nullptr);
+    if (!note.m_bFound) {
+        return;
+    }
+    if (std::optional<CAlbumManifest> manifest = note.m_error == 0 ? ParseManifest(note.m_text) : std::nullopt) {
+        m_pManifest = std::make_unique<CAlbumManifest>(std::move(*manifest));
+    } else {
+        m_bManifestUnread = true;
+    }
 }
 
 CListingReader::CListingReader(unsigned threads)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AlbumManifest.h"
 #include "platform/FileSystem.h"
 
 #include <condition_variable>
@@ -18,13 +19,18 @@ class CListingRequest
 {
 public:
     // A folder the system names, such as a root given on the command line;
-    // it stays open for the folders below it.
-    CListingRequest(std::string path, ELinks links);
+    // it stays open for the folders below it. With bManifests, it and the
+    // folders below read the album manifests they hold.
+    CListingRequest(std::string path, ELinks links, bool bManifests = false);
 
     // Once it has been read: the error that kept the folder from being opened,
     // or 0 with its listing.
     int m_error = 0;
     CFolderListing m_listing;
+    // Where manifests are read: the folder's, when it could be read and
+    // parsed, and whether it held one that could not.
+    std::unique_ptr<CAlbumManifest> m_pManifest;
+    bool m_bManifestUnread = false;
     // The folder held open, once it is read, when the folders below are
     // reached from it, as a root's are.
     const COpenFolder* OpenFolder() const { return m_pOpen.get(); }
@@ -40,6 +46,7 @@ private:
     std::u16string m_name; // in the folder above
     CFolderPlace m_place;
     ELinks m_links;
+    bool m_bManifests = false;
     // Held open, when the folders below are reached from it.
     std::shared_ptr<const COpenFolder> m_pOpen;
     // Made when the listing was read: the first folders in it.

@@ -43,7 +43,7 @@ public:
         for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
             if (!root.m_names[side].empty()) {
                 requests[side] = std::make_shared<CListingRequest>(ToNativePath(LONG_PATH_PREFIX + root.m_names[side]),
-                                                                   LinksOf(side));
+                                                                   LinksOf(side), side == SIDE_PLAYER);
             }
         }
         std::vector<std::shared_ptr<CListingRequest>> roots;
@@ -254,6 +254,15 @@ bool CFolderNode::ScanFolders(CScanState& state, const CSideRequests& requests)
         }
         read[side] = true;
     }
+    // The player's manifest is the record of an album; a folder that holds
+    // folders on either side is none.
+    if (read[SIDE_PLAYER] && IsAlbum()) {
+        CListingRequest& player = *requests[SIDE_PLAYER];
+        if (player.m_bManifestUnread) {
+            state.Record().m_unreadManifests.push_back(ToLogText(JoinPath(GetPath(SIDE_PLAYER, true), MANIFEST_NAME)));
+        }
+        m_pManifest = std::move(player.m_pManifest);
+    }
     CScanState::CChildRequests children(state, *this, requests);
     for (std::size_t i = 0; i < m_children.size(); ++i) {
         if (!m_children[i]->ScanFolders(state, children.Take(i))) {
@@ -307,6 +316,9 @@ bool CFolderNode::ReadSide(int side, CListingRequest& request, CScanState& state
                 {ToLogText(JoinPath(GetPath(side, true), entry.m_name)), CLeftOutFolder::OTHER_SYSTEMS});
         } else if (entry.m_bFolder) {
             folders.push_back(std::move(entry.m_name));
+        } else if (entry.m_name == MANIFEST_NAME) {
+            // The album's record, read with the listing on the player's side;
+            // a computer's copy of one would publish a stale record.
         } else {
             if (side == SIDE_COMPUTER) {
                 state.NoteComputersFile(entry.m_linkTarget);

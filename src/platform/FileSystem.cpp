@@ -27,6 +27,16 @@ struct CDirCloser
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
+// Closes a descriptor only read from, whose close reports nothing of use.
+struct CFdCloser
+{
+    explicit CFdCloser(int fd) : m_fd(fd) {}
+    CFdCloser(const CFdCloser&) = delete;
+    CFdCloser& operator=(const CFdCloser&) = delete;
+    ~CFdCloser() { close(m_fd); }
+    int m_fd;
+};
+
 bool IsDotEntry(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -68,9 +78,48 @@ bool NameLess(const CDirEntry& a, const CDirEntry& b)
     return a.m_name < b.m_name;
 }
 
+// Reads the note from the open folder, never following a link, never
+// blocking on a pipe, never reading more than its limit.
+int ReadNote(int folderFd, CFolderNote& note)
+{
+    const int fd = RetryOnInterrupt(
+        [&] { return openat(folderFd, note.m_pName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) {
+        return errno;
+    }
+    const CFdCloser closer(fd);
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return ENOTSUP;
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > note.m_maxBytes) {
+        return EFBIG;
+    }
+    // One byte more than the file holds tells a file that grew meanwhile.
+    note.m_text.resize(size + 1);
+    std::size_t filled = 0;
+    while (filled < note.m_text.size()) {
+        const ssize_t count =
+            RetryOnInterrupt([&] { return read(fd, note.m_text.data() + filled, note.m_text.size() - filled); });
+        if (count < 0) {
+            return errno;
+        }
+        if (count == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    note.m_text.resize(filled);
+    return filled > size ? EFBIG : 0;
+}
+
 } // namespace
 
-int ReadListing(int fd, ELinks links, CFolderListing& listing)
+int ReadListing(int fd, ELinks links, CFolderListing& listing, CFolderNote* pNote)
 {
     listing = CFolderListing();
     const std::unique_ptr<DIR, CDirCloser> dir(fdopendir(fd));
@@ -102,8 +151,14 @@ int ReadListing(int fd, ELinks links, CFolderListing& listing)
             listing.m_readError = error;
             break;
         }
+        if (pNote != nullptr && std::strcmp(pNote->m_pName, raw->d_name) == 0 && !entry.m_bFolder) {
+            pNote->m_bFound = true;
+        }
         entry.m_name = FromNativeName(raw->d_name);
         listing.m_entries.push_back(std::move(entry));
+    }
+    if (pNote != nullptr && pNote->m_bFound) {
+        pNote->m_error = ReadNote(folderFd, *pNote);
     }
     std::sort(listing.m_entries.begin(), listing.m_entries.end(), NameLess);
     return 0;
@@ -149,7 +204,7 @@ COpenFolder::~COpenFolder()
 }
 
 int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks links,
-                 std::shared_ptr<const COpenFolder>* pOpen)
+                 std::shared_ptr<const COpenFolder>* pOpen, CFolderNote* pNote)
 {
     listing = CFolderListing();
     const int base = place.m_pBase ? place.m_pBase->Fd() : AT_FDCWD;
@@ -169,7 +224,7 @@ int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks link
         }
         *pOpen = std::make_shared<const COpenFolder>(kept);
     }
-    return ReadListing(fd, links, listing);
+    return ReadListing(fd, links, listing, pNote);
 }
 
 bool IsWithinPathLimit(const std::u16string& path)

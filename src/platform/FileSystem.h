@@ -142,11 +142,27 @@ struct CFolderPlace
     std::string m_path;
 };
 
+// A small file that a listing reads from its folder while it holds the folder
+// open, when an entry of that name is listed: through no link, only a regular
+// file (a pipe or device is never opened), and only up to a limit.
+struct CFolderNote
+{
+    const char* m_pName = nullptr; // in the system's bytes
+    std::size_t m_maxBytes = 0;
+    // Whether the listing held an entry of the name; then 0 and its text, or
+    // the error that kept it from being read: ELOOP for a link, ENOTSUP for a
+    // file that is not regular, EFBIG above the limit.
+    bool m_bFound = false;
+    int m_error = 0;
+    std::string m_text;
+};
+
 // Lists the folder at place, following links on the way. With pOpen set, the
-// folder is kept open there, for places below it. Returns 0, or the error that
-// kept the folder from being opened, with the listing empty.
+// folder is kept open there, for places below it; with pNote, the note is read
+// when the folder holds it. Returns 0, or the error that kept the folder from
+// being opened, with the listing empty.
 int ListFolderAt(const CFolderPlace& place, CFolderListing& listing, ELinks links,
-                 std::shared_ptr<const COpenFolder>* pOpen = nullptr);
+                 std::shared_ptr<const COpenFolder>* pOpen = nullptr, CFolderNote* pNote = nullptr);
 // The file system that holds an open folder. Returns 0, or the error that
 // kept it from being read.
 int GetVolumeId(const COpenFolder& folder, CVolumeId& volume);

@@ -35,5 +35,6 @@ inline CFolderId IdOf(const struct stat& info)
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// Lists the open folder fd, which it takes over and closes.
-int ReadListing(int fd, ELinks links, CFolderListing& listing);
+// Lists the open folder fd, which it takes over and closes; with pNote, reads
+// the note from it when it holds one.
+int ReadListing(int fd, ELinks links, CFolderListing& listing, CFolderNote* pNote = nullptr);

@@ -4,8 +4,14 @@
 #include "platform/MessageBox.h"
 #include "support/ScannedPairTest.h"
 #include "support/TreeDump.h"
+#include "text/Text.h"
+#include "transfer/PlainCopy.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -198,4 +204,185 @@ TEST_F(ScanTest, LinksAreEnteredButALinkCycleFailsTheScan)
     const std::vector<CRecordedMessage> expected = {
         {"Error : 40 (Too many levels of symbolic links)\nWhile reading : " + path, MB_OK | MB_ICONEXCLAMATION}};
     EXPECT_EQ(m_messages.m_messages, expected);
+}
+
+namespace {
+
+void WriteManifest(const fs::path& album, const CAlbumManifest& manifest)
+{
+    std::ofstream(album / ToNativePath(MANIFEST_NAME), std::ios::binary) << SerializeManifest(manifest);
+}
+
+} // namespace
+
+// The player's manifest is the album's record, read with the listing and
+// never one of the album's files; the computer's is none of its files either.
+TEST_F(ScanTest, ManifestsAreTheAlbumsRecordsNeverItsFiles)
+{
+    m_fixture.Create(R"(
+        computer/A/Kept/01.mp3:3
+        computer/A/Kept/.lyrafetch-album:9
+        player/A/Kept/01.mp3:3
+        player/A/Above/.lyrafetch-album:9
+        player/A/Above/Below/01.mp3:1
+        player/A/Garbled/01.mp3:1
+        player/A/Cut/01.mp3:1
+        player/A/Huge/01.mp3:1
+        player/A/Link/01.mp3:1
+        player/A/Pipe/01.mp3:1
+    )");
+    const CAlbumManifest kept{"copy", {{u"01.mp3", u"01.mp3", 3, 1234567890123456789}}};
+    WriteManifest(m_fixture / "player/A/Kept", kept);
+    std::ofstream(m_fixture / "player/A/Garbled/.lyrafetch-album") << "not a manifest\n";
+    const std::string whole = SerializeManifest(kept);
+    std::ofstream(m_fixture / "player/A/Cut/.lyrafetch-album") << whole.substr(0, whole.size() - 3);
+    // A whole manifest, and larger than any album's.
+    CAlbumManifest huge{"copy", {}};
+    for (int i = 0; i < 12000; ++i) {
+        const std::u16string name = FromNativeName(std::to_string(i) + std::string(80, 'x') + ".mp3");
+        huge.m_files.push_back({name, name, 1, 1});
+    }
+    WriteManifest(m_fixture / "player/A/Huge", huge);
+    fs::create_symlink(m_fixture / "player/A/Kept/.lyrafetch-album", m_fixture / "player/A/Link/.lyrafetch-album");
+    ASSERT_EQ(mkfifo((m_fixture / "player/A/Pipe/.lyrafetch-album").c_str(), 0600), 0);
+
+    ASSERT_TRUE(ScanPair());
+    EXPECT_TRUE(m_messages.m_messages.empty());
+    const CFolderNode& album = Node(u"A/Kept");
+    ASSERT_NE(album.m_pManifest, nullptr);
+    EXPECT_EQ(*album.m_pManifest, kept);
+    EXPECT_EQ(album.m_files[SIDE_PLAYER].size(), 1u);
+    EXPECT_EQ(album.m_files[SIDE_COMPUTER].size(), 1u);
+    // A folder with sub-folders is no album and has no record.
+    EXPECT_EQ(Node(u"A/Above").m_pManifest, nullptr);
+    EXPECT_TRUE(Node(u"A/Above").m_files[SIDE_PLAYER].empty());
+    for (const char16_t* unread : {u"A/Cut", u"A/Garbled", u"A/Huge", u"A/Link", u"A/Pipe"}) {
+        SCOPED_TRACE(ToLogText(unread));
+        EXPECT_EQ(Node(unread).m_pManifest, nullptr);
+        EXPECT_EQ(Node(unread).m_files[SIDE_PLAYER].size(), 1u);
+    }
+    EXPECT_EQ(m_record.m_unreadManifests,
+              (std::vector<std::string>{"JUKEBIT/A/Cut/.lyrafetch-album", "JUKEBIT/A/Garbled/.lyrafetch-album",
+                                        "JUKEBIT/A/Huge/.lyrafetch-album", "JUKEBIT/A/Link/.lyrafetch-album",
+                                        "JUKEBIT/A/Pipe/.lyrafetch-album"}));
+}
+
+namespace {
+
+constexpr std::int64_t SECOND = 1'000'000'000;
+constexpr std::int64_t HOUR = 3600 * SECOND;
+// The computer's files' time where a case says nothing else.
+constexpr std::int64_t BASE_TIME = 1'700'000'000 * SECOND;
+
+struct CTimedFile
+{
+    const char* m_name;
+    std::uint64_t m_size = 100;
+    std::int64_t m_offset = 0; // from BASE_TIME
+};
+
+void SetModified(const fs::path& path, std::int64_t time)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, {time / SECOND, time % SECOND}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+void CreateTimedFiles(const CFolderFixture& fixture, const std::string& folder, const std::vector<CTimedFile>& files)
+{
+    fixture.Create(folder + "/\n");
+    for (const CTimedFile& file : files) {
+        fixture.CreateFile(folder + "/" + file.m_name, file.m_size);
+        SetModified(fixture / (folder + "/" + file.m_name), BASE_TIME + file.m_offset);
+    }
+}
+
+} // namespace
+
+TEST_F(ScanTest, AnAlbumOnBothSidesChangedSinceThePlayersVersion)
+{
+    const std::vector<CTimedFile> one = {{"01.mp3"}};
+    const std::vector<CTimedFile> two = {{"01.mp3"}, {"02.mp3"}};
+    struct CCase
+    {
+        CCase(const char* what, std::vector<CTimedFile> computer, std::vector<CTimedFile> player, bool bChanged = false)
+            : m_what(what), m_computer(std::move(computer)), m_player(std::move(player)), m_bChanged(bChanged)
+        {
+        }
+        CCase(const char* what, std::vector<CTimedFile> computer, std::vector<CTimedFile> player, const char* writer,
+              std::vector<CTimedFile> recorded, bool bChanged = false)
+            : CCase(what, std::move(computer), std::move(player), bChanged)
+        {
+            m_manifestWriter = writer;
+            m_recorded = std::move(recorded);
+        }
+        const char* m_what;
+        std::vector<CTimedFile> m_computer;
+        std::vector<CTimedFile> m_player;
+        bool m_bChanged;
+        // With a writer: the player's album holds a manifest by it of these
+        // computer files.
+        const char* m_manifestWriter = nullptr;
+        std::vector<CTimedFile> m_recorded;
+    };
+    const CCase cases[] = {
+        {"the same files", two, two},
+        {"a tag edit that keeps the size", {{"01.mp3", 100, 600 * SECOND}}, one, true},
+        {"a track added", two, one, true},
+        {"a track removed", one, two, true},
+        {"a track renamed", {{"01 Intro.mp3"}}, {{"01 intro (live).mp3"}}, true},
+        {"a size that differs", one, {{"01.mp3", 101}}, true},
+        {"copied with cp: the player's newer", one, {{"01.mp3", 100, 3 * 24 * HOUR}}},
+        {"copied with cp -p onto FAT", {{"01.mp3", 100, 2 * SECOND - 1}}, one},
+        {"2 s and more apart", {{"01.mp3", 100, 2 * SECOND + 1}}, one, true},
+        {"a player's clock one hour off", {{"01.mp3", 100, HOUR + SECOND}}, one},
+        {"summer time and FAT", {{"01.mp3", 100, 2 * HOUR - SECOND}}, one},
+        {"one hour and 3 s off", {{"01.mp3", 100, HOUR + 3 * SECOND}}, one, true},
+        {"days of whole hours off", {{"01.mp3", 100, 27 * HOUR}}, one, true},
+        {"names as FAT compares them",
+         {{"Why?.mp3"}, {"\xC3\xA9t\xC3\xA9.mp3"}},
+         {{"WHY_.MP3"}, {"\xC3\x89T\xC3\x89.mp3"}}},
+        {"two computer files of one player name", {{"a?.mp3"}, {"a_.mp3"}}, {{"a_.mp3"}, {"b.mp3"}}, true},
+        {"as its manifest records it",
+         {{"01.mp3", 100, HOUR + 3 * SECOND}},
+         {{"01.MP3", 5}},
+         "copy",
+         {{"01.mp3", 100, HOUR + 3 * SECOND}}},
+        {"retagged since its manifest", {{"01.mp3", 100, 1}}, one, "copy", one, true},
+        {"resized since its manifest", {{"01.mp3", 99}}, one, "copy", one, true},
+        {"a track added since its manifest", two, two, "copy", one, true},
+        {"a track gone since its manifest", one, one, "copy", two, true},
+        {"renamed since its manifest", {{"1.mp3"}}, one, "copy", one, true},
+        {"made by another writer", one, one, "opus-128", one, true},
+    };
+    m_fixture.Create("computer/Only/Computer/1:1\nplayer/Only/Player/1:1\n");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string album = "Case/" + std::to_string(10 + i);
+        CreateTimedFiles(m_fixture, "computer/" + album, cases[i].m_computer);
+        CreateTimedFiles(m_fixture, "player/" + album, cases[i].m_player);
+        if (cases[i].m_manifestWriter != nullptr) {
+            CAlbumManifest manifest{cases[i].m_manifestWriter, {}};
+            for (const CTimedFile& file : cases[i].m_recorded) {
+                const std::u16string name = FromNativeName(file.m_name);
+                manifest.m_files.push_back({PlayerName(name), name, file.m_size, BASE_TIME + file.m_offset});
+            }
+            WriteManifest(m_fixture / ("player/" + album), manifest);
+        }
+    }
+    ASSERT_TRUE(ScanPair());
+    m_root.ComputeChanges(CPlainCopy());
+    int changed = 0;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].m_what);
+        const CFolderNode& album = Node(u"Case/" + FromNativeName(std::to_string(10 + i)));
+        EXPECT_EQ(album.m_bChanged, cases[i].m_bChanged);
+        EXPECT_EQ(album.m_pManifest != nullptr, cases[i].m_manifestWriter != nullptr);
+        changed += cases[i].m_bChanged ? 1 : 0;
+    }
+    // An album on one side only is new or gone, never changed; the counts
+    // go up the tree.
+    EXPECT_FALSE(Node(u"Only/Computer").m_bChanged);
+    EXPECT_FALSE(Node(u"Only/Player").m_bChanged);
+    EXPECT_EQ(Node(u"Case").m_changed, changed);
+    EXPECT_EQ(m_root.m_changed, changed);
+    EXPECT_FALSE(Node(u"Case").m_bChanged);
 }
