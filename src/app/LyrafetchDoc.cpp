@@ -71,14 +71,19 @@ std::optional<CMessage> CLyrafetchDoc::Reload()
     return message;
 }
 
-// Names the root after the two arguments, scans both trees and checks that
-// there is something to show. Returns the failure.
 void CLyrafetchDoc::SetFormat(const CFormatProfile& format)
 {
     m_pFormat = &format;
     m_pWriter = MakeWriter(format);
+    // An album another writer made is changed, as one this writer made may no longer be.
+    if (m_pModel) {
+        m_pModel->ComputeChanges(*m_pWriter);
+        m_pModel->ComputeDeltas();
+    }
 }
 
+// Names the root after the two arguments, scans both trees and checks that
+// there is something to show. Returns the failure.
 std::optional<CMessage> CLyrafetchDoc::BuildModel()
 {
     for (int side = SIDE_COMPUTER; side < SIDE_COUNT; ++side) {
@@ -102,6 +107,8 @@ std::optional<CMessage> CLyrafetchDoc::BuildModel()
     if (m_pModel->m_children.empty()) {
         return CMessage{"Computer and Jukebit music folders have no sub-folders", MB_OK | MB_ICONINFORMATION};
     }
+    m_pModel->ComputeChanges(*m_pWriter);
+    m_pModel->ComputeDeltas();
     return std::nullopt;
 }
 

@@ -71,7 +71,7 @@ public:
 
     // The format the player's files are written in, for the player in use:
     // the labels, the projected free space, the plan and the job all read
-    // the writer it makes.
+    // the writer it makes. A new format tells the albums changed anew.
     const CFormatProfile& Format() const { return *m_pFormat; }
     void SetFormat(const CFormatProfile& format);
     const IFileWriter& Writer() const { return *m_pWriter; }
