@@ -40,6 +40,7 @@ std::optional<CMessage> CLyrafetchDoc::Load()
         m_pModel.reset();
         return failure;
     }
+    ComputeChanges();
     return QueryFreeSpace(m_params[SIDE_PLAYER].c_str());
 }
 
@@ -75,11 +76,17 @@ void CLyrafetchDoc::SetFormat(const CFormatProfile& format)
 {
     m_pFormat = &format;
     m_pWriter = MakeWriter(format);
-    // An album another writer made is changed, as one this writer made may no longer be.
     if (m_pModel) {
-        m_pModel->ComputeChanges(*m_pWriter);
-        m_pModel->ComputeDeltas();
+        ComputeChanges();
     }
+}
+
+// An album another writer made is changed, and a changed album's byte change
+// is its new version's.
+void CLyrafetchDoc::ComputeChanges()
+{
+    m_pModel->ComputeChanges(*m_pWriter);
+    m_pModel->ComputeDeltas();
 }
 
 // Names the root after the two arguments, scans both trees and checks that
@@ -107,8 +114,6 @@ std::optional<CMessage> CLyrafetchDoc::BuildModel()
     if (m_pModel->m_children.empty()) {
         return CMessage{"Computer and Jukebit music folders have no sub-folders", MB_OK | MB_ICONINFORMATION};
     }
-    m_pModel->ComputeChanges(*m_pWriter);
-    m_pModel->ComputeDeltas();
     return std::nullopt;
 }
 

@@ -71,7 +71,7 @@ public:
 
     // The format the player's files are written in, for the player in use:
     // the labels, the projected free space, the plan and the job all read
-    // the writer it makes. A new format tells the albums changed anew.
+    // the writer it makes. An album that another writer made is changed.
     const CFormatProfile& Format() const { return *m_pFormat; }
     void SetFormat(const CFormatProfile& format);
     const IFileWriter& Writer() const { return *m_pWriter; }
@@ -106,6 +106,7 @@ public:
 
 private:
     std::optional<CMessage> BuildModel();
+    void ComputeChanges();
     bool OpenPlayerFolder();
     static void CopyThreadProc(CLyrafetchDoc* doc);
     void Post(std::uintptr_t wParam, std::intptr_t lParam);

@@ -1,5 +1,7 @@
 #include "app/NodePath.h"
 
+#include "model/Selection.h"
+
 #include <algorithm>
 
 CKeyPath KeyPathOf(const CFolderNode& node)
@@ -32,10 +34,19 @@ CFolderNode* FindByKeyPath(CFolderNode& root, const CKeyPath& path)
 
 namespace {
 
+// A changed album whose player's version the user keeps; one kept and not
+// selected is an album to delete.
+bool IsKeptAsPlayers(const CFolderNode& node)
+{
+    return node.IsAlbum() && node.m_bChanged && node.m_bKeepPlayers && node.m_selected != 0;
+}
+
 void CollectChosenSteps(const CFolderNode& node, std::vector<CChosenStep>& steps)
 {
     if (node.IsAlbumToCopy() || node.IsAlbumToDelete()) {
         steps.push_back({KeyPathOf(node), node.IsAlbumToCopy() ? EPlanStep::Copy : EPlanStep::Delete});
+    } else if (IsKeptAsPlayers(node)) {
+        steps.push_back({KeyPathOf(node), EPlanStep::Refresh, true});
     }
     for (const auto& child : node.m_children) {
         CollectChosenSteps(*child, steps);
@@ -63,6 +74,8 @@ void ReapplyChosenSteps(CFolderNode& root, const std::vector<CChosenStep>& steps
             album->ApplySelection(SELECT_ALL);
         } else if (step.m_step == EPlanStep::Delete && onPlayer) {
             album->ApplySelection(SELECT_NONE);
+        } else if (step.m_bKeepPlayers && album->m_bChanged) {
+            SetKeepPlayers(*album, true);
         }
     }
 }

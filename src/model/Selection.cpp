@@ -198,16 +198,16 @@ void CFolderNode::ComputeAlbumDelta()
 }
 
 // An album selected and not on the player adds its computer-side files; one on
-// the player and not selected frees its player-side files.
+// the player and not selected frees its player-side files; one refreshed
+// does both.
 std::int64_t CFolderNode::AlbumDelta(std::uint64_t unit, const IPlayerFiles* sizes) const
 {
     const bool selected = GetSelectionState() != TRISTATE_NONE;
     const bool onPlayer = GetPlayerState() != TRISTATE_NONE;
-    if (selected == onPlayer) {
-        return 0;
-    }
-    return selected ? static_cast<std::int64_t>(FileBytes(SIDE_COMPUTER, unit, sizes))
-                    : -static_cast<std::int64_t>(FileBytes(SIDE_PLAYER, unit));
+    const bool refreshed = IsAlbumToRefresh();
+    const std::uint64_t added = selected && (refreshed || !onPlayer) ? FileBytes(SIDE_COMPUTER, unit, sizes) : 0;
+    const std::uint64_t freed = onPlayer && (refreshed || !selected) ? FileBytes(SIDE_PLAYER, unit) : 0;
+    return static_cast<std::int64_t>(added) - static_cast<std::int64_t>(freed);
 }
 
 void CFolderNode::SumChildDeltas()
@@ -247,4 +247,44 @@ int CFolderNode::CountAlbumsToCopy() const
         count += child->CountAlbumsToCopy();
     }
     return count;
+}
+
+int CFolderNode::CountAlbumsToRefresh() const
+{
+    int count = IsAlbumToRefresh() ? 1 : 0;
+    for (const auto& child : m_children) {
+        count += child->CountAlbumsToRefresh();
+    }
+    return count;
+}
+
+void SetKeepPlayers(CFolderNode& album, bool bKeep)
+{
+    const std::int64_t deltaBefore = album.m_sizeDelta;
+    album.m_bKeepPlayers = bKeep;
+    album.ComputeAlbumDelta();
+    for (CFolderNode* ancestor = album.m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
+        ancestor->m_sizeDelta += album.m_sizeDelta - deltaBefore;
+    }
+}
+
+namespace {
+
+void SetSubtreeKeepPlayers(CFolderNode& node, bool bKeep)
+{
+    node.m_bKeepPlayers = bKeep && node.m_bChanged;
+    for (const auto& child : node.m_children) {
+        SetSubtreeKeepPlayers(*child, bKeep);
+    }
+}
+
+} // namespace
+
+void SetKeepAllPlayers(CFolderNode& node, bool bKeep)
+{
+    SetSubtreeKeepPlayers(node, bKeep);
+    node.ComputeDeltas();
+    for (CFolderNode* ancestor = node.m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
+        ancestor->SumChildDeltas();
+    }
 }

@@ -1,11 +1,13 @@
 #include "app/LyrafetchDoc.h"
 #include "app/Presentation.h"
 
+#include "model/Selection.h"
 #include "platform/FaultInjection.h"
 #include "support/FolderFixture.h"
 #include "support/LoadDocument.h"
 #include "support/MessageRecorder.h"
 #include "support/ScratchVolume.h"
+#include "support/TreeDump.h"
 
 #include <gtest/gtest.h>
 
@@ -212,4 +214,34 @@ TEST_F(LyrafetchDocTest, ReloadRebuildsFromTheSameArguments)
     EXPECT_EQ(m_doc.m_pModel, nullptr);
     EXPECT_EQ(m_doc.m_nFreeBytes, 0u);
     EXPECT_EQ(m_doc.m_nTotalBytes, 0u);
+}
+
+// Each load tells the changed albums, whose byte changes are new minus old;
+// a reload keeps the player's version of an album kept while it is still
+// changed.
+TEST_F(LyrafetchDocTest, ChangedAlbumsAtEachLoadAndTheOnesKeptStayKept)
+{
+    m_fixture.Create("computer/A/Kept/1:20\nplayer/A/Kept/1:10\ncomputer/A/Other/1:5\nplayer/A/Other/1:6\n"
+                     "computer/A/New/1:3\n");
+    m_doc.m_params = {Folder("computer"), Folder("player")};
+    ASSERT_TRUE(LoadDocument(m_doc));
+    EXPECT_EQ(m_doc.m_pModel->m_changed, 2);
+    EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 10 - 1);
+    CFolderNode* kept = FindNode(*m_doc.m_pModel, u"A/Kept");
+    SetKeepPlayers(*kept, true);
+    FindNode(*m_doc.m_pModel, u"A/New")->ApplySelection(SELECT_ALL);
+
+    ASSERT_FALSE(m_doc.Reload().has_value());
+    kept = FindNode(*m_doc.m_pModel, u"A/Kept");
+    EXPECT_TRUE(kept->m_bKeepPlayers);
+    EXPECT_FALSE(FindNode(*m_doc.m_pModel, u"A/Other")->m_bKeepPlayers);
+    EXPECT_EQ(m_doc.m_pModel->m_sizeDelta, 3 - 1);
+
+    // Brought up to date by hand, it is no longer changed, nor kept.
+    m_fixture.CreateFile("player/A/Kept/1", 20);
+    ASSERT_FALSE(m_doc.Reload().has_value());
+    kept = FindNode(*m_doc.m_pModel, u"A/Kept");
+    EXPECT_FALSE(kept->m_bChanged);
+    EXPECT_FALSE(kept->m_bKeepPlayers);
+    EXPECT_EQ(m_doc.m_pModel->m_changed, 1);
 }

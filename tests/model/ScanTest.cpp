@@ -3,12 +3,14 @@
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "support/ScannedPairTest.h"
+#include "support/ScratchVolume.h"
 #include "support/TreeDump.h"
 #include "text/Text.h"
 #include "transfer/PlainCopy.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -385,4 +387,33 @@ TEST_F(ScanTest, AnAlbumOnBothSidesChangedSinceThePlayersVersion)
     EXPECT_EQ(Node(u"Case").m_changed, changed);
     EXPECT_EQ(m_root.m_changed, changed);
     EXPECT_FALSE(Node(u"Case").m_bChanged);
+}
+
+// cp -p onto a card keeps the times as its file system can: FAT32 to 2 s,
+// exFAT to 10 ms, both behind the computer's. Such a copy is no change.
+TEST_F(ScanTest, AnAlbumCopiedByHandWithItsTimesOntoACardIsNotChanged)
+{
+    const std::vector<CTimedFile> files = {{"01 Odd.mp3", 10, SECOND - 1}, {"02 Even.mp3", 20, 2 * SECOND - 1}};
+    CreateTimedFiles(m_fixture, "computer/Artist/Album", files);
+    for (const bool fat32 : {true, false}) {
+        SCOPED_TRACE(fat32 ? "FAT32" : "exFAT");
+        m_fixture.Create("player/\n");
+        CScratchVolume card;
+        const std::string failure =
+            fat32 ? card.MountFat32(m_fixture / "player", 64 << 20) : card.MountExfat(m_fixture / "player", 64 << 20);
+        if (!failure.empty()) {
+            GTEST_SKIP() << "cannot mount a card image as the player here: " << failure;
+        }
+        ASSERT_EQ(std::system(("cp -r --preserve=timestamps " + (m_fixture / "computer/Artist").string() + " " +
+                               (m_fixture / "player").string())
+                                  .c_str()),
+                  0);
+        m_root.m_children.clear();
+        ASSERT_TRUE(ScanPair());
+        m_root.ComputeChanges(CPlainCopy());
+        const CFolderNode& album = Node(u"Artist/Album");
+        ASSERT_EQ(album.m_files[SIDE_PLAYER].size(), 2u);
+        EXPECT_NE(album.m_files[SIDE_PLAYER][1].m_modified, album.m_files[SIDE_COMPUTER][1].m_modified);
+        EXPECT_FALSE(album.m_bChanged);
+    }
 }

@@ -2,11 +2,14 @@
 
 #include "support/ScannedPairTest.h"
 #include "support/TreeDump.h"
+#include "transfer/CopyPlan.h"
+#include "transfer/PlainCopy.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -125,6 +128,8 @@ void GrowRandomTree(CFolderNode& node, int depth, std::mt19937& random)
             }
         }
         GrowRandomTree(*child, depth + 1, random);
+        child->m_bChanged = child->IsAlbum() && !child->m_names[SIDE_COMPUTER].empty() &&
+                            !child->m_names[SIDE_PLAYER].empty() && random() % 2 != 0;
     }
 }
 
@@ -142,10 +147,17 @@ std::int64_t ExpectedDelta(const CFolderNode& node)
     if (node.IsAlbum()) {
         const bool selected = node.m_selected != 0;
         const bool onPlayer = !node.m_names[SIDE_PLAYER].empty();
-        for (const auto& file : node.m_files[selected ? SIDE_COMPUTER : SIDE_PLAYER]) {
-            sum += static_cast<std::int64_t>(file.m_size);
+        const auto bytes = [&](int side) {
+            std::int64_t total = 0;
+            for (const auto& file : node.m_files[side]) {
+                total += static_cast<std::int64_t>(file.m_size);
+            }
+            return total;
+        };
+        if (selected && onPlayer && node.m_bChanged && !node.m_bKeepPlayers) {
+            return bytes(SIDE_COMPUTER) - bytes(SIDE_PLAYER); // refreshed: new minus old
         }
-        return selected == onPlayer ? 0 : selected ? sum : -sum;
+        return selected == onPlayer ? 0 : selected ? bytes(SIDE_COMPUTER) : -bytes(SIDE_PLAYER);
     }
     for (const auto& child : node.m_children) {
         sum += ExpectedDelta(*child);
@@ -153,7 +165,7 @@ std::int64_t ExpectedDelta(const CFolderNode& node)
     return sum;
 }
 
-void CheckInvariants(const CFolderNode& node, int& toCopy, int& toDelete)
+void CheckInvariants(const CFolderNode& node, int& toCopy, int& toDelete, int& toRefresh)
 {
     EXPECT_EQ(node.m_sizeDelta, ExpectedDelta(node));
     EXPECT_GE(node.m_selected, 0);
@@ -162,6 +174,7 @@ void CheckInvariants(const CFolderNode& node, int& toCopy, int& toDelete)
         EXPECT_EQ(node.m_albums, 1);
         toCopy += node.m_selected != 0 && node.m_names[SIDE_PLAYER].empty();
         toDelete += node.m_selected == 0 && !node.m_names[SIDE_PLAYER].empty();
+        toRefresh += node.m_selected != 0 && node.m_bChanged && !node.m_bKeepPlayers;
         return;
     }
     std::int32_t selected = 0, onPlayer = 0, albums = 0;
@@ -169,7 +182,7 @@ void CheckInvariants(const CFolderNode& node, int& toCopy, int& toDelete)
         selected += child->m_selected;
         onPlayer += child->m_onPlayer;
         albums += child->m_albums;
-        CheckInvariants(*child, toCopy, toDelete);
+        CheckInvariants(*child, toCopy, toDelete, toRefresh);
     }
     EXPECT_EQ(node.m_selected, selected);
     EXPECT_EQ(node.m_onPlayer, onPlayer);
@@ -179,7 +192,8 @@ void CheckInvariants(const CFolderNode& node, int& toCopy, int& toDelete)
 } // namespace
 
 // Toggles of whole subtrees, and of some of the albums below a node as a
-// filtered view makes them, album given twice included.
+// filtered view makes them, album given twice included; changed albums kept
+// as the player has them, one or all below a node, and refreshed again.
 TEST(SelectionPropertyTest, CountersAndDeltasStayConsistentUnderRandomToggles)
 {
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {
@@ -190,13 +204,17 @@ TEST(SelectionPropertyTest, CountersAndDeltasStayConsistentUnderRandomToggles)
         root.SetName(SIDE_PLAYER, u"/p");
         GrowRandomTree(root, 0, random);
         root.FinishScan();
+        root.ComputeDeltas(); // changed albums on the player are refreshed from the start
 
         std::vector<CFolderNode*> nodes;
         CollectNodes(root, nodes);
         for (int step = 0; step < 30; ++step) {
             CFolderNode* node = nodes[std::uniform_int_distribution<std::size_t>(0, nodes.size() - 1)(random)];
             const int mode = std::uniform_int_distribution<int>(SELECT_NONE, SELECT_INITIAL)(random);
-            if (step % 2 == 0) {
+            if (step % 5 == 4) {
+                const bool keep = random() % 2 != 0;
+                node->IsAlbum() ? SetKeepPlayers(*node, keep) : SetKeepAllPlayers(*node, keep);
+            } else if (step % 2 == 0) {
                 node->ApplySelection(mode);
             } else {
                 std::vector<CFolderNode*> below;
@@ -216,12 +234,66 @@ TEST(SelectionPropertyTest, CountersAndDeltasStayConsistentUnderRandomToggles)
             }
             int toCopy = 0;
             int toDelete = 0;
-            CheckInvariants(root, toCopy, toDelete);
+            int toRefresh = 0;
+            CheckInvariants(root, toCopy, toDelete, toRefresh);
             ASSERT_EQ(root.CountAlbumsToCopy(), toCopy);
             ASSERT_EQ(root.CountAlbumsToDelete(), toDelete);
+            ASSERT_EQ(root.CountAlbumsToRefresh(), toRefresh);
             if (::testing::Test::HasFailure()) {
                 return;
             }
         }
     }
+}
+
+// A changed album ticked is refreshed: its bytes are the new version's minus
+// the old one's, in the labels and on a card with clusters, and the plan lists
+// it among the copies with both sizes.
+TEST_F(SelectionTest, ARefreshCountsNewMinusOldUntilThePlayersVersionIsKept)
+{
+    ScanPair("computer/A/Grown/1:3000\ncomputer/A/Grown/2:500\nplayer/A/Grown/1:1000\n"
+             "computer/A/New/1:7\ncomputer/A/Same/1:5\nplayer/A/Same/1:5\n"
+             "computer/B/Shrunk/1:10\nplayer/B/Shrunk/1:4000\n");
+    m_root.ComputeChanges(CPlainCopy());
+    m_root.ComputeDeltas();
+    Node(u"A/New").ApplySelection(SELECT_ALL);
+    EXPECT_EQ(m_root.m_changed, 2);
+    EXPECT_EQ(m_root.CountAlbumsToRefresh(), 2);
+    EXPECT_EQ(Node(u"A/Grown").m_sizeDelta, 3500 - 1000);
+    EXPECT_EQ(Node(u"B").m_sizeDelta, 10 - 4000);
+    EXPECT_EQ(m_root.m_sizeDelta, 2500 + 7 - 3990);
+    // Clusters of 4096: Grown's two files take two where its one took one,
+    // Shrunk's file one in place of one, New one for its file and one for its
+    // folder.
+    EXPECT_EQ(m_root.ComputeSpaceDelta(4096, CPlainCopy()), 4096 + 2 * 4096);
+
+    CCopyPlan plan(m_root);
+    std::vector<std::tuple<std::u16string, EPlanStep, std::uint64_t, std::uint64_t>> steps;
+    for (const CPlannedAlbum& album : plan.Albums()) {
+        steps.emplace_back(album.m_pAlbum->GetKeyName(), album.m_step, album.m_bytes, album.m_oldBytes);
+    }
+    EXPECT_EQ(steps, (decltype(steps){{u"Grown", EPlanStep::Refresh, 3500, 1000},
+                                      {u"New", EPlanStep::Copy, 7, 0},
+                                      {u"Shrunk", EPlanStep::Refresh, 10, 4000}}));
+    EXPECT_EQ(plan.BytesToCopy(), 3517u);
+    // A refresh done counts as an album copied.
+    plan.SetOutcome(Node(u"A/Grown"), EAlbumOutcome::Done);
+    EXPECT_EQ(plan.Summarize().m_nCopied, 1);
+    EXPECT_EQ(plan.Summarize().m_nBytesWritten, 3500u);
+
+    SetKeepPlayers(Node(u"A/Grown"), true);
+    EXPECT_EQ(Node(u"A").m_sizeDelta, 7);
+    EXPECT_EQ(m_root.m_sizeDelta, 7 - 3990);
+    EXPECT_EQ(m_root.CountAlbumsToRefresh(), 1);
+    EXPECT_EQ(m_root.m_changed, 2); // kept, it is still changed
+    SetKeepAllPlayers(m_root, true);
+    EXPECT_EQ(m_root.m_sizeDelta, 7);
+    EXPECT_EQ(m_root.CountAlbumsToRefresh(), 0);
+    EXPECT_FALSE(Node(u"A/Same").m_bKeepPlayers); // only changed albums are kept
+    // Deselected, a kept album is deleted as any other.
+    Node(u"B/Shrunk").ApplySelection(SELECT_NONE);
+    EXPECT_EQ(m_root.m_sizeDelta, 7 - 4000);
+    SetKeepAllPlayers(m_root, false);
+    EXPECT_EQ(m_root.m_sizeDelta, 7 + 2500 - 4000);
+    EXPECT_EQ(m_root.CountAlbumsToRefresh(), 1);
 }
