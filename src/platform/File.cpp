@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <utility>
@@ -159,4 +160,15 @@ int CFile::Close()
         return errno;
     }
     return fault;
+}
+
+int CFile::GetVolumeSpace(std::uint64_t& available, std::uint64_t& allocationUnit) const
+{
+    struct statvfs info;
+    if (fstatvfs(m_fd, &info) != 0) {
+        return errno;
+    }
+    available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    allocationUnit = info.f_frsize;
+    return 0;
 }

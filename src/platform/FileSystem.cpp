@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -309,5 +311,24 @@ int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::u
     available = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     total = static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
     allocationUnit = info.f_frsize;
+    return 0;
+}
+
+CTemporaryFolder::~CTemporaryFolder()
+{
+    if (!m_path.empty()) {
+        std::error_code ignored; // a folder below /tmp that cannot go is left to the system's cleaning
+        std::filesystem::remove_all(m_path, ignored);
+    }
+}
+
+int CTemporaryFolder::Create(const std::string& prefix)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) {
+        return errno;
+    }
+    m_path = std::move(path);
     return 0;
 }

@@ -210,12 +210,34 @@ public:
     int Sync();
     // Closes the file; for a written file a failure here is a failed write.
     int Close();
+    // The bytes available to this user on the file's volume and the unit in
+    // which it allocates space to files.
+    int GetVolumeSpace(std::uint64_t& available, std::uint64_t& allocationUnit) const;
 
 private:
     friend class CFolderHandle; // creates files for writing
 
     int m_fd = -1;
     bool m_bWriting = false;
+};
+
+// A new folder of this process's own below $TMPDIR (else /tmp), removed with
+// everything in it when the object goes.
+class CTemporaryFolder
+{
+public:
+    CTemporaryFolder() = default;
+    CTemporaryFolder(const CTemporaryFolder&) = delete;
+    CTemporaryFolder& operator=(const CTemporaryFolder&) = delete;
+    ~CTemporaryFolder();
+
+    // Makes the folder, its name beginning with prefix: 0 or the error of the call.
+    int Create(const std::string& prefix);
+    // Empty until made.
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
 };
 
 // Bytes available to this user and total bytes of the volume holding folder,

@@ -36,7 +36,12 @@ public:
     void Run();
     void RemoveLeftovers() { m_remover.RemoveLeftovers(); }
     void DeletePass() { m_deletePass.Run(m_root); }
-    void CopyPass() { m_copier.CopyPass(m_root); }
+    void CopyPass()
+    {
+        m_pWriter->BeginPass(m_root);
+        m_copier.CopyPass(m_root);
+        m_pWriter->EndPass();
+    }
 
 private:
     CFolderNode& m_root;

@@ -184,8 +184,7 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
 bool CAlbumCopier::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made,
                                  const CFolderHandle& folder, CFile& output)
 {
-    const CFileToWrite file{entry,
-                            LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + entry.m_name,
+    const CFileToWrite file{entry, ComputerFilePath(album, entry),
                             ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name),
                             PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), m_writer.PlayerFileName(entry)))};
     if (const int error = m_writer.Open(file)) {

@@ -35,7 +35,15 @@ public:
     // at least every 256 KiB; written is the number of bytes written. False
     // when the job is canceled or a call failed, which it has logged.
     virtual bool Write(const CFileToWrite& file, CFile& output, CJobContext& context, std::uint64_t& written) = 0;
+    // Told before the job's copy pass, which writes the albums to copy below
+    // root in the tree's order, and once it has ended: a writer may work ahead
+    // of its writes meanwhile.
+    virtual void BeginPass(const CFolderNode& /*root*/) {}
+    virtual void EndPass() {}
 };
+
+// The path of one of the album's computer files, with the long-path prefix.
+std::u16string ComputerFilePath(const CFolderNode& album, const CFileEntry& source);
 
 // The sum of the bytes the writer expects of the album's computer files.
 std::uint64_t ExpectedAlbumBytes(const IFileWriter& writer, const CFolderNode& album);

@@ -1,10 +1,10 @@
 #include "transfer/FormatProfile.h"
 
+#include "transfer/ConvertWriter.h"
 #include "transfer/PlainCopy.h"
 
 #include <algorithm>
 #include <array>
-#include <stdexcept>
 
 namespace {
 
@@ -42,7 +42,7 @@ const CFormatProfile* FindProfile(std::string_view id)
 std::unique_ptr<IFileWriter> MakeWriter(const CFormatProfile& profile)
 {
     if (profile.m_codec != ECodec::Copy) {
-        throw std::logic_error("no converting writer yet");
+        return std::make_unique<CConvertWriter>(profile);
     }
     return std::make_unique<CPlainCopy>();
 }

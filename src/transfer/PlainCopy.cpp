@@ -16,6 +16,11 @@ std::uint64_t ExpectedAlbumBytes(const IFileWriter& writer, const CFolderNode& a
     return bytes;
 }
 
+std::u16string ComputerFilePath(const CFolderNode& album, const CFileEntry& source)
+{
+    return LONG_PATH_PREFIX + album.GetPath(SIDE_COMPUTER, false) + PATH_SEPARATOR + source.m_name;
+}
+
 int CPlainCopy::Open(const CFileToWrite& file)
 {
     m_copied = CCopiedSource();
