@@ -101,16 +101,22 @@ void CFolderTreeModel::ApplySelection(const QModelIndex& item, int mode)
 void CFolderTreeModel::SetKeepPlayers(std::span<CFolderNode* const> albums, bool bKeep)
 {
     for (CFolderNode* album : albums) {
-        const std::int64_t deltaBefore = album->m_sizeDelta;
-        album->m_bKeepPlayers = bKeep;
-        album->ComputeAlbumDelta();
+        ::SetKeepPlayers(*album, bKeep);
         NodeChanged(album);
-        for (CFolderNode* ancestor = album->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
-            ancestor->m_sizeDelta += album->m_sizeDelta - deltaBefore;
+        for (const CFolderNode* ancestor = album->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
             NodeChanged(ancestor);
         }
     }
     emit selectionApplied();
+}
+
+void CFolderTreeModel::SetKeepAllPlayers(bool bKeep)
+{
+    if (m_pRoot != nullptr) {
+        ::SetKeepAllPlayers(*m_pRoot, bKeep);
+        TreeChanged();
+        emit selectionApplied();
+    }
 }
 
 void CFolderTreeModel::TreeChanged()

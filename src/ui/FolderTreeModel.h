@@ -42,6 +42,8 @@ public:
     // Keeps the player's version of changed albums for the job, or lets the
     // job replace it, and tells the views of their rows and their ancestors'.
     void SetKeepPlayers(std::span<CFolderNode* const> albums, bool bKeep);
+    // The same for every changed album of the tree, shown or not.
+    void SetKeepAllPlayers(bool bKeep);
     // Every label and image may have changed: a new format, a new writer.
     void TreeChanged();
 

@@ -110,25 +110,7 @@ void CLyrafetchView::ToggleKeep(const QModelIndex& item)
 
 void CLyrafetchView::KeepAll(bool bKeep)
 {
-    if (!m_doc.m_pModel) {
-        return;
-    }
-    std::vector<CFolderNode*> albums;
-    const auto collect = [&](const auto& self, CFolderNode& node) -> void {
-        if (node.IsAlbum()) {
-            if (node.m_bChanged) {
-                albums.push_back(&node);
-            }
-            return;
-        }
-        for (const auto& child : node.m_children) {
-            if (child->m_changed > 0) {
-                self(self, *child);
-            }
-        }
-    };
-    collect(collect, *m_doc.m_pModel);
-    m_model.SetKeepPlayers(albums, bKeep);
+    m_model.SetKeepAllPlayers(bKeep);
 }
 
 // Items come collapsed and unselected but for the root, open on its artists

@@ -43,22 +43,22 @@ TEST(PlayerFormatTest, OutputFormatsPreselectAProfileThePlayerPlays)
 TEST(PlayerFormatTest, CardRootFileBeforeThePlayerFoldersAndKeyByUuid)
 {
     CFolderFixture fixture;
-    fixture.Create("card/Music/\n");
+    fixture.Create("folder/Music/\ncard/\n");
     const auto write = [](const std::filesystem::path& path, const char* text) { std::ofstream(path) << text; };
-    const std::string music = (fixture / "card/Music").string();
     // On the fixture's file system the folder's own file counts, and the key is its path.
-    write(fixture / "card/Music" / AUDIO_PLAYER_FILE, "output_formats=audio/mpeg");
-    ASSERT_NE(PreselectedProfile(music), nullptr);
-    EXPECT_EQ(PreselectedProfile(music)->m_id, "mp3-v2");
-    EXPECT_EQ(PreselectedProfile((fixture / "card").string()), nullptr);
-    const std::string folderKey = PlayerFormatKey(music);
-    EXPECT_EQ(folderKey, "folder=" + std::filesystem::canonical(music).string());
+    const std::string folder = (fixture / "folder/Music").string();
+    write(fixture / "folder/Music" / AUDIO_PLAYER_FILE, "output_formats=audio/mpeg");
+    ASSERT_NE(PreselectedProfile(folder), nullptr);
+    EXPECT_EQ(PreselectedProfile(folder)->m_id, "mp3-v2");
+    EXPECT_EQ(PreselectedProfile((fixture / "folder").string()), nullptr);
+    EXPECT_EQ(PlayerFormatKey(folder), "folder=" + std::filesystem::canonical(folder).string());
 
     CScratchVolume volume;
     if (const std::string failure = volume.MountExfat(fixture / "card", 4 << 20); !failure.empty()) {
         GTEST_SKIP() << "cannot mount an exFAT image here: " << failure;
     }
-    std::filesystem::create_directory(fixture / "card/Music");
+    const std::string music = (fixture / "card/Music").string();
+    std::filesystem::create_directory(music);
     write(fixture / "card/Music" / AUDIO_PLAYER_FILE, "output_formats=audio/mpeg");
     write(fixture / "card" / AUDIO_PLAYER_FILE, "output_formats=audio/ogg");
     EXPECT_EQ(PreselectedProfile(music)->m_id, "opus-128");

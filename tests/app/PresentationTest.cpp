@@ -45,6 +45,7 @@ TEST(PresentationTest, ItemLabels)
     // Changed on the computer since it was copied: the album says it, and whether the player's version stays.
     live->SetName(SIDE_COMPUTER, u"Live");
     live->m_bChanged = true;
+    live->m_changed = 1;
     EXPECT_EQ(label(1, 1, 1, 2000000, PRESENCE_COMPUTER), "Live (1/1) (+0/+2MB) (changed)");
     live->m_bKeepPlayers = true;
     EXPECT_EQ(label(1, 1, 1, 0, PRESENCE_COMPUTER), "Live (1/1) (+0/+0MB) (changed, kept as on Jukebit)");
