@@ -3,16 +3,35 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // ~/.config/lyrafetch/chooser.conf
 constexpr char SETTINGS_ORGANIZATION[] = "lyrafetch";
 constexpr char SETTINGS_APPLICATION[] = "chooser";
 
-// A key holds '/' and '=', which settings read as groups and separators.
-QString FormatSettingsKey(const std::string& key)
+// Each player's format as a pair of values: a key holds '/', which settings
+// take for a group in a name.
+using CPlayerFormats = std::vector<std::pair<QString, QString>>;
+
+CPlayerFormats LoadPlayerFormats(QSettings& settings)
 {
-    return "formats/" + QString::fromLatin1(QByteArray::fromStdString(key).toPercentEncoding());
+    CPlayerFormats formats;
+    const int count = settings.beginReadArray("formats");
+    for (int index = 0; index < count; ++index) {
+        settings.setArrayIndex(index);
+        formats.emplace_back(settings.value("player").toString(), settings.value("format").toString());
+    }
+    settings.endArray();
+    return formats;
+}
+
+CPlayerFormats::iterator FindPlayer(CPlayerFormats& formats, const std::string& key)
+{
+    const QString player = QString::fromStdString(key);
+    return std::find_if(formats.begin(), formats.end(), [&](const auto& entry) { return entry.first == player; });
 }
 
 } // namespace
@@ -56,14 +75,28 @@ void SaveChooserMemory(const CChooserMemory& memory)
 
 std::string LoadPlayerFormat(const std::string& key)
 {
-    return QSettings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION)
-        .value(FormatSettingsKey(key))
-        .toString()
-        .toStdString();
+    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
+    CPlayerFormats formats = LoadPlayerFormats(settings);
+    const auto found = FindPlayer(formats, key);
+    return found != formats.end() ? found->second.toStdString() : std::string();
 }
 
 void SavePlayerFormat(const std::string& key, std::string_view id)
 {
     QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
-    settings.setValue(FormatSettingsKey(key), QString::fromUtf8(id.data(), static_cast<qsizetype>(id.size())));
+    CPlayerFormats formats = LoadPlayerFormats(settings);
+    const QString format = QString::fromUtf8(id.data(), static_cast<qsizetype>(id.size()));
+    const auto found = FindPlayer(formats, key);
+    if (found != formats.end()) {
+        found->second = format;
+    } else {
+        formats.emplace_back(QString::fromStdString(key), format);
+    }
+    settings.beginWriteArray("formats", static_cast<int>(formats.size()));
+    for (int index = 0; index < static_cast<int>(formats.size()); ++index) {
+        settings.setArrayIndex(index);
+        settings.setValue("player", formats[index].first);
+        settings.setValue("format", formats[index].second);
+    }
+    settings.endArray();
 }
