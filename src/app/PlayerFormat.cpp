@@ -124,7 +124,7 @@ std::string PlayerFormatKey(const std::string& playerFolder)
     if (!mount) {
         return {};
     }
-    const std::string identity = FileSystemIdentity(*mount);
+    std::string identity = FileSystemIdentity(*mount);
     if (identity.starts_with("UUID=")) {
         return identity;
     }
