@@ -50,7 +50,15 @@ std::string FormatItemLabel(const CFolderNode& node)
     std::snprintf(counts, sizeof counts, " (%d/%d) (%s%d/%s%" PRId64 "MB)", node.m_selected, node.m_albums,
                   sign(albumChange), albumChange, sign(node.m_sizeDelta), megabytes);
     const bool somePlayerOnly = node.m_presence != PRESENCE_COMPUTER;
-    return (somePlayerOnly ? "> " : "") + node.GetDisplayName() + counts;
+    return (somePlayerOnly ? "> " : "") + node.GetDisplayName() + counts + ChangedLabelPart(node);
+}
+
+std::string ChangedLabelPart(const CFolderNode& node)
+{
+    if (node.IsAlbum() && node.m_pParent != nullptr) {
+        return !node.m_bChanged ? "" : node.m_bKeepPlayers ? " (changed, kept as on Jukebit)" : " (changed)";
+    }
+    return node.m_changed > 0 ? " (" + std::to_string(node.m_changed) + " changed)" : "";
 }
 
 namespace {
@@ -66,8 +74,14 @@ std::string AlbumTooltip(const CFolderNode& album)
                            ? (onPlayer ? "Ticked: stays on the player" : "Ticked: to copy to the player")
                            : (onPlayer ? "Not ticked: to delete from the player" : "Not ticked: stays off the player");
     const std::uint64_t bytes = album.FileBytes(onPlayer ? SIDE_PLAYER : SIDE_COMPUTER);
-    return std::string(where) + ", " + Megabytes(bytes) + " MB\n" + tick +
-           (onPlayer && !onComputer && album.m_selected == 0 ? ", its music is nowhere else" : "");
+    std::string text = std::string(where) + ", " + Megabytes(bytes) + " MB\n" + tick +
+                       (onPlayer && !onComputer && album.m_selected == 0 ? ", its music is nowhere else" : "");
+    if (album.m_bChanged) {
+        text += album.m_bKeepPlayers ? "\nChanged on the computer; the Jukebit's version is kept (Ctrl+K replaces it)"
+                                     : "\nChanged on the computer since it was copied: ticked, its new version "
+                                       "replaces the Jukebit's (Ctrl+K keeps the Jukebit's)";
+    }
+    return text;
 }
 
 // What the albums at or below a folder come to.
@@ -75,6 +89,7 @@ struct CAlbumTally
 {
     int m_nToCopy = 0;
     int m_nToDelete = 0;
+    int m_nToRefresh = 0;
     int m_nPlayerOnly = 0;
     std::int64_t m_nBytesToCopy = 0;
     std::int64_t m_nBytesToDelete = 0;
@@ -95,6 +110,8 @@ void Tally(const CFolderNode& node, CAlbumTally& tally)
     } else if (node.IsAlbumToDelete()) {
         ++tally.m_nToDelete;
         tally.m_nBytesToDelete -= node.m_sizeDelta;
+    } else if (node.IsAlbumToRefresh()) {
+        ++tally.m_nToRefresh;
     }
 }
 
@@ -113,6 +130,10 @@ std::string FormatItemTooltip(const CFolderNode& node)
                        Megabytes(static_cast<std::uint64_t>(tally.m_nBytesToDelete)) + " MB to delete\n" +
                        of(node.m_selected) + " albums are ticked: " + std::to_string(tally.m_nToCopy) + " to copy, " +
                        std::to_string(tally.m_nToDelete) + " to delete";
+    if (node.m_changed > 0) {
+        text += "\n" + of(node.m_changed) + " albums changed on the computer since they were copied, " +
+                std::to_string(tally.m_nToRefresh) + " of them to refresh";
+    }
     if (tally.m_nPlayerOnly > 0) {
         text += "\n> " + of(tally.m_nPlayerOnly) + " albums are only on the player";
     }
@@ -204,21 +225,52 @@ std::string FormatQuitQuestion(const CFolderNode& root)
            " to delete have not been carried out. Quit ?";
 }
 
-CPlanRow FormatPlanRow(const CPlannedAlbum& album)
+int CountKeptAlbums(const CFolderNode* node)
+{
+    if (node == nullptr || node->m_changed == 0) {
+        return 0;
+    }
+    int kept = node->IsAlbum() && node->m_bKeepPlayers ? 1 : 0;
+    for (const auto& child : node->m_children) {
+        kept += CountKeptAlbums(child.get());
+    }
+    return kept;
+}
+
+bool IsAlbumConverted(const CFolderNode& album, const IPlayerFiles& writer)
+{
+    const std::vector<CFileEntry>& files = album.m_files[SIDE_COMPUTER];
+    return std::any_of(files.begin(), files.end(),
+                       [&](const CFileEntry& file) { return writer.PlayerFileName(file) != PlayerName(file.m_name); });
+}
+
+CPlanRow FormatPlanRow(const CPlannedAlbum& album, const IPlayerFiles& writer)
 {
     const CFolderNode& node = *album.m_pAlbum;
-    const bool deletes = album.m_step == EPlanStep::Delete;
-    const bool playerOnly = node.m_names[SIDE_COMPUTER].empty();
-    return {deletes ? (playerOnly ? "Delete (only on Jukebit)" : "Delete") : "Copy",
-            ToLogText(node.GetPath(deletes ? SIDE_PLAYER : SIDE_COMPUTER, true)), Megabytes(album.m_bytes) + " MB"};
+    const std::string size = Megabytes(album.m_bytes) + " MB";
+    switch (album.m_step) {
+    case EPlanStep::Delete:
+        return {node.m_names[SIDE_COMPUTER].empty() ? "Delete (only on Jukebit)" : "Delete",
+                ToLogText(node.GetPath(SIDE_PLAYER, true)), size};
+    case EPlanStep::Copy:
+    case EPlanStep::Refresh:
+        break;
+    }
+    const bool refresh = album.m_step == EPlanStep::Refresh;
+    const bool converted = IsAlbumConverted(node, writer);
+    return {std::string(refresh ? "Refresh" : "Copy") + (converted ? " and convert" : ""),
+            ToLogText(node.GetPath(SIDE_COMPUTER, true)),
+            refresh ? size + " (was " + Megabytes(album.m_oldBytes) + " MB)" : size};
 }
 
 std::string FormatAlbumState(EPlanStep step, EAlbumOutcome outcome, EAlbumTurn turn)
 {
-    const bool deletes = step == EPlanStep::Delete;
+    static const char* const kDone[] = {"Deleted", "Copied", "Refreshed"};
+    static const char* const kNow[] = {"Deleting...", "Copying...", "Refreshing..."};
+    const auto index = static_cast<std::size_t>(step);
     switch (outcome) {
     case EAlbumOutcome::Done:
-        return deletes ? "Deleted" : "Copied";
+        return kDone[index];
     case EAlbumOutcome::Failed:
         return "Failed";
     case EAlbumOutcome::Pending:
@@ -226,7 +278,7 @@ std::string FormatAlbumState(EPlanStep step, EAlbumOutcome outcome, EAlbumTurn t
     }
     switch (turn) {
     case EAlbumTurn::Now:
-        return deletes ? "Deleting..." : "Copying...";
+        return kNow[index];
     case EAlbumTurn::Never:
         return "Skipped";
     case EAlbumTurn::Later:

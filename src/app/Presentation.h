@@ -35,6 +35,11 @@ int ChooseToggleMode(std::span<CFolderNode* const> albums);
 // "> Live (0/1) (-1/-45MB)": a mark for albums only on the player, the name,
 // the selected and all albums, the change in albums and in megabytes.
 std::string FormatItemLabel(const CFolderNode& node);
+// The part of a label that tells an album changed on the computer since it
+// was copied: " (changed)", or " (changed, kept as on Jukebit)" when the job
+// is to leave the player's version; for a folder, how many albums at or below
+// it changed (" (2 changed)"). Empty when none did.
+std::string ChangedLabelPart(const CFolderNode& node);
 // The label in words, a line for each of its parts: for a folder "3 of 12
 // albums are on the player; 120 MB to copy, 40 MB to delete", what is ticked
 // and what is only on the player; for an album where it is, its size and what
@@ -76,22 +81,30 @@ std::string FormatLeftOutDetails(const std::vector<CLeftOutFolder>& folders);
 // deleted; empty when there are none.
 std::string FormatQuitQuestion(const CFolderNode& root);
 
+// The changed albums at or below a node whose player's version the job keeps.
+int CountKeptAlbums(const CFolderNode* node);
+
+// Whether the writer converts some file of the album: it names the file on the
+// player otherwise than a copy does.
+bool IsAlbumConverted(const CFolderNode& album, const IPlayerFiles& writer);
+
 // One album of a job's plan as the Copy Files dialog lists it: its step
-// ("Delete", "Delete (only on Jukebit)" or "Copy"), its display path and its
-// size ("45 MB").
+// ("Delete", "Delete (only on Jukebit)", "Copy" or "Refresh", the last two with
+// " and convert" when the writer converts some of its files), its display
+// path and its size ("45 MB"; "45 MB (was 40 MB)" for a refresh).
 struct CPlanRow
 {
     std::string m_step;
     std::string m_album;
     std::string m_size;
 };
-CPlanRow FormatPlanRow(const CPlannedAlbum& album);
+CPlanRow FormatPlanRow(const CPlannedAlbum& album, const IPlayerFiles& writer);
 
 // Where an album that the job has not treated yet stands: its turn is to come,
 // it is being treated, or the job has ended without it.
 enum class EAlbumTurn { Later, Now, Never };
-// "Deleted", "Copied", "Failed"; for an album not treated yet "", "Deleting...",
-// "Copying..." or "Skipped".
+// "Deleted", "Copied", "Refreshed", "Failed"; for an album not treated yet "",
+// "Deleting...", "Copying...", "Refreshing..." or "Skipped".
 std::string FormatAlbumState(EPlanStep step, EAlbumOutcome outcome, EAlbumTurn turn);
 
 // "1234MB / 4000MB": the player's free space once the job has run, and its

@@ -5,6 +5,10 @@
 // The check-box images, by selection state (none, all, some).
 inline constexpr const char* IDB_CHECKBOX_IMAGES[] = {":/checkbox/unchecked.xpm", ":/checkbox/checked.xpm",
                                                       ":/checkbox/partial.xpm"};
+// Drawn over the check box of an album changed on the computer since it was
+// copied: one the job replaces, and one whose player's version it keeps.
+inline constexpr char IDB_CHANGED_MARK[] = ":/checkbox/changed.xpm";
+inline constexpr char IDB_KEPT_MARK[] = ":/checkbox/kept.xpm";
 
 inline constexpr char IDS_READY[] = "Ready";
 inline constexpr char IDS_EXIT_PROMPT[] = "Quit the application; prompts to save documents";

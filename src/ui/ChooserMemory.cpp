@@ -3,11 +3,36 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // ~/.config/lyrafetch/chooser.conf
 constexpr char SETTINGS_ORGANIZATION[] = "lyrafetch";
 constexpr char SETTINGS_APPLICATION[] = "chooser";
+
+// Each player's format as a pair of values: a key holds '/', which settings
+// take for a group in a name.
+using CPlayerFormats = std::vector<std::pair<QString, QString>>;
+
+CPlayerFormats LoadPlayerFormats(QSettings& settings)
+{
+    CPlayerFormats formats;
+    const int count = settings.beginReadArray("formats");
+    for (int index = 0; index < count; ++index) {
+        settings.setArrayIndex(index);
+        formats.emplace_back(settings.value("player").toString(), settings.value("format").toString());
+    }
+    settings.endArray();
+    return formats;
+}
+
+CPlayerFormats::iterator FindPlayer(CPlayerFormats& formats, const std::string& key)
+{
+    const QString player = QString::fromStdString(key);
+    return std::find_if(formats.begin(), formats.end(), [&](const auto& entry) { return entry.first == player; });
+}
 
 } // namespace
 
@@ -44,6 +69,34 @@ void SaveChooserMemory(const CChooserMemory& memory)
         settings.setValue("computer", entry.m_pair.m_computer);
         settings.setValue("player", entry.m_pair.m_player);
         settings.setValue("file", entry.m_file);
+    }
+    settings.endArray();
+}
+
+std::string LoadPlayerFormat(const std::string& key)
+{
+    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
+    CPlayerFormats formats = LoadPlayerFormats(settings);
+    const auto found = FindPlayer(formats, key);
+    return found != formats.end() ? found->second.toStdString() : std::string();
+}
+
+void SavePlayerFormat(const std::string& key, std::string_view id)
+{
+    QSettings settings(SETTINGS_ORGANIZATION, SETTINGS_APPLICATION);
+    CPlayerFormats formats = LoadPlayerFormats(settings);
+    const QString format = QString::fromUtf8(id.data(), static_cast<qsizetype>(id.size()));
+    const auto found = FindPlayer(formats, key);
+    if (found != formats.end()) {
+        found->second = format;
+    } else {
+        formats.emplace_back(QString::fromStdString(key), format);
+    }
+    settings.beginWriteArray("formats", static_cast<int>(formats.size()));
+    for (int index = 0; index < static_cast<int>(formats.size()); ++index) {
+        settings.setArrayIndex(index);
+        settings.setValue("player", formats[index].first);
+        settings.setValue("format", formats[index].second);
     }
     settings.endArray();
 }

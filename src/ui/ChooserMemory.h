@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 struct CFolderPair
@@ -29,3 +31,8 @@ struct CChooserMemory
 
 CChooserMemory LoadChooserMemory();
 void SaveChooserMemory(const CChooserMemory& memory);
+
+// The format chosen for each player, in the same place, by the key that
+// PlayerFormatKey gives: a profile's id, or empty where none was chosen.
+std::string LoadPlayerFormat(const std::string& key);
+void SavePlayerFormat(const std::string& key, std::string_view id);

@@ -5,11 +5,14 @@
 #include "platform/MessageBox.h"
 #include "ui/DialogFrame.h"
 #include "ui/FolderTreeModel.h"
+#include "ui/FormatBox.h"
 #include "ui/LogDlg.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -53,6 +56,31 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     m_pFolders->setContentsMargins(0, 0, 0, m_pFolders->fontMetrics().height() / 2);
     m_pToDelete = new QLabel(this);
     m_pToCopy = new QLabel(this);
+    auto* choices = new QWidget(this);
+    m_pFormatBox = new CFormatBox(choices);
+    auto* formatLabel = new QLabel("Jukebit &format :", choices);
+    formatLabel->setBuddy(m_pFormatBox);
+    m_pReplaceChanged = new QCheckBox("&Replace changed albums", choices);
+    m_pReplaceChanged->setToolTip("Albums changed on the computer since they were copied: ticked, the new version "
+                                  "replaces the Jukebit's; unticked, the Jukebit keeps its version this time");
+    auto* choicesLayout = new QHBoxLayout(choices);
+    choicesLayout->setContentsMargins(0, 0, 0, 0);
+    choicesLayout->addWidget(formatLabel);
+    choicesLayout->addWidget(m_pFormatBox);
+    choicesLayout->addSpacing(m_pFormatBox->fontMetrics().averageCharWidth() * 2);
+    choicesLayout->addWidget(m_pReplaceChanged);
+    choicesLayout->addStretch(1);
+    connect(m_pFormatBox, &CFormatBox::formatChosen, this, [this](const CFormatProfile& profile) {
+        emit formatChosen(profile);
+        Replan();
+        FitPlanColumns();
+    });
+    // A click on a grey box replaces every changed album, as on a ticked one it keeps them all.
+    connect(m_pReplaceChanged, &QCheckBox::clicked, this, [this] {
+        emit keepAllChosen(m_pReplaceChanged->checkState() == Qt::Unchecked);
+        Replan();
+        FitPlanColumns();
+    });
     m_pJobMessage = new QLabel(this);
     // Three lines of the dialog's width: a long entry wraps inside them instead of widening the dialog.
     m_pJobMessage->setMinimumSize(DialogUnits(*this, 220, 27));
@@ -86,15 +114,21 @@ CCopyFilesDlg::CCopyFilesDlg(QWidget* parent) : QDialog(parent)
     layout->addWidget(m_pFolders, 0, 0, 1, 3);
     layout->addWidget(m_pToDelete, 1, 0, 1, 3);
     layout->addWidget(m_pToCopy, 2, 0, 1, 3);
-    layout->addWidget(m_pJobMessage, 3, 0, 1, 3);
-    layout->addWidget(m_pProgressBar, 4, 0, 1, 3);
-    layout->addWidget(m_pProgressText, 5, 0, 1, 3);
-    layout->addWidget(m_pPlanView, 6, 0, 1, 3);
+    layout->addWidget(choices, 3, 0, 1, 3);
+    layout->addWidget(m_pJobMessage, 4, 0, 1, 3);
+    layout->addWidget(m_pProgressBar, 5, 0, 1, 3);
+    layout->addWidget(m_pProgressText, 6, 0, 1, 3);
+    layout->addWidget(m_pPlanView, 7, 0, 1, 3);
     layout->setColumnStretch(0, 1);
-    layout->setRowStretch(6, 1);
-    layout->addWidget(m_pFreeSpace, 7, 0);
-    layout->addWidget(m_pOk, 7, 1);
-    layout->addWidget(m_pCancel, 7, 2);
+    layout->setRowStretch(7, 1);
+    layout->addWidget(m_pFreeSpace, 8, 0);
+    layout->addWidget(m_pOk, 8, 1);
+    layout->addWidget(m_pCancel, 8, 2);
+    // Tab goes from the choices through the plan to the buttons.
+    const std::array<QWidget*, 5> tabOrder = {m_pFormatBox, m_pReplaceChanged, m_pPlanView, m_pOk, m_pCancel};
+    for (std::size_t index = 1; index < tabOrder.size(); ++index) {
+        setTabOrder(tabOrder[index - 1], tabOrder[index]);
+    }
     SetResizableFrame(*this, 234, 95, 320, 250);
     m_preferredSize = size();
 
@@ -110,27 +144,56 @@ int CCopyFilesDlg::DoModal()
 
 void CCopyFilesDlg::OnInitDialog()
 {
-    CCopyLog& log = m_pDoc->m_log;
     if (m_pDoc->m_pModel) {
         m_pFolders->setText(MusicFoldersText(*m_pDoc->m_pModel));
-        log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
-        log.m_nAlbumsToCopy = m_pDoc->m_pModel->CountAlbumsToCopy();
+    }
+    Replan();
+    FitToPlan(FitPlanColumns());
+    (m_pOk->isEnabled() ? m_pOk : m_pCancel)->setFocus();
+}
+
+void CCopyFilesDlg::Replan()
+{
+    CCopyLog& log = m_pDoc->m_log;
+    if (m_pDoc->m_pModel) {
         log.m_plan = CCopyPlan(*m_pDoc->m_pModel, m_pDoc->Writer());
+        const std::vector<CPlannedAlbum>& albums = log.m_plan.Albums();
+        log.m_nAlbumsToDelete = m_pDoc->m_pModel->CountAlbumsToDelete();
+        // An album refreshed counts as one copied.
+        log.m_nAlbumsToCopy = static_cast<int>(albums.size()) - log.m_nAlbumsToDelete;
     }
     UpdateCounts(true);
     ShowCounts();
     ShowPlan();
+    ShowReplaceChanged();
+    m_pFormatBox->Show(m_pDoc->Format());
     // A job with no album to treat and nothing left by an earlier one would do nothing.
-    const bool bNothingToDo = log.m_plan.Albums().empty() && m_pDoc->m_scanRecord.m_leftovers.empty();
-    m_pOk->setEnabled(!bNothingToDo);
-    (bNothingToDo ? m_pCancel : m_pOk)->setFocus();
+    m_pOk->setEnabled(!log.m_plan.Albums().empty() || !m_pDoc->m_scanRecord.m_leftovers.empty());
+}
+
+void CCopyFilesDlg::ShowReplaceChanged()
+{
+    const CFolderNode* root = m_pDoc->m_pModel.get();
+    const int changed = root ? root->m_changed : 0;
+    const auto& albums = m_pDoc->m_log.m_plan.Albums();
+    const auto refreshed = std::count_if(albums.begin(), albums.end(),
+                                         [](const CPlannedAlbum& album) { return album.m_step == EPlanStep::Refresh; });
+    m_pReplaceChanged->setEnabled(changed > 0);
+    m_pReplaceChanged->setText(changed > 0 ? QString("&Replace changed albums (%1 of %2)").arg(refreshed).arg(changed)
+                                           : QString("&Replace changed albums (none changed)"));
+    const int kept = CountKeptAlbums(root);
+    m_pReplaceChanged->setCheckState(changed == 0 || kept == changed ? Qt::Unchecked
+                                     : kept == 0                     ? Qt::Checked
+                                                                     : Qt::PartiallyChecked);
 }
 
 void CCopyFilesDlg::ShowPlan()
 {
     const CCopyPlan& plan = m_pDoc->m_log.m_plan;
-    m_planModel.SetPlan(&plan);
-    FitToPlan(FitPlanColumns());
+    m_planModel.SetPlan(&plan, m_pDoc->Writer());
+    for (int row = 0; row < m_planModel.rowCount(); ++row) {
+        m_pPlanView->setFirstColumnSpanned(row, {}, m_planModel.IsHeading(row));
+    }
     m_pFreeSpace->setText(QString::fromStdString("Free space after the job : " + FormatFreeSpaceAfterJob(*m_pDoc)));
     m_meter = CTransferMeter(plan.BytesToCopy());
     m_pProgressBar->setValue(0);
@@ -152,11 +215,14 @@ int CCopyFilesDlg::FitPlanColumns()
         widths[column] = std::max(widths[column], metrics.horizontalAdvance(text) + margin);
     };
     for (int row = 0; row < m_planModel.rowCount(); ++row) {
+        if (m_planModel.IsHeading(row)) {
+            continue; // across the columns
+        }
         for (int column : {CCopyPlanModel::COLUMN_STEP, CCopyPlanModel::COLUMN_ALBUM, CCopyPlanModel::COLUMN_SIZE}) {
             fit(column, m_planModel.index(row, column).data().toString());
         }
     }
-    for (EPlanStep step : {EPlanStep::Delete, EPlanStep::Copy}) {
+    for (EPlanStep step : {EPlanStep::Delete, EPlanStep::Copy, EPlanStep::Refresh}) {
         for (EAlbumOutcome outcome : {EAlbumOutcome::Pending, EAlbumOutcome::Done, EAlbumOutcome::Failed}) {
             for (EAlbumTurn turn : {EAlbumTurn::Now, EAlbumTurn::Never}) {
                 fit(CCopyPlanModel::COLUMN_STATE, QString::fromStdString(FormatAlbumState(step, outcome, turn)));
@@ -225,6 +291,9 @@ void CCopyFilesDlg::accept()
     m_pCancel->setAutoDefault(false);
     m_pOk->setDefault(true);
     m_pOk->setEnabled(false);
+    // What the job writes is settled once it runs.
+    m_pFormatBox->setEnabled(false);
+    m_pReplaceChanged->setEnabled(false);
 }
 
 void CCopyFilesDlg::reject()

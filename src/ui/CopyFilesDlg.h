@@ -11,6 +11,9 @@
 
 struct CCopyLogEntry;
 class CLyrafetchDoc;
+class CFormatBox;
+struct CFormatProfile;
+class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -19,8 +22,9 @@ class QTreeView;
 // Shows how many albums the selection deletes and copies, which ones, between
 // which folders, and the player's free space after the job; runs the copy job
 // with its progress and newest log line, lets the user cancel it, and offers
-// the log at the end. Ends with Accepted once a job has run, Rejected when
-// closed without one.
+// the log at the end. Before the job the user may change the player's format
+// and whether changed albums replace the player's versions; the plan follows.
+// Ends with Accepted once a job has run, Rejected when closed without one.
 class CCopyFilesDlg : public QDialog, public IMessageTarget
 {
     Q_OBJECT
@@ -39,6 +43,8 @@ public:
     void reject() override; // Cancel, Escape or the close box
 
     QString FoldersText() const;
+    CFormatBox* FormatBox() const { return m_pFormatBox; }
+    QCheckBox* ReplaceChangedBox() const { return m_pReplaceChanged; }
     QString ToDeleteText() const;
     QString ToCopyText() const;
     QString JobMessageText() const;
@@ -59,6 +65,13 @@ public:
     bool m_bEjectRequested = false;
     CCopyProgress m_progress;
 
+signals:
+    // The user chose a format for the player, or to keep (or replace) the
+    // player's versions of every changed album: the receiver applies it to
+    // the document before the dialog plans the job anew.
+    void formatChosen(const CFormatProfile& profile);
+    void keepAllChosen(bool bKeep);
+
 protected:
     void customEvent(QEvent* event) override;
 
@@ -69,7 +82,10 @@ private:
     void ShowLogEntry(const CCopyLogEntry& entry);
     void OnJobDone();
     void ReportProgress();
+    // The counts, the plan and the free space after the job, from the selection as it is now.
+    void Replan();
     void ShowPlan();
+    void ShowReplaceChanged();
     // Returns the width the album column needs for its widest path.
     int FitPlanColumns();
     // Opens large enough for the plan without scrolling, within two thirds
@@ -81,6 +97,8 @@ private:
     QLabel* m_pFolders = nullptr;
     QLabel* m_pToDelete = nullptr;
     QLabel* m_pToCopy = nullptr;
+    CFormatBox* m_pFormatBox = nullptr;
+    QCheckBox* m_pReplaceChanged = nullptr;
     QLabel* m_pJobMessage = nullptr;
     QProgressBar* m_pProgressBar = nullptr;
     QLabel* m_pProgressText = nullptr;

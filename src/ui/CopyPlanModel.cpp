@@ -1,25 +1,52 @@
 #include "ui/CopyPlanModel.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QPainter>
 #include <QStyle>
 
 #include <algorithm>
 
-void CCopyPlanModel::SetPlan(const CCopyPlan* pPlan)
+namespace {
+
+const char* const kRefreshHeading =
+    "Changed on the computer since they were copied: the new version replaces the Jukebit's";
+
+} // namespace
+
+void CCopyPlanModel::SetPlan(const CCopyPlan* pPlan, const IPlayerFiles& writer)
 {
     beginResetModel();
     m_pPlan = pPlan;
     m_rows.clear();
+    m_shownRows.clear();
     m_nFirstPending = 0;
+    const auto add = [&](std::size_t planIndex, const CPlannedAlbum& album) {
+        const CPlanRow row = FormatPlanRow(album, writer);
+        m_shownRows[planIndex] = m_rows.size();
+        m_rows.push_back({planIndex,
+                          album.m_step,
+                          {QString::fromStdString(row.m_step), QString::fromStdString(row.m_album),
+                           QString::fromStdString(row.m_size), QString()},
+                          EAlbumOutcome::Pending});
+    };
     if (pPlan != nullptr) {
-        m_rows.reserve(pPlan->Albums().size());
-        for (const CPlannedAlbum& album : pPlan->Albums()) {
-            const CPlanRow row = FormatPlanRow(album);
-            m_rows.push_back({album.m_step,
-                              {QString::fromStdString(row.m_step), QString::fromStdString(row.m_album),
-                               QString::fromStdString(row.m_size), QString()},
-                              EAlbumOutcome::Pending});
+        const std::vector<CPlannedAlbum>& albums = pPlan->Albums();
+        m_rows.reserve(albums.size() + 1);
+        m_shownRows.resize(albums.size());
+        const auto refreshes = [](const CPlannedAlbum& album) { return album.m_step == EPlanStep::Refresh; };
+        for (std::size_t index = 0; index < albums.size(); ++index) {
+            if (!refreshes(albums[index])) {
+                add(index, albums[index]);
+            }
+        }
+        if (std::any_of(albums.begin(), albums.end(), refreshes)) {
+            m_rows.push_back({HEADING, EPlanStep::Refresh, {kRefreshHeading}, EAlbumOutcome::Pending});
+        }
+        for (std::size_t index = 0; index < albums.size(); ++index) {
+            if (refreshes(albums[index])) {
+                add(index, albums[index]);
+            }
         }
     }
     endResetModel();
@@ -27,30 +54,27 @@ void CCopyPlanModel::SetPlan(const CCopyPlan* pPlan)
 
 int CCopyPlanModel::Refresh(EAlbumTurn firstTurn)
 {
+    const std::size_t albums = m_shownRows.size();
     // The job treats the albums in the plan's order; what it has passed is read no more.
-    while (m_nFirstPending < m_rows.size() && m_rows[m_nFirstPending].m_shown != EAlbumOutcome::Pending) {
+    while (m_nFirstPending < albums && RowOf(m_nFirstPending).m_shown != EAlbumOutcome::Pending) {
         ++m_nFirstPending;
     }
-    int firstChanged = -1;
-    int lastChanged = -1;
     int turnRow = -1;
-    for (std::size_t row = m_nFirstPending; row < m_rows.size(); ++row) {
-        const EAlbumOutcome outcome = m_pPlan->Outcome(row);
+    for (std::size_t planIndex = m_nFirstPending; planIndex < albums; ++planIndex) {
+        const EAlbumOutcome outcome = m_pPlan->Outcome(planIndex);
+        const int row = static_cast<int>(m_shownRows[planIndex]);
         EAlbumTurn turn = firstTurn == EAlbumTurn::Never ? EAlbumTurn::Never : EAlbumTurn::Later;
         if (outcome == EAlbumOutcome::Pending && turnRow < 0) {
-            turnRow = static_cast<int>(row);
+            turnRow = row;
             turn = firstTurn;
         }
-        QString state = QString::fromStdString(FormatAlbumState(m_rows[row].m_step, outcome, turn));
-        m_rows[row].m_shown = outcome;
-        if (state != m_rows[row].m_texts[COLUMN_STATE]) {
-            m_rows[row].m_texts[COLUMN_STATE] = std::move(state);
-            firstChanged = firstChanged < 0 ? static_cast<int>(row) : firstChanged;
-            lastChanged = static_cast<int>(row);
+        CRow& shown = RowOf(planIndex);
+        QString state = QString::fromStdString(FormatAlbumState(shown.m_step, outcome, turn));
+        shown.m_shown = outcome;
+        if (state != shown.m_texts[COLUMN_STATE]) {
+            shown.m_texts[COLUMN_STATE] = std::move(state);
+            emit dataChanged(index(row, COLUMN_STATE), index(row, COLUMN_STATE), {Qt::DisplayRole});
         }
-    }
-    if (firstChanged >= 0) {
-        emit dataChanged(index(firstChanged, COLUMN_STATE), index(lastChanged, COLUMN_STATE), {Qt::DisplayRole});
     }
     return turnRow;
 }
@@ -71,6 +95,14 @@ QVariant CCopyPlanModel::data(const QModelIndex& index, int role) const
         return {};
     }
     const CRow& row = m_rows[static_cast<std::size_t>(index.row())];
+    if (row.m_nPlanIndex == HEADING) {
+        if (role == Qt::FontRole) {
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return role == Qt::DisplayRole && index.column() == 0 ? row.m_texts[0] : QVariant();
+    }
     switch (role) {
     case Qt::DisplayRole:
         return row.m_texts[index.column()];
@@ -92,6 +124,12 @@ QVariant CCopyPlanModel::headerData(int section, Qt::Orientation orientation, in
     }
     static const char* const titles[COLUMN_COUNT] = {"Step", "Album", "Size", "State"};
     return titles[section];
+}
+
+Qt::ItemFlags CCopyPlanModel::flags(const QModelIndex& index) const
+{
+    // A heading is no album to pick.
+    return index.isValid() && IsHeading(index.row()) ? Qt::ItemIsEnabled : QAbstractTableModel::flags(index);
 }
 
 QSize CPlanRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const

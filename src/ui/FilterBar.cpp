@@ -21,7 +21,8 @@ struct CQuickViewButton
 constexpr CQuickViewButton kQuickViewButtons[] = {
     {EQuickView::All, "All albums", "Show every album"},
     {EQuickView::Changes, "To copy or delete",
-     "Show only the albums that Copy Files will copy to or delete from the Jukebit"},
+     "Show only the albums that Copy Files will copy to or delete from the Jukebit, and those changed on the "
+     "computer since they were copied"},
     {EQuickView::PlayerOnly, "Only on Jukebit", "Show only the albums that are on the Jukebit and not on the computer"},
 };
 

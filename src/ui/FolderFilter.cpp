@@ -125,7 +125,8 @@ bool CFolderFilter::Takes(const CFolderNode& album) const
 {
     switch (m_view) {
     case EQuickView::Changes:
-        return album.IsAlbumToCopy() || album.IsAlbumToDelete();
+        // A changed album kept as the player has it too: the user may yet have it replaced.
+        return album.IsAlbumToCopy() || album.IsAlbumToDelete() || album.m_bChanged;
     case EQuickView::PlayerOnly:
         return album.m_names[SIDE_COMPUTER].empty();
     case EQuickView::All:

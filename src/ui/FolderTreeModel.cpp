@@ -5,6 +5,9 @@
 #include "resources/ResourceIds.h"
 
 #include <QDir>
+#include <QPainter>
+
+#include <algorithm>
 
 // The images are compiled into this static library; a library's resources
 // must be registered by hand.
@@ -17,11 +20,24 @@ CFolderTreeModel::CFolderTreeModel(QObject* parent) : QAbstractItemModel(parent)
 {
     InitResources();
     // One image serves as normal and as selected image: a check box tinted by the selection would hide its state.
+    const auto add = [](QIcon& icon, const QPixmap& image) {
+        icon.addPixmap(image, QIcon::Normal);
+        icon.addPixmap(image, QIcon::Selected);
+    };
     for (std::size_t state = 0; state < m_images.size(); ++state) {
         const QPixmap image(IDB_CHECKBOX_IMAGES[state]);
-        m_images[state].addPixmap(image, QIcon::Normal);
-        m_images[state].addPixmap(image, QIcon::Selected);
+        add(m_images[state], image);
+        add(m_changedImages[state], MarkedImage(image, IDB_CHANGED_MARK));
+        add(m_keptImages[state], MarkedImage(image, IDB_KEPT_MARK));
     }
+}
+
+QPixmap CFolderTreeModel::MarkedImage(const QPixmap& image, const char* mark)
+{
+    QPixmap marked = image;
+    QPainter painter(&marked);
+    painter.drawPixmap(0, 0, QPixmap(mark));
+    return marked;
 }
 
 void CFolderTreeModel::SetRoot(CFolderNode* pRoot)
@@ -78,20 +94,52 @@ void CFolderTreeModel::ApplySelection(const QModelIndex& item, int mode)
     }
     // The node, then its children a whole row of siblings at a time.
     NodeChanged(node);
-    const auto refreshChildren = [this](const auto& self, const CFolderNode* parent) -> void {
-        ChildrenChanged(parent);
-        for (int row = 0, count = m_filter.ChildCount(*parent); row < count; ++row) {
-            self(self, m_filter.Child(*parent, row));
-        }
-    };
-    refreshChildren(refreshChildren, node);
+    SubtreeChanged(node);
     emit selectionApplied();
+}
+
+void CFolderTreeModel::SetKeepPlayers(std::span<CFolderNode* const> albums, bool bKeep)
+{
+    for (CFolderNode* album : albums) {
+        ::SetKeepPlayers(*album, bKeep);
+        NodeChanged(album);
+        for (const CFolderNode* ancestor = album->m_pParent; ancestor != nullptr; ancestor = ancestor->m_pParent) {
+            NodeChanged(ancestor);
+        }
+    }
+    emit selectionApplied();
+}
+
+void CFolderTreeModel::SetKeepAllPlayers(bool bKeep)
+{
+    if (m_pRoot != nullptr) {
+        ::SetKeepAllPlayers(*m_pRoot, bKeep);
+        TreeChanged();
+        emit selectionApplied();
+    }
+}
+
+void CFolderTreeModel::TreeChanged()
+{
+    if (m_pRoot == nullptr) {
+        return;
+    }
+    NodeChanged(m_pRoot);
+    SubtreeChanged(m_pRoot);
 }
 
 void CFolderTreeModel::NodeChanged(const CFolderNode* node)
 {
     const QModelIndex index = IndexFromNode(node);
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
+}
+
+void CFolderTreeModel::SubtreeChanged(const CFolderNode* node)
+{
+    ChildrenChanged(node);
+    for (int row = 0, count = m_filter.ChildCount(*node); row < count; ++row) {
+        SubtreeChanged(m_filter.Child(*node, row));
+    }
 }
 
 void CFolderTreeModel::ChildrenChanged(const CFolderNode* node)
@@ -148,6 +196,9 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return QString::fromStdString(FormatItemLabel(*node));
     case Qt::DecorationRole:
+        if (node->IsAlbum() && node->m_bChanged) {
+            return (node->m_bKeepPlayers ? m_keptImages : m_changedImages)[node->GetSelectionState()];
+        }
         return m_images[node->GetSelectionState()];
     case Qt::ToolTipRole: {
         const QString text = QString::fromStdString(FormatItemTooltip(*node));

@@ -9,6 +9,8 @@
 #include <QString>
 
 #include <array>
+#include <span>
+#include <vector>
 
 // The folder tree as an item model: one item per node that the filter shows,
 // whose index carries the node itself. Labels and images are read from the
@@ -37,6 +39,13 @@ public:
     // mode and tells the views of every row whose label or image that changes:
     // the item's ancestors and its subtree, the rest being unchanged.
     void ApplySelection(const QModelIndex& item, int mode);
+    // Keeps the player's version of changed albums for the job, or lets the
+    // job replace it, and tells the views of their rows and their ancestors'.
+    void SetKeepPlayers(std::span<CFolderNode* const> albums, bool bKeep);
+    // The same for every changed album of the tree, shown or not.
+    void SetKeepAllPlayers(bool bKeep);
+    // Every label and image may have changed: a new format, a new writer.
+    void TreeChanged();
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -52,10 +61,16 @@ private:
     // The label and image of one node, or of all children of one node, have changed.
     void NodeChanged(const CFolderNode* node);
     void ChildrenChanged(const CFolderNode* node);
+    // The rows below a node, a whole row of siblings at a time.
+    void SubtreeChanged(const CFolderNode* node);
+    static QPixmap MarkedImage(const QPixmap& image, const char* mark);
 
     CFolderNode* m_pRoot = nullptr;
     CFolderFilter m_filter;
+    // By selection state; for a changed album, with a mark: one to replace, and one kept.
     std::array<QIcon, 3> m_images;
+    std::array<QIcon, 3> m_changedImages;
+    std::array<QIcon, 3> m_keptImages;
 };
 
 // The two folders of a root written out in full, each on a line of its own:

@@ -1,16 +1,20 @@
 #include "ui/LyrafetchView.h"
 
 #include "app/LyrafetchDoc.h"
+#include "app/PlayerFormat.h"
 #include "app/Presentation.h"
 #include "platform/MessageBox.h"
+#include "ui/ChooserMemory.h"
 #include "ui/CopyFilesDlg.h"
 #include "ui/LoadingFeedback.h"
 #include "ui/LogDlg.h"
 #include "ui/WaitCursor.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPersistentModelIndex>
@@ -43,9 +47,70 @@ CLyrafetchView::CLyrafetchView(CLyrafetchDoc& doc, QWidget* parent) : QTreeView(
 void CLyrafetchView::OnInitialUpdate()
 {
     const CWaitCursor wait;
+    ApplyPlayersFormat();
     FillTree();
     UpdateFreeSpace();
     emit readStateChanged();
+}
+
+void CLyrafetchView::ApplyPlayersFormat()
+{
+    if (m_doc.m_params.size() < 2) {
+        return;
+    }
+    const std::string& folder = m_doc.m_params[SIDE_PLAYER];
+    const std::string key = PlayerFormatKey(folder);
+    const CFormatProfile* profile = key.empty() ? nullptr : FindProfile(LoadPlayerFormat(key));
+    if (profile == nullptr) {
+        profile = PreselectedProfile(folder);
+    }
+    ApplyFormat(profile ? *profile : DefaultProfile(), false);
+}
+
+void CLyrafetchView::ApplyFormat(const CFormatProfile& profile, bool bRemember)
+{
+    if (m_doc.m_pCopyThread) {
+        return;
+    }
+    if (bRemember && m_doc.m_params.size() > 1) {
+        if (const std::string key = PlayerFormatKey(m_doc.m_params[SIDE_PLAYER]); !key.empty()) {
+            SavePlayerFormat(key, profile.m_id);
+        }
+    }
+    if (&profile != &m_doc.Format()) {
+        const CWaitCursor wait;
+        m_doc.SetFormat(profile);
+        m_model.TreeChanged();
+        UpdateFreeSpace();
+    }
+    emit formatApplied(profile);
+}
+
+namespace {
+
+bool AllKept(const std::vector<CFolderNode*>& albums)
+{
+    return std::all_of(albums.begin(), albums.end(), [](const CFolderNode* album) { return album->m_bKeepPlayers; });
+}
+
+} // namespace
+
+std::vector<CFolderNode*> CLyrafetchView::ChangedAlbumsShown(const QModelIndex& item) const
+{
+    std::vector<CFolderNode*> albums = m_model.AlbumsShown(item);
+    std::erase_if(albums, [](const CFolderNode* album) { return !album->m_bChanged; });
+    return albums;
+}
+
+void CLyrafetchView::ToggleKeep(const QModelIndex& item)
+{
+    const std::vector<CFolderNode*> albums = ChangedAlbumsShown(item);
+    m_model.SetKeepPlayers(albums, !AllKept(albums));
+}
+
+void CLyrafetchView::KeepAll(bool bKeep)
+{
+    m_model.SetKeepAllPlayers(bKeep);
 }
 
 // Items come collapsed and unselected but for the root, open on its artists
@@ -161,6 +226,9 @@ void CLyrafetchView::OnFileCopyFiles()
         return;
     }
     CCopyFilesDlg dialog(window());
+    connect(&dialog, &CCopyFilesDlg::formatChosen, this,
+            [this](const CFormatProfile& profile) { ApplyFormat(profile, true); });
+    connect(&dialog, &CCopyFilesDlg::keepAllChosen, this, &CLyrafetchView::KeepAll);
     dialog.m_pDoc = &m_doc;
     dialog.m_pProgressSink = this;
     dialog.m_lastSize = m_copyFilesSize;
@@ -192,6 +260,7 @@ void CLyrafetchView::Reread()
         m_model.SetRoot(nullptr); // no item may point into the tree the load frees
         const CLoadingFeedback feedback(m_doc, window());
         message = m_doc.Reload();
+        ApplyPlayersFormat(); // the card may be another one
         ShowNewTree(FindState(kept));
         UpdateFreeSpace();
     }
@@ -347,6 +416,11 @@ void CLyrafetchView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_K && event->modifiers() == Qt::ControlModifier && currentIndex().isValid()) {
+        ToggleKeep(currentIndex());
+        event->accept();
+        return;
+    }
     const bool typed = !event->text().isEmpty() && event->text().front().isPrint() &&
                        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && (!space || searching);
     if (typed) {
@@ -355,4 +429,21 @@ void CLyrafetchView::keyPressEvent(QKeyEvent* event)
         m_typeAhead.invalidate();
     }
     QTreeView::keyPressEvent(event);
+}
+
+// On a changed album, or a folder with changed albums: keep the player's versions for the job, or replace them.
+void CLyrafetchView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QModelIndex item = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    const std::vector<CFolderNode*> albums = item.isValid() ? ChangedAlbumsShown(item) : std::vector<CFolderNode*>();
+    QMenu menu(this);
+    QAction* keep = menu.addAction(albums.size() == 1 ? "&Keep the Jukebit's version"
+                                                      : "&Keep the Jukebit's versions of the changed albums");
+    keep->setShortcut(QKeySequence(Qt::ControlModifier | Qt::Key_K));
+    keep->setCheckable(true);
+    keep->setEnabled(!albums.empty());
+    keep->setChecked(!albums.empty() && AllKept(albums));
+    if (menu.exec(event->globalPos()) == keep) {
+        ToggleKeep(item);
+    }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 class CLyrafetchDoc;
+struct CFormatProfile;
 
 // The album tree: one item per folder with its check-box image and counts. A
 // click on the image or the space bar toggles the albums below an item, those
@@ -32,6 +33,16 @@ public:
     // Takes the keyboard from the filter field: on the current album, or the first album shown.
     void EnterTree();
     void ToggleItem(const QModelIndex& item);
+    // Keeps the player's version of the changed albums shown at or below an
+    // item for the job, or, when every one is kept already, lets the job
+    // replace them all (the context menu and Ctrl+K).
+    void ToggleKeep(const QModelIndex& item);
+    // The same for every changed album of the tree, shown or not.
+    void KeepAll(bool bKeep);
+    // Writes the player's files in a format from now on: labels, free space
+    // and changed albums follow. With bRemember the player's file system
+    // keeps it for the next run. Refused while a job runs.
+    void ApplyFormat(const CFormatProfile& profile, bool bRemember);
     void UpdateFreeSpace();
     void OnFileCopyFiles();
     // Shows the log of the last job, until the next one starts.
@@ -76,12 +87,15 @@ signals:
     void readStateChanged();
     // The user asked at the end of a job to eject the player.
     void ejectRequested();
+    // The player's files are written in this format from now on.
+    void formatApplied(const CFormatProfile& profile);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // What the user has made of the tree beyond the model: the items open, and the current one.
@@ -106,6 +120,11 @@ private:
     };
     CKeptState KeepState() const;
     CViewState FindState(const CKeptState& kept) const;
+    // After a load: the format remembered for the player, else the one its
+    // card asks for, else the files as they are.
+    void ApplyPlayersFormat();
+    // The changed albums shown at or below an item.
+    std::vector<CFolderNode*> ChangedAlbumsShown(const QModelIndex& item) const;
     // Widens the column to the rows in view, or narrows it to the view after a fill or a collapse.
     void FitColumn();
 

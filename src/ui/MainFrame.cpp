@@ -8,10 +8,12 @@
 #include "ui/AboutDlg.h"
 #include "ui/DeviceWatcher.h"
 #include "ui/FilterBar.h"
+#include "ui/FormatBox.h"
 #include "ui/LyrafetchView.h"
 #include "ui/WaitCursor.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
@@ -64,6 +66,10 @@ CMainFrame::CMainFrame(CLyrafetchDoc& doc) : m_doc(doc)
     CreateMenus();
     CreateFilterKeys();
 
+    auto* formatLabel = new QLabel("Jukebit format:", this);
+    formatLabel->setBuddy(m_pFormatBox);
+    statusBar()->addPermanentWidget(formatLabel);
+    statusBar()->addPermanentWidget(m_pFormatBox);
     m_pFreeSpacePane = new QLabel(this);
     // 200 pixels, or what the text needs in the fonts at hand.
     m_pFreeSpacePane->setMinimumWidth(200);
@@ -90,6 +96,7 @@ void CMainFrame::CreateMenus()
     m_pShowLog->setStatusTip(IDS_SHOW_LOG_PROMPT);
     m_pShowLog->setEnabled(false);
     connect(m_pView, &CLyrafetchView::jobEnded, this, [this] { m_pShowLog->setEnabled(true); });
+    CreateFormatChoosers(*file->addMenu("Jukebit F&ormat"));
     m_pEject = file->addAction("&Eject Jukebit", this, &CMainFrame::OnFileEject);
     m_pEject->setStatusTip(IDS_EJECT_PROMPT);
     file->addSeparator();
@@ -108,6 +115,36 @@ void CMainFrame::CreateMenus()
     for (QMenu* menu : {file, view, help}) {
         connect(menu, &QMenu::aboutToHide, this, &CMainFrame::ShowReady, Qt::QueuedConnection);
     }
+}
+
+// The format is chosen in the status bar, where it is always in view, or in the File menu; both show the one in use.
+void CMainFrame::CreateFormatChoosers(QMenu& menu)
+{
+    m_pFormatBox = new CFormatBox(this);
+    m_pFormatActions = new QActionGroup(this);
+    for (const CFormatProfile& profile : FormatProfiles()) {
+        QAction* action =
+            menu.addAction(QString::fromUtf8(profile.m_label.data(), static_cast<qsizetype>(profile.m_label.size())));
+        action->setCheckable(true);
+        action->setStatusTip("Write the files on this Jukebit in this format from now on");
+        m_pFormatActions->addAction(action);
+        connect(action, &QAction::triggered, m_pView, [this, &profile] { m_pView->ApplyFormat(profile, true); });
+    }
+    connect(m_pFormatBox, &CFormatBox::formatChosen, m_pView,
+            [this](const CFormatProfile& profile) { m_pView->ApplyFormat(profile, true); });
+    connect(m_pView, &CLyrafetchView::formatApplied, this, &CMainFrame::ShowFormat);
+    ShowFormat(m_doc.Format());
+}
+
+void CMainFrame::ShowFormat(const CFormatProfile& profile)
+{
+    m_pFormatBox->Show(profile);
+    m_pFormatActions->actions().at(static_cast<int>(&profile - FormatProfiles().data()))->setChecked(true);
+}
+
+QList<QAction*> CMainFrame::FormatActions() const
+{
+    return m_pFormatActions->actions();
 }
 
 // Ctrl+F and Escape work wherever the keyboard is in the window.

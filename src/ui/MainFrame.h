@@ -8,15 +8,18 @@
 #include <string>
 
 class CFilterBar;
+class CFormatBox;
+struct CFormatProfile;
 class CLyrafetchDoc;
 class CLyrafetchView;
 class QAction;
+class QActionGroup;
 class QLabel;
 class QPushButton;
 class QTimer;
 
 // The main window: the album tree under its filter bar, the File and Help
-// menus, and a status bar with the player's projected free space. The title
+// menus, and a status bar with the player's format and projected free space. The title
 // follows a running job. It watches the player's file system: one that goes
 // stops Copy Files, and the same one back is offered to be read again.
 class CMainFrame : public QMainWindow
@@ -51,6 +54,9 @@ public:
     QAction* CopyFilesAction() const { return m_pCopyFiles; }
     QAction* ShowLogAction() const { return m_pShowLog; }
     QAction* RefreshAction() const { return m_pRefresh; }
+    CFormatBox* FormatBox() const { return m_pFormatBox; }
+    // The File menu's choices of format, in the order of FormatProfiles().
+    QList<QAction*> FormatActions() const;
     // What the status bar says of the folders the tree leaves out, and of a
     // folder that cannot be read.
     QString LeftOutText() const;
@@ -65,6 +71,8 @@ protected:
 private:
     void CreateMenus();
     void CreateReadPanes();
+    void CreateFormatChoosers(QMenu& menu);
+    void ShowFormat(const CFormatProfile& profile);
     // The panes and Copy Files after a load, a job or a change of the player.
     void UpdateReadState();
     void CreateFilterKeys();
@@ -82,6 +90,8 @@ private:
     QAction* m_pShowLog = nullptr;
     QAction* m_pEject = nullptr;
     QAction* m_pRefresh = nullptr;
+    CFormatBox* m_pFormatBox = nullptr;
+    QActionGroup* m_pFormatActions = nullptr;
     QLabel* m_pLeftOutPane = nullptr;
     QLabel* m_pUnreadablePane = nullptr;
     QLabel* m_pFreeSpacePane = nullptr;

@@ -1,6 +1,7 @@
 #include "app/Presentation.h"
 
 #include "transfer/CopyLog.h"
+#include "transfer/PlainCopy.h"
 
 #include <gtest/gtest.h>
 
@@ -41,8 +42,20 @@ TEST(PresentationTest, ItemLabels)
     live->SetName(SIDE_COMPUTER, u"Live\u202E");
     EXPECT_EQ(label(1, 1, 1, 0, PRESENCE_COMPUTER), "Live\\u202E (1/1) (+0/+0MB)");
 
+    // Changed on the computer since it was copied: the album says it, and whether the player's version stays.
+    live->SetName(SIDE_COMPUTER, u"Live");
+    live->m_bChanged = true;
+    live->m_changed = 1;
+    EXPECT_EQ(label(1, 1, 1, 2000000, PRESENCE_COMPUTER), "Live (1/1) (+0/+2MB) (changed)");
+    live->m_bKeepPlayers = true;
+    EXPECT_EQ(label(1, 1, 1, 0, PRESENCE_COMPUTER), "Live (1/1) (+0/+0MB) (changed, kept as on Jukebit)");
+
     root.SetName(SIDE_COMPUTER, u"/home/me/Music");
     EXPECT_EQ(FormatItemLabel(SetCounts(root, 103, 100, 120, 160000000)), "Root (103/120) (+3/+160MB)");
+    // A folder counts the changed albums at or below it, kept or not.
+    root.m_changed = 2;
+    EXPECT_EQ(FormatItemLabel(root), "Root (103/120) (+3/+160MB) (2 changed)");
+    EXPECT_EQ(CountKeptAlbums(&root), 1);
 }
 
 TEST(PresentationTest, ToggleCycleOfAPartlyOnPlayerFolder)
@@ -87,8 +100,50 @@ TEST(PresentationTest, ClosingQuestion)
     EXPECT_EQ(ChooseClosingQuestion(true, log).m_type, 0x41u);
 }
 
+// Names converted files as a converting writer does: ".flac" becomes ".opus".
+class CFlacToOpusNames final : public IPlayerFiles
+{
+public:
+    std::u16string PlayerFileName(const CFileEntry& source) const override
+    {
+        const std::u16string name = PlayerName(source.m_name);
+        return name.ends_with(u".flac") ? name.substr(0, name.size() - 5) + u".opus" : name;
+    }
+    std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override { return source.m_size; }
+    std::string WriterId() const override { return "opus-128"; }
+};
+
+TEST(PresentationTest, PlanRowsSayWhatTheJobDoesToEachAlbum)
+{
+    CFolderNode root;
+    root.SetName(SIDE_COMPUTER, u"/c");
+    root.SetName(SIDE_PLAYER, u"/p");
+    auto* album = new CFolderNode(&root);
+    root.m_children.emplace_back(album);
+    album->SetName(SIDE_COMPUTER, u"Gold");
+    album->SetName(SIDE_PLAYER, u"Gold");
+    album->m_files[SIDE_COMPUTER] = {{u"cover.jpg", 10}, {u"01.mp3", 10}};
+    const CPlainCopy copy;
+    const CFlacToOpusNames opus;
+    const auto row = [&](EPlanStep step, const IPlayerFiles& writer) {
+        const CPlanRow planned = FormatPlanRow({album, step, 45900000, 40100000}, writer);
+        return planned.m_step + "|" + planned.m_album + "|" + planned.m_size;
+    };
+    EXPECT_EQ(row(EPlanStep::Delete, copy), "Delete|JUKEBIT/Gold|45 MB");
+    EXPECT_EQ(row(EPlanStep::Copy, copy), "Copy|COMPUTER/Gold|45 MB");
+    EXPECT_EQ(row(EPlanStep::Refresh, copy), "Refresh|COMPUTER/Gold|45 MB (was 40 MB)");
+    // Lossy files and covers pass as they are: nothing of this album is converted.
+    EXPECT_EQ(row(EPlanStep::Copy, opus), "Copy|COMPUTER/Gold|45 MB");
+    album->m_files[SIDE_COMPUTER].push_back({u"02.flac", 10});
+    EXPECT_EQ(row(EPlanStep::Copy, opus), "Copy and convert|COMPUTER/Gold|45 MB");
+    EXPECT_EQ(row(EPlanStep::Refresh, opus), "Refresh and convert|COMPUTER/Gold|45 MB (was 40 MB)");
+    EXPECT_EQ(row(EPlanStep::Refresh, copy), "Refresh|COMPUTER/Gold|45 MB (was 40 MB)");
+}
+
 TEST(PresentationTest, AlbumStatesAndTheJobsShare)
 {
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Refresh, EAlbumOutcome::Done, EAlbumTurn::Never), "Refreshed");
+    EXPECT_EQ(FormatAlbumState(EPlanStep::Refresh, EAlbumOutcome::Pending, EAlbumTurn::Now), "Refreshing...");
     EXPECT_EQ(FormatAlbumState(EPlanStep::Delete, EAlbumOutcome::Done, EAlbumTurn::Now), "Deleted");
     EXPECT_EQ(FormatAlbumState(EPlanStep::Copy, EAlbumOutcome::Done, EAlbumTurn::Never), "Copied");
     EXPECT_EQ(FormatAlbumState(EPlanStep::Copy, EAlbumOutcome::Failed, EAlbumTurn::Later), "Failed");

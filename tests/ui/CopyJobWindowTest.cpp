@@ -1,3 +1,4 @@
+#include "app/PlayerFormat.h"
 #include "app/Presentation.h"
 #include "platform/FaultInjection.h"
 #include "support/MessageRecorder.h"
@@ -8,16 +9,20 @@
 #include "ui/CopyPlanModel.h"
 #include "ui/DeviceWatcher.h"
 #include "ui/FakeUDisks2.h"
+#include "ui/FormatBox.h"
 #include "ui/LogDlg.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/ModalScript.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTreeView>
 
@@ -25,6 +30,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -664,4 +671,92 @@ TEST(LogDlgTest, SaveAndCopy)
     EXPECT_EQ(messages.m_messages,
               (std::vector<CRecordedMessage>{
                   {"Saving the log :\nError : 2 (No such file or directory)\nWhile writing : " + gone, 0x30}}));
+}
+
+// The plan lists the changed albums under their own heading, with their old
+// and new sizes; "Replace changed albums" keeps them all as the player has
+// them for this job, in the plan, the tree and the free space after the job.
+TEST_F(CopyJobWindowTest, ChangedAlbumsAreRefreshedOrKeptFromTheDialog)
+{
+    Open("computer/A/One/1:1000000\ncomputer/A/One/2:3000000\nplayer/A/One/1:1000000\ncomputer/B/New/1:2000000\n");
+    m_doc.m_nFreeBytes = 10000000;
+    m_doc.m_nTotalBytes = 20000000;
+    m_doc.m_allocationUnit = 1;
+    Toggle(u"B/New");
+    CopyFiles([&](CCopyFilesDlg& dialog) {
+        EXPECT_EQ(dialog.focusWidget(), dialog.OkButton());
+        EXPECT_EQ(dialog.ToCopyText(), "2 albums to copy");
+        const std::vector<std::string> refreshing = {
+            "Copy|COMPUTER/B/New|2 MB|",
+            "Changed on the computer since they were copied: the new version replaces the Jukebit's|||",
+            "Refresh|COMPUTER/A/One|4 MB (was 1 MB)|"};
+        EXPECT_EQ(PlanRows(dialog), refreshing);
+        EXPECT_EQ(dialog.FreeSpaceText(), "Free space after the job : 5MB / 20MB");
+        QCheckBox& replace = *dialog.ReplaceChangedBox();
+        EXPECT_EQ(replace.checkState(), Qt::Checked);
+        replace.click();
+        EXPECT_EQ(PlanRows(dialog), std::vector<std::string>{"Copy|COMPUTER/B/New|2 MB|"});
+        EXPECT_EQ(dialog.ToCopyText(), "1 albums to copy");
+        EXPECT_EQ(dialog.FreeSpaceText(), "Free space after the job : 8MB / 20MB");
+        EXPECT_EQ(Label(Item(u"A/One")), "One (1/1) (+0/+0MB) (changed, kept as on Jukebit)");
+        replace.click();
+        EXPECT_EQ(PlanRows(dialog), refreshing);
+        dialog.CancelButton()->click();
+    });
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 5MB / 20MB");
+}
+
+namespace {
+
+// Whether this build writes converted files; the chooser's memory is shown with a format that converts.
+bool ConvertingWriterBuilt()
+{
+    try {
+        return MakeWriter(*FindProfile("opus-128")) != nullptr;
+    } catch (const std::logic_error&) {
+        return false;
+    }
+}
+
+} // namespace
+
+// A format chosen is remembered for the player's file system by its UUID and
+// taken up by the next load; a card without a choice takes the format its
+// .is_audio_player names, and another card without either copies as it is.
+TEST_F(CopyJobWindowTest, TheFormatIsRememberedByThePlayersFileSystem)
+{
+    if (!ConvertingWriterBuilt()) {
+        GTEST_SKIP() << "this build has no converting writer";
+    }
+    m_fixture.Create("config/\nplayer/\n");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString((m_fixture / "config").string()));
+    const std::shared_ptr<void> restore(nullptr, [](void*) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    });
+    CScratchVolume card;
+    if (const std::string failure = card.MountExfat(m_fixture / "player", 8 << 20); !failure.empty()) {
+        GTEST_SKIP() << "cannot mount an exFAT image as the player here: " << failure;
+    }
+    Open("computer/A/One/1.flac:1000\ncomputer/A/One/2.mp3:10\n");
+    EXPECT_EQ(m_frame.FormatBox()->currentText(), "Copy files as they are");
+    EXPECT_TRUE(m_frame.FormatActions().at(0)->isChecked());
+    m_frame.FormatActions().at(2)->trigger(); // Opus 128 kbps
+    EXPECT_EQ(m_doc.Format().m_id, "opus-128");
+    EXPECT_EQ(m_frame.FormatBox()->currentText(), "Opus 128 kbps");
+    const auto nextLoad = [&] {
+        CLyrafetchDoc doc{m_doc.m_params};
+        CMainFrame frame(doc);
+        EXPECT_FALSE(doc.Load().has_value());
+        frame.View()->OnInitialUpdate();
+        return std::make_pair(std::string(doc.Format().m_id), frame.FormatBox()->currentText().toStdString());
+    };
+    EXPECT_EQ(nextLoad(), std::make_pair(std::string("opus-128"), std::string("Opus 128 kbps")));
+
+    ASSERT_TRUE(card.FormatExfatAgain().empty()); // another card, with no format remembered
+    std::ofstream(m_fixture / "player" / AUDIO_PLAYER_FILE) << "[Device]\noutput_formats=audio/mpeg\n";
+    EXPECT_EQ(nextLoad().first, "mp3-v2");
+    fs::remove(m_fixture / "player" / AUDIO_PLAYER_FILE);
+    EXPECT_EQ(nextLoad().first, "copy");
 }

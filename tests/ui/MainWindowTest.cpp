@@ -334,7 +334,7 @@ TEST_F(MainWindowTest, StatusBarFollowsTheSelection)
 // and only there; an album where it is, its size and what its tick does.
 TEST_F(MainWindowTest, TooltipsSayTheLabelsInWords)
 {
-    Open("computer/A/New/1:120000000\ncomputer/A/New/2:500000\ncomputer/A/Both/1:5\nplayer/A/Both/1:40000000\n"
+    Open("computer/A/New/1:120000000\ncomputer/A/New/2:500000\ncomputer/A/Both/1:40000000\nplayer/A/Both/1:40000000\n"
          "player/A/Only/1:3000000\ncomputer/A/Kept/1:1\nplayer/A/Kept/1:1\ncomputer/B/Left/1:2000000\n");
     ClickImage(Item(u"A/New"));
     ClickImage(Item(u"A/Both"));
@@ -641,4 +641,48 @@ TEST(FolderTreeModelTest, StaysConsistentAndAToggleReportsItsRows)
     EXPECT_EQ(changedNodes(), (std::set<const CFolderNode*>{&root, &artist, two}));
     EXPECT_EQ(model.data(filteredTop).toString().toStdString(), "Root (1501/3002) (+1/+0MB)");
     model.SetRoot(nullptr);
+}
+
+// An album whose computer side gained a track since it was copied: marked in
+// its label and its image, counted up the tree, shown by the quick view of the
+// changes, and kept as the player has it with Ctrl+K.
+TEST_F(MainWindowTest, AChangedAlbumIsMarkedCountedAndKeptForTheJob)
+{
+    Open("computer/A/One/1:1000000\ncomputer/A/One/2:3000000\nplayer/A/One/1:1000000\n"
+         "computer/A/Two/1:5\nplayer/A/Two/1:5\ncomputer/B/Three/1:7\n");
+    m_doc.m_nFreeBytes = 10000000;
+    m_doc.m_nTotalBytes = 20000000;
+    m_doc.m_allocationUnit = 1;
+    View().UpdateFreeSpace();
+    const QModelIndex one = Item(u"A/One");
+    EXPECT_EQ(Label(one), "One (1/1) (+0/+3MB) (changed)");
+    EXPECT_EQ(Label(Item(u"A")), "A (2/2) (+0/+3MB) (1 changed)");
+    EXPECT_EQ(Label(Item(u"A/Two")), "Two (1/1) (+0/+0MB)");
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 7MB / 20MB"); // 4 MB written in place of 1 MB
+    const auto image = [&](const QModelIndex& item) {
+        return qvariant_cast<QIcon>(item.data(Qt::DecorationRole)).pixmap(16, 16).toImage();
+    };
+    const QImage unchanged = image(Item(u"A/Two"));
+    const QImage changed = image(one);
+    EXPECT_NE(changed, unchanged);
+
+    CFilterBar& bar = *m_frame.FilterBar();
+    bar.QuickViewButton(EQuickView::Changes)->click();
+    EXPECT_EQ(Rows(), "Root (2/3) (+0/+3MB) (1 changed)\n"
+                      "  A (2/2) (+0/+3MB) (1 changed)\n"
+                      "    One (1/1) (+0/+3MB) (changed)\n");
+    View().setCurrentIndex(Item(u"A/One"));
+    QTest::keyClick(View().viewport(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(Rows(), "Root (2/3) (+0/+0MB) (1 changed)\n"
+                      "  A (2/2) (+0/+0MB) (1 changed)\n"
+                      "    One (1/1) (+0/+0MB) (changed, kept as on Jukebit)\n");
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 10MB / 20MB");
+    const QImage kept = image(Item(u"A/One"));
+    EXPECT_NE(kept, unchanged);
+    EXPECT_NE(kept, changed);
+    // Pressed on the folder, every changed album below is replaced again.
+    View().setCurrentIndex(Item(u"A"));
+    QTest::keyClick(View().viewport(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(Label(Item(u"A/One")), "One (1/1) (+0/+3MB) (changed)");
+    EXPECT_EQ(m_frame.FreeSpaceText(), "Free Space : 7MB / 20MB");
 }
