@@ -240,8 +240,9 @@ int CountKeptAlbums(const CFolderNode* node)
 bool IsAlbumConverted(const CFolderNode& album, const IPlayerFiles& writer)
 {
     const std::vector<CFileEntry>& files = album.m_files[SIDE_COMPUTER];
-    return std::any_of(files.begin(), files.end(),
-                       [&](const CFileEntry& file) { return writer.PlayerFileName(file) != PlayerName(file.m_name); });
+    return std::any_of(files.begin(), files.end(), [&](const CFileEntry& file) {
+        return writer.PlayerFileName(album, file) != PlayerName(file.m_name);
+    });
 }
 
 CPlanRow FormatPlanRow(const CPlannedAlbum& album, const IPlayerFiles& writer)

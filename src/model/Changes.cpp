@@ -48,7 +48,7 @@ bool DiffersFromPlayers(const CFolderNode& album, const IPlayerFiles& writer)
         byName.emplace(FoldCaseAsFat(file.m_name), &file);
     }
     for (const CFileEntry& file : computers) {
-        const std::u16string name = writer.PlayerFileName(file);
+        const std::u16string name = writer.PlayerFileName(album, file);
         const auto found = byName.find(FoldCaseAsFat(name));
         if (found == byName.end() || found->second == nullptr) {
             return true;

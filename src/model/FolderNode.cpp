@@ -37,7 +37,7 @@ CAlbumManifest ManifestFor(const CFolderNode& album, const IPlayerFiles& writer)
 {
     CAlbumManifest manifest{writer.WriterId(), {}};
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
-        manifest.m_files.push_back({writer.PlayerFileName(entry), entry.m_name, entry.m_size, entry.m_modified});
+        manifest.m_files.push_back({writer.PlayerFileName(album, entry), entry.m_name, entry.m_size, entry.m_modified});
     }
     return manifest;
 }

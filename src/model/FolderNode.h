@@ -59,7 +59,7 @@ class IPlayerFiles
 public:
     virtual ~IPlayerFiles() = default;
     // The name it takes there.
-    virtual std::u16string PlayerFileName(const CFileEntry& source) const = 0;
+    virtual std::u16string PlayerFileName(const CFolderNode& album, const CFileEntry& source) const = 0;
     // The bytes it takes there: its own size where it is copied, an upper
     // estimate where it is made anew.
     virtual std::uint64_t ExpectedBytes(const CFolderNode& album, const CFileEntry& source) const = 0;

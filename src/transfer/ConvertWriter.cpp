@@ -107,10 +107,10 @@ CConvertWriter::CConvertWriter(const CFormatProfile& profile, ConvertFunction co
 
 CConvertWriter::~CConvertWriter() = default;
 
-std::u16string CConvertWriter::PlayerFileName(const CFileEntry& source) const
+std::u16string CConvertWriter::PlayerFileName(const CFolderNode& album, const CFileEntry& source) const
 {
     std::u16string name = PlayerName(source.m_name);
-    if (IsLosslessAudio(source.m_name)) {
+    if (Converts(ToNativePath(ComputerFilePath(album, source)), source)) {
         name.replace(name.rfind(u'.'), std::u16string::npos, m_profile.m_extension);
     }
     return name;
@@ -118,22 +118,47 @@ std::u16string CConvertWriter::PlayerFileName(const CFileEntry& source) const
 
 std::uint64_t CConvertWriter::ExpectedBytes(const CFolderNode& album, const CFileEntry& source) const
 {
-    if (!IsLosslessAudio(source.m_name)) {
+    const std::string path = ToNativePath(ComputerFilePath(album, source));
+    if (!Converts(path, source)) {
         return source.m_size;
     }
-    const std::string path = ToNativePath(ComputerFilePath(album, source));
     {
-        const std::lock_guard lock(m_estimatesMutex);
-        if (const auto found = m_estimates.find(path); found != m_estimates.end() &&
-                                                       found->second.m_nSize == source.m_size &&
-                                                       found->second.m_nModified == source.m_modified) {
-            return found->second.m_nBytes;
+        const std::lock_guard lock(m_factsMutex);
+        if (const std::optional<std::uint64_t> known = FactsLocked(path, source).m_nBytes) {
+            return *known;
         }
     }
     const std::uint64_t bytes = EstimateBytes(album, source, path);
-    const std::lock_guard lock(m_estimatesMutex);
-    m_estimates[path] = CEstimate{source.m_size, source.m_modified, bytes};
+    const std::lock_guard lock(m_factsMutex);
+    FactsLocked(path, source).m_nBytes = bytes;
     return bytes;
+}
+
+bool CConvertWriter::Converts(const std::string& path, const CFileEntry& source) const
+{
+    if (!IsM4a(source.m_name)) {
+        return IsLosslessAudio(source.m_name);
+    }
+    {
+        const std::lock_guard lock(m_factsMutex);
+        if (const std::optional<bool> known = FactsLocked(path, source).m_bConverts) {
+            return *known;
+        }
+    }
+    // A .m4a that cannot be read is copied, and its copy reports it.
+    const bool converts = IsLosslessAudioFile(path, source.m_name);
+    const std::lock_guard lock(m_factsMutex);
+    FactsLocked(path, source).m_bConverts = converts;
+    return converts;
+}
+
+CConvertWriter::CSourceFacts& CConvertWriter::FactsLocked(const std::string& path, const CFileEntry& source) const
+{
+    CSourceFacts& facts = m_facts[path];
+    if (facts.m_nSize != source.m_size || facts.m_nModified != source.m_modified) {
+        facts = CSourceFacts{source.m_size, source.m_modified, std::nullopt, std::nullopt};
+    }
+    return facts;
 }
 
 // A file whose stream cannot be read fails its conversion: its size stands
@@ -162,7 +187,8 @@ std::uint64_t CConvertWriter::EstimateBytes(const CFolderNode& album, const CFil
 
 int CConvertWriter::Open(const CFileToWrite& file)
 {
-    m_bConverting = IsLosslessAudio(file.m_source.m_name);
+    // By the facts that named the file on the player.
+    m_bConverting = Converts(ToNativePath(file.m_sourcePath), file.m_source);
     if (!m_bConverting) {
         return m_plainCopy.Open(file);
     }
@@ -182,8 +208,8 @@ void CConvertWriter::BeginPass(const CFolderNode& root)
     const auto plan = [&](const auto& self, const CFolderNode& node) -> void {
         if (node.IsAlbumToCopy()) {
             for (const CFileEntry& entry : node.m_files[SIDE_COMPUTER]) {
-                if (IsLosslessAudio(entry.m_name)) {
-                    sources.push_back(ToNativePath(ComputerFilePath(node, entry)));
+                if (std::string path = ToNativePath(ComputerFilePath(node, entry)); Converts(path, entry)) {
+                    sources.push_back(std::move(path));
                 }
             }
         }

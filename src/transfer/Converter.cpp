@@ -237,12 +237,17 @@ bool IsLosslessAudio(const std::u16string& name)
     return std::find(LOSSLESS.begin(), LOSSLESS.end(), extension) != LOSSLESS.end();
 }
 
+bool IsM4a(const std::u16string& name)
+{
+    return LowerExtension(name) == u".m4a";
+}
+
 bool IsLosslessAudioFile(const std::string& path, const std::u16string& name)
 {
     if (IsLosslessAudio(name)) {
         return true;
     }
-    return LowerExtension(name) == u".m4a" && IsAlac(path);
+    return IsM4a(name) && IsAlac(path);
 }
 
 CConversion ConvertFile(const std::string& sourcePath, const CFormatProfile& profile, const std::string& outputPath,

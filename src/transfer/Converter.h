@@ -10,6 +10,8 @@
 // lossless audio files (FLAC, WAV, AIFF, ALAC in .m4a, WavPack).
 // By the name alone: .m4a holds AAC as often as ALAC, so it is not one.
 bool IsLosslessAudio(const std::u16string& name);
+// Whether the name is a .m4a's, which only the file's stream tells ALAC of.
+bool IsM4a(const std::u16string& name);
 // As IsLosslessAudio, and a .m4a file whose audio is ALAC.
 bool IsLosslessAudioFile(const std::string& path, const std::u16string& name);
 

@@ -189,7 +189,7 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
         if (!CopyFileEntry(album, entry, made, folder, output)) {
             return false;
         }
-        written.push_back({std::move(output), m_writer.PlayerFileName(entry), entry.m_modified});
+        written.push_back({std::move(output), m_writer.PlayerFileName(album, entry), entry.m_modified});
         if (written.size() > MAX_WRITTEN_FILES && !closeOldest()) {
             return false;
         }
@@ -212,14 +212,15 @@ bool CAlbumCopier::CopyFiles(CFolderNode& album, CCopyRecord& made)
 bool CAlbumCopier::CopyFileEntry(CFolderNode& album, const CFileEntry& entry, CCopyRecord& made,
                                  const CFolderHandle& folder, CFile& output)
 {
-    const CFileToWrite file{entry, ComputerFilePath(album, entry),
-                            ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name),
-                            PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), m_writer.PlayerFileName(entry)))};
+    const CFileToWrite file{
+        entry, ComputerFilePath(album, entry),
+        ToLogText(album.GetPath(SIDE_COMPUTER, true) + PATH_SEPARATOR + entry.m_name),
+        PlayerDisplayPath(JoinPath(album.GetPlayerRelativePath(), m_writer.PlayerFileName(album, entry)))};
     if (const int error = m_writer.Open(file)) {
         m_context.ComputerFailure("Opening \"%s\" : Error %s", file.m_sourceDisplay, error);
         return false;
     }
-    const std::u16string name = m_writer.PlayerFileName(entry);
+    const std::u16string name = m_writer.PlayerFileName(album, entry);
     if (const int error = m_context.m_player.CreateFile(folder, name, output)) {
         m_context.PlayerFailure(ECall::Write, "Opening \"%s\" : Error %s", file.m_destinationDisplay, error);
         return false;

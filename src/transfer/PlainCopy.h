@@ -13,7 +13,10 @@
 class CPlainCopy final : public IFileWriter
 {
 public:
-    std::u16string PlayerFileName(const CFileEntry& source) const override { return PlayerName(source.m_name); }
+    std::u16string PlayerFileName(const CFolderNode&, const CFileEntry& source) const override
+    {
+        return PlayerName(source.m_name);
+    }
     std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override { return source.m_size; }
     std::string WriterId() const override { return PLAIN_COPY_ID; }
     // The writer's name in manifests.

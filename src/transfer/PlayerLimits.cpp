@@ -45,7 +45,7 @@ bool CAlbumCopier::FitsOnPlayer(const CFolderNode& album)
     std::set<std::u16string> names{FoldCaseAsFat(MANIFEST_NAME)};
     const std::uint64_t maxSize = m_context.m_player.MaxFileSize();
     for (const CFileEntry& entry : album.m_files[SIDE_COMPUTER]) {
-        const std::u16string name = m_writer.PlayerFileName(entry);
+        const std::u16string name = m_writer.PlayerFileName(album, entry);
         const std::string display = PlayerDisplayPath(JoinPath(relative, name));
         const int error = !withinLimit(name)                               ? ENAMETOOLONG
                           : m_writer.ExpectedBytes(album, entry) > maxSize ? EFBIG

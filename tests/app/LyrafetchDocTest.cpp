@@ -158,7 +158,10 @@ TEST_F(LyrafetchDocTest, FreeSpaceCountsTheCardsClusters)
     // made 100000 fit one cluster.
     struct CHalfBytes : IPlayerFiles
     {
-        std::u16string PlayerFileName(const CFileEntry& source) const override { return source.m_name; }
+        std::u16string PlayerFileName(const CFolderNode&, const CFileEntry& source) const override
+        {
+            return source.m_name;
+        }
         std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override
         {
             return source.m_size / 2;

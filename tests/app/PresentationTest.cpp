@@ -104,7 +104,7 @@ TEST(PresentationTest, ClosingQuestion)
 class CFlacToOpusNames final : public IPlayerFiles
 {
 public:
-    std::u16string PlayerFileName(const CFileEntry& source) const override
+    std::u16string PlayerFileName(const CFolderNode&, const CFileEntry& source) const override
     {
         const std::u16string name = PlayerName(source.m_name);
         return name.ends_with(u".flac") ? name.substr(0, name.size() - 5) + u".opus" : name;

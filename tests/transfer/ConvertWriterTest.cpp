@@ -2,6 +2,7 @@
 #include "support/JobTest.h"
 #include "support/ScratchVolume.h"
 #include "transfer/ConversionPool.h"
+#include "transfer/SourceTags.h"
 
 #include <algorithm>
 #include <atomic>
@@ -133,12 +134,28 @@ std::vector<std::string> ListedOrder(const fs::path& folder)
     return names;
 }
 
+// Runs a command that makes a file of the test, quietly.
+void Make(const std::string& command)
+{
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// A .m4a of a second of tone in codec, "alac" or "aac", as iTunes writes it.
+void MakeM4a(const fs::path& path, const std::string& codec)
+{
+    fs::create_directories(path.parent_path());
+    Make("ffmpeg -nostdin -y -loglevel error -f lavfi -i sine=d=1 -c:a " + codec + " -f ipod " + path.string());
+}
+
 } // namespace
 
-// Lossless files take the profile's extension and are converted; every other
-// file is copied as it is. The clash check sees the converted names.
+// Lossless files take the profile's extension and are converted, a .m4a where
+// its stream is ALAC; every other file is copied as it is. The clash check
+// sees the converted names.
 TEST_F(ConvertWriterTest, ConvertsLosslessFilesUnderTheFormatsNames)
 {
+    MakeM4a(m_fixture / "computer/A/Mixed/05-alac.m4a", "alac");
+    MakeM4a(m_fixture / "computer/A/Mixed/06-aac.M4A", "aac");
     ScanConverting("computer/A/Mixed/01.flac:100\ncomputer/A/Mixed/02 Live?.FLAC:200\ncomputer/A/Mixed/03.wav:50\n"
                    "computer/A/Mixed/04.mp3:70\ncomputer/A/Mixed/cover.jpg:10\n"
                    "computer/B/Clash/01.flac:10\ncomputer/B/Clash/01.mp3:10\n",
@@ -155,6 +172,8 @@ TEST_F(ConvertWriterTest, ConvertsLosslessFilesUnderTheFormatsNames)
                                       {"A/Mixed/02 Live_.mp3", Converted("A/Mixed/02 Live?.FLAC")},
                                       {"A/Mixed/03.mp3", Converted("A/Mixed/03.wav")},
                                       {"A/Mixed/04.mp3", ReadFileText(m_fixture / "computer/A/Mixed/04.mp3")},
+                                      {"A/Mixed/05-alac.mp3", Converted("A/Mixed/05-alac.m4a")},
+                                      {"A/Mixed/06-aac.M4A", ReadFileText(m_fixture / "computer/A/Mixed/06-aac.M4A")},
                                       {"A/Mixed/cover.jpg", ReadFileText(m_fixture / "computer/A/Mixed/cover.jpg")}}));
     EXPECT_TRUE(TemporaryFilesGone());
 }
@@ -289,24 +308,23 @@ TEST_F(ConvertWriterTest, ThePoolStopsOnTheJobsCancelWithoutAWrite)
 
 // With the real converter, for every format: an album of a tagged FLAC with
 // its cover, a mono WAV beside the folder's cover, a 24-bit/96 kHz FLAC and
-// an MP3 copied as it is. Every converted file stays within its estimate, and
-// a second job finds nothing to do.
+// an ALAC .m4a; an MP3 and an AAC .m4a copied as they are. Every converted
+// file stays within its estimate, and a second job finds nothing to do.
 TEST_F(ConvertWriterTest, EachFormatsFilesStayWithinTheirEstimates)
 {
     const fs::path album = m_fixture / "computer/Artist/Album";
     fs::create_directories(album);
     const std::string ffmpeg = "ffmpeg -nostdin -y -loglevel error -f lavfi ";
-    const auto shell = [](const std::string& command) {
-        ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
-    };
-    shell(ffmpeg + "-i color=red:s=300x300 -frames:v 1 " + (m_fixture / "front.jpg").string());
-    shell(ffmpeg + "-i color=blue:s=200x200 -frames:v 1 " + (album / "cover.jpg").string());
-    shell(ffmpeg + "-i anoisesrc=d=20:r=44100:a=0.5 -ac 2 " + (album / "01.flac").string());
-    shell("metaflac --set-tag=ARTIST=Alpha --set-tag=ARTIST=Beta --set-tag=TITLE=Noise --import-picture-from=" +
-          (m_fixture / "front.jpg").string() + " " + (album / "01.flac").string());
-    shell(ffmpeg + "-i anoisesrc=d=2:r=44100:a=0.5 -ac 1 -c:a pcm_s16le " + (album / "02.wav").string());
-    shell(ffmpeg + "-i anoisesrc=d=2:r=96000:a=0.5 -ac 2 -sample_fmt s32 " + (album / "03.flac").string());
-    shell(ffmpeg + "-i sine=d=1 -c:a libmp3lame " + (album / "04.mp3").string());
+    Make(ffmpeg + "-i color=red:s=300x300 -frames:v 1 " + (m_fixture / "front.jpg").string());
+    Make(ffmpeg + "-i color=blue:s=200x200 -frames:v 1 " + (album / "cover.jpg").string());
+    Make(ffmpeg + "-i anoisesrc=d=20:r=44100:a=0.5 -ac 2 " + (album / "01.flac").string());
+    Make("metaflac --set-tag=ARTIST=Alpha --set-tag=ARTIST=Beta --set-tag=TITLE=Noise --import-picture-from=" +
+         (m_fixture / "front.jpg").string() + " " + (album / "01.flac").string());
+    Make(ffmpeg + "-i anoisesrc=d=2:r=44100:a=0.5 -ac 1 -c:a pcm_s16le " + (album / "02.wav").string());
+    Make(ffmpeg + "-i anoisesrc=d=2:r=96000:a=0.5 -ac 2 -sample_fmt s32 " + (album / "03.flac").string());
+    Make(ffmpeg + "-i sine=d=1 -c:a libmp3lame " + (album / "04.mp3").string());
+    MakeM4a(album / "05.m4a", "alac");
+    MakeM4a(album / "06.m4a", "aac");
 
     for (const CFormatProfile& profile : FormatProfiles().subspan(1)) {
         SCOPED_TRACE(std::string(profile.m_id));
@@ -322,11 +340,16 @@ TEST_F(ConvertWriterTest, EachFormatsFilesStayWithinTheirEstimates)
         CopyAll();
         ASSERT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/Artist/Album\""}));
         const CFolderNode& node = Node(u"Artist/Album");
+        const fs::path player = m_fixture / "player/Artist/Album";
         for (const CFileEntry& entry : node.m_files[SIDE_COMPUTER]) {
-            const fs::path written = m_fixture / "player/Artist/Album" / fs::path(writer.PlayerFileName(entry));
+            const fs::path written = player / fs::path(writer.PlayerFileName(node, entry));
             ASSERT_TRUE(fs::is_regular_file(written)) << written;
             EXPECT_LE(fs::file_size(written), writer.ExpectedBytes(node, entry)) << written;
         }
+        const fs::path alac = player / fs::path(u"05" + std::u16string(profile.m_extension));
+        ASSERT_TRUE(fs::is_regular_file(alac));
+        EXPECT_FALSE(IsAlac(alac.string()));
+        EXPECT_EQ(ReadFileText(player / "06.m4a"), ReadFileText(album / "06.m4a"));
         EXPECT_TRUE(TemporaryFilesGone());
 
         m_log.Clear();
