@@ -178,6 +178,22 @@ TEST_F(ConvertWriterTest, ConvertsLosslessFilesUnderTheFormatsNames)
     EXPECT_TRUE(TemporaryFilesGone());
 }
 
+// What a .m4a's stream is, is read once for each size and time of the file:
+// the window and the job see one name for it until it changes.
+TEST_F(ConvertWriterTest, AM4aIsReadAgainOnlyOnceItChanged)
+{
+    MakeM4a(m_fixture / "computer/A/One/01.m4a", "alac");
+    ScanLibrary("");
+    const CConvertWriter writer(*FindProfile("opus-128"));
+    const CFolderNode& album = Node(u"A/One");
+    CFileEntry entry = album.m_files[SIDE_COMPUTER].at(0);
+    EXPECT_EQ(writer.PlayerFileName(album, entry), u"01.opus");
+    MakeM4a(m_fixture / "computer/A/One/01.m4a", "aac");
+    EXPECT_EQ(writer.PlayerFileName(album, entry), u"01.opus");
+    ++entry.m_modified;
+    EXPECT_EQ(writer.PlayerFileName(album, entry), u"01.m4a");
+}
+
 // The conversions run on every core ahead of the writes, the next album's
 // too, yet the files are created on the card in name order, through the
 // staging folder: the first track, converted last, is still the first entry
