@@ -145,7 +145,7 @@ bool CConvertWriter::Converts(const std::string& path, const CFileEntry& source)
             return *known;
         }
     }
-    // A .m4a that cannot be read is copied, and its copy reports it.
+    // A .m4a whose stream cannot be read is copied as it is, as AAC is.
     const bool converts = IsLosslessAudioFile(path, source.m_name);
     const std::lock_guard lock(m_factsMutex);
     FactsLocked(path, source).m_bConverts = converts;
