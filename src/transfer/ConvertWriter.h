@@ -14,10 +14,10 @@
 
 // The writer of a profile that converts: a lossless file (a .m4a where its
 // stream is ALAC) becomes a file of the profile's format, under its player
-// name with the format's extension; every other file is copied as it is. The conversions run ahead of the
-// writes on every core (CConversionPool) from the start of the copy pass to
-// its end; a write waits for its file's conversion, then copies it into the
-// staging folder.
+// name with the format's extension; every other file is copied as it is.
+// The conversions run ahead of the writes on every core (CConversionPool)
+// from the start of the copy pass to its end; a write waits for its file's
+// conversion, then copies it into the staging folder.
 class CConvertWriter final : public IFileWriter
 {
 public:
