@@ -10,12 +10,14 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -314,21 +316,62 @@ int QueryVolumeSpace(const std::string& folder, std::uint64_t& available, std::u
     return 0;
 }
 
+namespace {
+
+// A folder left by a process that was killed, or lost its power, before it
+// could remove it: no one holds its lock, and nothing changed in it for a
+// while (a folder just made is locked a moment after it is made).
+constexpr std::int64_t ABANDONED_AFTER_SECONDS = 60;
+
+void RemoveAbandoned(const std::string& base, const std::string& prefix)
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(base.c_str()), closedir);
+    for (const dirent* entry = dir ? readdir(dir.get()) : nullptr; entry != nullptr; entry = readdir(dir.get())) {
+        if (std::string_view(entry->d_name).substr(0, prefix.size()) != prefix) {
+            continue;
+        }
+        const int fd = openat(dirfd(dir.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat info;
+        if (fstat(fd, &info) == 0 && info.st_uid == geteuid() &&
+            info.st_mtim.tv_sec < time(nullptr) - ABANDONED_AFTER_SECONDS && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            std::error_code ignored; // what cannot go now is tried again by the next one
+            std::filesystem::remove_all(base + "/" + entry->d_name, ignored);
+        }
+        close(fd);
+    }
+}
+
+} // namespace
+
 CTemporaryFolder::~CTemporaryFolder()
 {
     if (!m_path.empty()) {
         std::error_code ignored; // a folder below /tmp that cannot go is left to the system's cleaning
         std::filesystem::remove_all(m_path, ignored);
     }
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
 }
 
+// The folder is locked while it lives, so that the next one made with its
+// prefix can tell it from one that a killed process left behind.
 int CTemporaryFolder::Create(const std::string& prefix)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    RemoveAbandoned(base, prefix);
+    std::string path = base + "/" + prefix + "XXXXXX";
     if (mkdtemp(path.data()) == nullptr) {
         return errno;
     }
     m_path = std::move(path);
+    m_fd = open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0 || flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        return errno;
+    }
     return 0;
 }

@@ -225,7 +225,8 @@ private:
 };
 
 // A new folder of this process's own below $TMPDIR (else /tmp), removed with
-// everything in it when the object goes.
+// everything in it when the object goes. Making one removes the folders of
+// its prefix that killed processes left there.
 class CTemporaryFolder
 {
 public:
@@ -241,6 +242,7 @@ public:
 
 private:
     std::string m_path;
+    int m_fd = -1; // holds the folder's lock
 };
 
 // Bytes available to this user and total bytes of the volume holding folder,

@@ -162,10 +162,14 @@ CConvertWriter::CSourceFacts& CConvertWriter::FactsLocked(const std::string& pat
 }
 
 // A file whose stream cannot be read fails its conversion: its size stands
-// in, as for a copy.
+// in, as for a copy. What is not a regular file is never opened by TagLib,
+// which would wait on a pipe for a writer for ever.
 std::uint64_t CConvertWriter::EstimateBytes(const CFolderNode& album, const CFileEntry& source,
                                             const std::string& path) const
 {
+    if (CFile regular; regular.OpenRead(FromNativeName(path)) != 0) {
+        return source.m_size;
+    }
     const TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Average);
     if (ref.isNull() || ref.audioProperties() == nullptr) {
         return source.m_size;

@@ -1,6 +1,7 @@
 #include "transfer/Converter.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/FileSystem.h"
 #include "transfer/Encoder.h"
 
 #include <algorithm>
@@ -227,6 +228,61 @@ bool EncodeAac(const std::string& sourcePath, const CFormatProfile& profile, con
     return nError == 0 || run.Failed(nError, message);
 }
 
+// The source, held open while it is converted: only a regular file (a pipe
+// would keep the decoder waiting for a writer for ever), and the same file,
+// unchanged, after the conversion as before it, by its descriptor and by its
+// path; else the converted file may be made of two versions of the source.
+class CHeldSource
+{
+public:
+    explicit CHeldSource(const std::string& path) : m_path(FromNativeName(path))
+    {
+        m_nError = m_file.OpenRead(m_path);
+        if (m_nError == 0) {
+            m_nError = m_file.GetStamp(m_before);
+        }
+    }
+
+    int Error() const { return m_nError; }
+
+    int CheckUnchanged() const
+    {
+        CFileStamp after;
+        CFileStamp atPath;
+        int error = m_file.GetStamp(after);
+        if (error == 0) {
+            error = GetFileStamp(m_path, atPath);
+        }
+        return error != 0 ? error : (after == m_before && atPath == m_before ? 0 : ESTALE);
+    }
+
+private:
+    std::u16string m_path;
+    CFile m_file;
+    CFileStamp m_before;
+    int m_nError = 0;
+};
+
+bool Convert(const std::string& sourcePath, const CFormatProfile& profile, const std::string& outputPath,
+             const std::atomic<bool>& cancel, CRun& run)
+{
+    const CHeldSource source(sourcePath);
+    if (const int nError = source.Error()) {
+        return run.Failed(nError, "Cannot read " + sourcePath + ": " + std::strerror(nError));
+    }
+    const CSourceTags tags = ReadSourceTags(sourcePath);
+    const bool bDone = profile.m_codec == ECodec::Aac
+                           ? EncodeAac(sourcePath, profile, tags, outputPath, cancel, run)
+                           : EncodeLinked(sourcePath, profile, tags, outputPath, cancel, run);
+    if (!bDone) {
+        return false;
+    }
+    if (const int nError = source.CheckUnchanged()) {
+        return run.Failed(nError, sourcePath + " changed while it was converted");
+    }
+    return true;
+}
+
 } // namespace
 
 bool IsLosslessAudio(const std::u16string& name)
@@ -253,12 +309,8 @@ bool IsLosslessAudioFile(const std::string& path, const std::u16string& name)
 CConversion ConvertFile(const std::string& sourcePath, const CFormatProfile& profile, const std::string& outputPath,
                         const std::atomic<bool>& cancel)
 {
-    const CSourceTags tags = ReadSourceTags(sourcePath);
     CRun run;
-    const bool bDone = profile.m_codec == ECodec::Aac
-                           ? EncodeAac(sourcePath, profile, tags, outputPath, cancel, run)
-                           : EncodeLinked(sourcePath, profile, tags, outputPath, cancel, run);
-    if (!bDone) {
+    if (!Convert(sourcePath, profile, outputPath, cancel, run)) {
         // Nothing half written stays behind.
         std::remove(outputPath.c_str());
         return run.m_result;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include <cerrno>
@@ -105,6 +106,36 @@ TEST(QueryVolumeSpaceTest, ReportsSpaceOrError)
     EXPECT_EQ(available, 7u);
     EXPECT_EQ(total, 7u);
     EXPECT_EQ(unit, 7u);
+}
+
+// A temporary folder that a killed process left goes when the next one of its
+// prefix is made; one still in use, or just made, stays, as do other folders.
+TEST(TemporaryFolderTest, RemovesWhatKilledProcessesLeft)
+{
+    CFolderFixture fixture;
+    const char* previous = std::getenv("TMPDIR");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("TMPDIR", fixture.Root().c_str(), 1);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    CTemporaryFolder live;
+    ASSERT_EQ(live.Create("job-"), 0);
+    for (const char* name : {"job-killed", "job-recent", "other-killed"}) {
+        fs::create_directories(fixture / name / "sub");
+        fixture.Create(std::string(name) + "/sub/0.opus:10\n");
+        if (std::string_view(name) != "job-recent") {
+            fs::last_write_time(fixture / name, old);
+        }
+    }
+    fs::last_write_time(live.Path(), old);
+
+    CTemporaryFolder next;
+    EXPECT_EQ(next.Create("job-"), 0);
+    EXPECT_FALSE(fs::exists(fixture / "job-killed"));
+    EXPECT_TRUE(fs::exists(fixture / "job-recent"));
+    EXPECT_TRUE(fs::exists(fixture / "other-killed"));
+    EXPECT_TRUE(fs::exists(live.Path()));
+    EXPECT_TRUE(fs::exists(next.Path()));
+    previous != nullptr ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
 }
 
 // The mount that holds a folder is found below it too, its mount point with a

@@ -13,6 +13,9 @@
 #include <thread>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -250,6 +253,44 @@ TEST_F(ConvertWriterTest, AFileThatCannotBeConvertedFailsItsAlbum)
                   "INFO   : Deleting \"JUKEBIT/A/Broken\"", "INFO   : Copying \"COMPUTER/B/Next\""}));
     EXPECT_EQ(Snapshot("player"), (std::map<std::string, std::string>{
                                       {"B/", ""}, {"B/Next/", ""}, {"B/Next/01.opus", Converted("B/Next/01.flac")}}));
+    EXPECT_TRUE(TemporaryFilesGone());
+}
+
+// A source that became a pipe is never opened, to estimate or to convert:
+// its album fails at once instead of waiting for a writer for ever. Should a
+// reader wait all the same, a writer comes along after a few seconds.
+TEST_F(ConvertWriterTest, ASourceThatIsAPipeFailsItsAlbumWithoutWaiting)
+{
+    ScanConverting("computer/A/Piped/01.flac:100\ncomputer/A/Piped/02.flac:100\n");
+    const fs::path pipe = m_fixture / "computer/A/Piped/01.flac";
+    fs::remove(pipe);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    m_pJob =
+        std::make_unique<CCopyJob>(m_root, m_record, m_log, std::make_unique<CConvertWriter>(*FindProfile("opus-128")));
+    ASSERT_EQ(Job().OpenPlayer(), 0);
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        for (auto start = std::chrono::steady_clock::now(); !done && std::chrono::steady_clock::now() - start < 60s;
+             std::this_thread::sleep_for(10ms)) {
+            if (std::chrono::steady_clock::now() - start > 3s) {
+                if (const int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+                    close(fd);
+                }
+            }
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    CopyAll();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    done = true;
+    writer.join();
+
+    EXPECT_LT(elapsed, 2s);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/Piped\"",
+                                                    "ERROR  : Opening \"COMPUTER/A/Piped/01.flac\" : Error 95 "
+                                                    "(Operation not supported)",
+                                                    "INFO   : Deleting \"JUKEBIT/A/Piped\""}));
+    EXPECT_EQ(Snapshot("player"), (std::map<std::string, std::string>{}));
     EXPECT_TRUE(TemporaryFilesGone());
 }
 

@@ -324,6 +324,29 @@ const CCodecCase CODEC_CASES[] = {
 INSTANTIATE_TEST_SUITE_P(Codecs, ConverterCodecTest, ::testing::ValuesIn(CODEC_CASES),
                          [](const auto& test) { return std::string(test.param.m_profile).substr(0, 3); });
 
+// A source written while it is converted gives no converted file: its audio
+// may be of two versions. The write here puts the same bytes back, so that
+// the decoder itself sees nothing wrong.
+TEST_F(ConverterTest, ASourceWrittenWhileConvertedLeavesNothing)
+{
+    const std::string source = Output("long.flac");
+    fs::copy_file(Source("long.flac"), source);
+    const std::string output = Output("out.opus");
+    const std::atomic<bool> cancel = false;
+    std::thread rewriter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string bytes = ReadBytes(source);
+        std::fstream file(source, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(bytes.size() / 2));
+        file.write(bytes.data() + bytes.size() / 2, static_cast<std::streamsize>(bytes.size() - bytes.size() / 2));
+    });
+    const auto result = ConvertFile(source, *FindProfile("opus-128"), output, cancel);
+    rewriter.join();
+    EXPECT_EQ(result.m_nError, ESTALE) << result.m_message;
+    EXPECT_EQ(result.m_message, source + " changed while it was converted");
+    EXPECT_FALSE(fs::exists(output));
+}
+
 // Children run at lower priority and say why they failed.
 TEST(ChildProcessTest, RunsNicerAndReportsItsFailure)
 {
