@@ -36,8 +36,8 @@ CConversionPool::CConversionPool(const CFormatProfile& profile, ConvertFunction 
     if (m_nFolderError != 0) {
         return; // every wait reports it
     }
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    for (unsigned index = 0; index < cores; ++index) {
+    m_nWorkers = std::max(1u, std::thread::hardware_concurrency());
+    for (std::size_t index = 0; index < m_nWorkers; ++index) {
         m_workers.emplace_back([this] { Work(); });
     }
     m_cancelWatch = std::thread([this] { WatchCancel(); });
@@ -152,7 +152,7 @@ CConversionPool::CTask* CConversionPool::NextTask()
     while (m_nNext < m_tasks.size() && m_tasks[m_nNext]->m_state != EState::Waiting) {
         ++m_nNext;
     }
-    if (m_nNext == m_tasks.size() || m_nNext >= m_nWriting + LOOKAHEAD_PER_WORKER * m_workers.size()) {
+    if (m_nNext == m_tasks.size() || m_nNext >= m_nWriting + LOOKAHEAD_PER_WORKER * m_nWorkers) {
         return nullptr;
     }
     return m_tasks[m_nNext++].get();

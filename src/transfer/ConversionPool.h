@@ -46,7 +46,7 @@ public:
     void Release(const std::string& output);
 
     // The files being converted at once, at most.
-    std::size_t Workers() const { return m_workers.size(); }
+    std::size_t Workers() const { return m_nWorkers; }
 
 private:
     enum class EState { Waiting, Running, Done, Dropped };
@@ -85,6 +85,9 @@ private:
     bool m_bStop = false;
     bool m_bCanceled = false;
 
+    // Set before the first worker starts, read by all of them: the vector of
+    // threads grows while the first ones already work.
+    std::size_t m_nWorkers = 0;
     std::vector<std::thread> m_workers;
     std::thread m_cancelWatch;
 };
