@@ -54,18 +54,35 @@ CPcmFormat PcmFormat(ECodec codec, const CSourceTags& tags)
     return format;
 }
 
+// A path as ffmpeg must be given it: whatever its first characters ("-",
+// "pipe:", "concat:"), a file of that name, never an option or a protocol.
+std::string FileUrl(const std::string& path)
+{
+    return "file:" + path;
+}
+
 std::vector<std::string> DecoderArguments(const std::string& sourcePath, const CPcmFormat& format)
 {
-    return {FFMPEG,         "-nostdin",
-            "-hide_banner", "-loglevel",
-            "error",        "-i",
-            sourcePath,     "-map",
-            "0:a:0",        "-vn",
-            "-sn",          "-dn",
-            "-ac",          std::to_string(format.m_nChannels),
-            "-ar",          std::to_string(format.m_nSampleRate),
-            "-c:a",         "pcm_f32le",
-            "-f",           "f32le",
+    return {FFMPEG,
+            "-nostdin",
+            "-hide_banner",
+            "-loglevel",
+            "error",
+            "-i",
+            FileUrl(sourcePath),
+            "-map",
+            "0:a:0",
+            "-vn",
+            "-sn",
+            "-dn",
+            "-ac",
+            std::to_string(format.m_nChannels),
+            "-ar",
+            std::to_string(format.m_nSampleRate),
+            "-c:a",
+            "pcm_f32le",
+            "-f",
+            "f32le",
             "pipe:1"};
 }
 
@@ -83,7 +100,7 @@ std::vector<std::string> AacArguments(const std::string& sourcePath, const CForm
             "error",
             "-y",
             "-i",
-            sourcePath,
+            FileUrl(sourcePath),
             "-map",
             "0:a:0",
             "-vn",
@@ -101,7 +118,7 @@ std::vector<std::string> AacArguments(const std::string& sourcePath, const CForm
             std::to_string(profile.m_nKbps) + "k",
             "-f",
             "ipod",
-            outputPath,
+            FileUrl(outputPath),
             "-map",
             "0:a:0",
             "-ac",

@@ -235,6 +235,16 @@ TEST_P(ConverterCodecTest, TakesTheFolderCoverOfAnUntaggedWav)
     ASSERT_EQ(result.m_nError, 0) << result.m_message;
     EXPECT_EQ(CoverOf(output, GetParam().m_codec), "image/jpeg" + ReadBytes(s_pFolder->Root() / "wav/Folder.JPG"));
     EXPECT_EQ(Decode(output).m_nChannels, 1);
+
+    // A relative path that ffmpeg would take for a protocol is a file's name.
+    const fs::path folder = s_pFolder->Root() / "wav";
+    fs::copy_file(folder / "02.wav", folder / "pipe:0.wav", fs::copy_options::overwrite_existing);
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    const auto named = ConvertFile("pipe:0.wav", Profile(), Output("named"), cancel);
+    fs::current_path(before);
+    fs::remove(folder / "pipe:0.wav");
+    EXPECT_EQ(named.m_nError, 0) << named.m_message;
 }
 
 // The container check: the written file passes with the length decoded, and
