@@ -1,8 +1,13 @@
 #pragma once
 
+#include "app/LyrafetchDoc.h"
+#include "platform/MessageTarget.h"
+
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 
 // The fastest of several runs of an action, in seconds; prepare runs untimed before each.
@@ -25,3 +30,26 @@ std::filesystem::path BenchDataFolder(const std::string& name);
 
 // The shell's single-quoted form of a path.
 std::string Quoted(const std::filesystem::path& path);
+
+// Waits for a job's last message; ready for the next job after.
+class CDoneWaiter final : public IMessageTarget
+{
+public:
+    void PostMessage(unsigned, std::uintptr_t wParam, std::intptr_t) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bDone |= wParam == COPYNOTIFY_DONE;
+        m_changed.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_bDone; });
+        m_bDone = false;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_bDone = false;
+};

@@ -30,27 +30,6 @@ namespace {
 constexpr int TRACKS = 12;
 constexpr int TRACK_SECONDS = 60;
 
-class CDoneWaiter final : public IMessageTarget
-{
-public:
-    void PostMessage(unsigned, std::uintptr_t wParam, std::intptr_t) override
-    {
-        const std::lock_guard lock(m_mutex);
-        m_bDone |= wParam == COPYNOTIFY_DONE;
-        m_changed.notify_all();
-    }
-    void Wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_bDone; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_bDone = false;
-};
-
 double Seconds(const timeval& time)
 {
     return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;

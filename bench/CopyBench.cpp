@@ -27,29 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Waits for the job's last message.
-class CDoneWaiter final : public IMessageTarget
-{
-public:
-    void PostMessage(unsigned, std::uintptr_t wParam, std::intptr_t) override
-    {
-        const std::lock_guard lock(m_mutex);
-        m_bDone |= wParam == COPYNOTIFY_DONE;
-        m_changed.notify_all();
-    }
-    void Wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_bDone; });
-        m_bDone = false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_bDone = false;
-};
-
 // The albums a job copies or writes anew, as the Copy Files dialog counts them.
 int AlbumsToWrite(const CFolderNode& node)
 {

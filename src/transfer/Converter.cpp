@@ -61,29 +61,26 @@ std::string FileUrl(const std::string& path)
     return "file:" + path;
 }
 
+// ffmpeg reading the source's first audio stream, quietly; the outputs
+// follow.
+std::vector<std::string> ReadSource(const std::string& sourcePath)
+{
+    return {FFMPEG, "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", FileUrl(sourcePath),
+            "-map", "0:a:0",    "-vn",          "-sn",       "-dn"};
+}
+
+// The output of raw float samples on the pipe, at a rate and channel count.
+void AddPcmOutput(std::vector<std::string>& arguments, int channels, int sampleRate)
+{
+    arguments.insert(arguments.end(), {"-ac", std::to_string(channels), "-ar", std::to_string(sampleRate), "-c:a",
+                                       "pcm_f32le", "-f", "f32le", "pipe:1"});
+}
+
 std::vector<std::string> DecoderArguments(const std::string& sourcePath, const CPcmFormat& format)
 {
-    return {FFMPEG,
-            "-nostdin",
-            "-hide_banner",
-            "-loglevel",
-            "error",
-            "-i",
-            FileUrl(sourcePath),
-            "-map",
-            "0:a:0",
-            "-vn",
-            "-sn",
-            "-dn",
-            "-ac",
-            std::to_string(format.m_nChannels),
-            "-ar",
-            std::to_string(format.m_nSampleRate),
-            "-c:a",
-            "pcm_f32le",
-            "-f",
-            "f32le",
-            "pipe:1"};
+    std::vector<std::string> arguments = ReadSource(sourcePath);
+    AddPcmOutput(arguments, format.m_nChannels, format.m_nSampleRate);
+    return arguments;
 }
 
 // AAC is ffmpeg's own encoder (no encoder Debian ships may be linked here):
@@ -93,43 +90,13 @@ std::vector<std::string> DecoderArguments(const std::string& sourcePath, const C
 std::vector<std::string> AacArguments(const std::string& sourcePath, const CFormatProfile& profile,
                                       const CPcmFormat& format, const std::string& outputPath)
 {
-    return {FFMPEG,
-            "-nostdin",
-            "-hide_banner",
-            "-loglevel",
-            "error",
-            "-y",
-            "-i",
-            FileUrl(sourcePath),
-            "-map",
-            "0:a:0",
-            "-vn",
-            "-sn",
-            "-dn",
-            "-map_metadata",
-            "-1",
-            "-ac",
-            std::to_string(format.m_nChannels),
-            "-ar",
-            std::to_string(format.m_nSampleRate),
-            "-c:a",
-            "aac",
-            "-b:a",
-            std::to_string(profile.m_nKbps) + "k",
-            "-f",
-            "ipod",
-            FileUrl(outputPath),
-            "-map",
-            "0:a:0",
-            "-ac",
-            "1",
-            "-ar",
-            std::to_string(format.m_nSampleRate),
-            "-c:a",
-            "pcm_f32le",
-            "-f",
-            "f32le",
-            "pipe:1"};
+    std::vector<std::string> arguments = ReadSource(sourcePath);
+    arguments.insert(arguments.end(),
+                     {"-map_metadata", "-1", "-ac", std::to_string(format.m_nChannels), "-ar",
+                      std::to_string(format.m_nSampleRate), "-c:a", "aac", "-b:a",
+                      std::to_string(profile.m_nKbps) + "k", "-f", "ipod", FileUrl(outputPath), "-map", "0:a:0"});
+    AddPcmOutput(arguments, 1, format.m_nSampleRate);
+    return arguments;
 }
 
 struct CRun
