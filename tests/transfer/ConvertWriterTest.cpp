@@ -336,8 +336,12 @@ TEST_F(ConvertWriterTest, ACancelStopsEveryConversionAtOnce)
 
     EXPECT_LT(std::chrono::steady_clock::duration(stopped - canceledAt), 500ms);
     EXPECT_EQ(m_convert.m_nRunning, 0);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"INFO   : Copying \"COMPUTER/A/Long\"", "CANCEL : Canceled by user",
-                                                    "INFO   : Deleting \"JUKEBIT/A/Long\""}));
+    // The workers convert ahead of the copier: the cancel may come before it
+    // has reached the album, or while it waits for the first file.
+    const std::vector<std::string> reached{"INFO   : Copying \"COMPUTER/A/Long\"", "CANCEL : Canceled by user",
+                                           "INFO   : Deleting \"JUKEBIT/A/Long\""};
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_TRUE(lines == reached || lines == std::vector<std::string>{"CANCEL : Canceled by user"}) << lines.size();
     EXPECT_TRUE(Snapshot("player").empty());
     EXPECT_TRUE(TemporaryFilesGone());
 }
