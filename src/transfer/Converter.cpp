@@ -3,6 +3,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
 #include "transfer/Encoder.h"
+#include "transfer/FlacDecoder.h"
 
 #include <algorithm>
 #include <array>
@@ -25,6 +26,8 @@ constexpr std::size_t READ_BYTES = 64 * 1024;
 // The rates MP3 and AAC take as they are; others are resampled to the
 // nearest of the family.
 constexpr std::array<int, 9> MPEG_RATES = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+// The rate Opus plays at, whatever it was fed.
+constexpr int OPUS_RATE = 48000;
 
 std::u16string LowerExtension(const std::u16string& name)
 {
@@ -38,15 +41,36 @@ std::u16string LowerExtension(const std::u16string& name)
     return extension;
 }
 
-CPcmFormat PcmFormat(ECodec codec, const CSourceTags& tags)
+bool IsMpegRate(int nSampleRate)
+{
+    return std::find(MPEG_RATES.begin(), MPEG_RATES.end(), nSampleRate) != MPEG_RATES.end();
+}
+
+// FLAC, the common source, is decoded in the process by libFLAC, without a
+// pipe or ffmpeg's start: when it has one or two channels and a rate the
+// encoder takes as it is (Opus's encoder resamples any). Other sources, and
+// FLAC to AAC, go through ffmpeg.
+bool DecodesInProcess(const std::string& sourcePath, ECodec codec, const CSourceTags& tags)
+{
+    if (codec == ECodec::Aac || LowerExtension(FromNativeName(sourcePath)) != u".flac" || tags.m_nSampleRate <= 0 ||
+        tags.m_nChannels < 1 || tags.m_nChannels > 2) {
+        return false;
+    }
+    return codec == ECodec::Opus || IsMpegRate(tags.m_nSampleRate);
+}
+
+// The samples the encoder is fed.
+CPcmFormat PcmFormat(ECodec codec, const CSourceTags& tags, bool bInProcess)
 {
     CPcmFormat format;
     // More than two channels are mixed to stereo by ffmpeg's downmix: the
     // players this writes for have two ears to serve.
     format.m_nChannels = tags.m_nChannels == 1 ? 1 : 2;
-    if (codec == ECodec::Opus) {
-        format.m_nSampleRate = 48000;
-    } else if (std::find(MPEG_RATES.begin(), MPEG_RATES.end(), tags.m_nSampleRate) != MPEG_RATES.end()) {
+    if (bInProcess) {
+        format.m_nSampleRate = tags.m_nSampleRate;
+    } else if (codec == ECodec::Opus) {
+        format.m_nSampleRate = OPUS_RATE;
+    } else if (IsMpegRate(tags.m_nSampleRate)) {
         format.m_nSampleRate = tags.m_nSampleRate;
     } else {
         format.m_nSampleRate = tags.m_nSampleRate % 11025 == 0 ? 44100 : 48000;
@@ -171,10 +195,35 @@ bool Start(CChildProcess& child, const std::vector<std::string>& arguments, CRun
     return true;
 }
 
-bool EncodeLinked(const std::string& sourcePath, const CFormatProfile& profile, const CSourceTags& tags,
+// The length the written stream must have, in its own sample frames.
+std::uint64_t OutputFrames(ECodec codec, const CPcmFormat& format, std::uint64_t nFrames)
+{
+    if (codec != ECodec::Opus || format.m_nSampleRate == OPUS_RATE) {
+        return nFrames;
+    }
+    const auto rate = static_cast<std::uint64_t>(format.m_nSampleRate);
+    return (nFrames * OPUS_RATE + rate / 2) / rate;
+}
+
+// Feeds the encoder from libFLAC, or else from ffmpeg.
+bool Decode(CFile& source, const std::string& sourcePath, const CPcmFormat& format, bool bInProcess,
+            IPcmEncoder& encoder, const std::atomic<bool>& cancel, CRun& run)
+{
+    if (bInProcess) {
+        CFlacResult decoded = DecodeFlac(source, sourcePath, format, encoder, cancel);
+        run.m_nFrames = decoded.m_nFrames;
+        return decoded.m_nError == 0 || run.Failed(decoded.m_nError, std::move(decoded.m_message));
+    }
+    CChildProcess decoder;
+    return Start(decoder, DecoderArguments(sourcePath, format), run) &&
+           Pump(decoder, format.m_nChannels, &encoder, cancel, sourcePath, run);
+}
+
+bool EncodeLinked(CFile& source, const std::string& sourcePath, const CFormatProfile& profile, const CSourceTags& tags,
                   const std::string& outputPath, const std::atomic<bool>& cancel, CRun& run)
 {
-    const CPcmFormat format = PcmFormat(profile.m_codec, tags);
+    const bool bInProcess = DecodesInProcess(sourcePath, profile.m_codec, tags);
+    const CPcmFormat format = PcmFormat(profile.m_codec, tags, bInProcess);
     std::string message;
     int nError = 0;
     auto encoder = profile.m_codec == ECodec::Opus ? MakeOpusEncoder(profile, tags, format, outputPath, message, nError)
@@ -182,23 +231,22 @@ bool EncodeLinked(const std::string& sourcePath, const CFormatProfile& profile, 
     if (!encoder) {
         return run.Failed(nError, message);
     }
-    CChildProcess decoder;
-    if (!Start(decoder, DecoderArguments(sourcePath, format), run) ||
-        !Pump(decoder, format.m_nChannels, encoder.get(), cancel, sourcePath, run)) {
+    if (!Decode(source, sourcePath, format, bInProcess, *encoder, cancel, run)) {
         return false;
     }
     if ((nError = encoder->Finish()) != 0) {
         return run.Failed(nError, encoder->Message());
     }
-    nError = profile.m_codec == ECodec::Opus ? CheckOggOpus(outputPath, run.m_nFrames, message)
-                                             : CheckMp3(outputPath, run.m_nFrames, message);
+    const std::uint64_t nFrames = OutputFrames(profile.m_codec, format, run.m_nFrames);
+    nError = profile.m_codec == ECodec::Opus ? CheckOggOpus(outputPath, nFrames, message)
+                                             : CheckMp3(outputPath, nFrames, message);
     return nError == 0 || run.Failed(nError, message);
 }
 
 bool EncodeAac(const std::string& sourcePath, const CFormatProfile& profile, const CSourceTags& tags,
                const std::string& outputPath, const std::atomic<bool>& cancel, CRun& run)
 {
-    const CPcmFormat format = PcmFormat(profile.m_codec, tags);
+    const CPcmFormat format = PcmFormat(profile.m_codec, tags, false);
     CChildProcess encoder;
     if (!Start(encoder, AacArguments(sourcePath, profile, format, outputPath), run) ||
         !Pump(encoder, 1, nullptr, cancel, sourcePath, run)) {
@@ -228,6 +276,8 @@ public:
     }
 
     int Error() const { return m_nError; }
+    // The open file, read from its first byte.
+    CFile& File() { return m_file; }
 
     int CheckUnchanged() const
     {
@@ -250,14 +300,14 @@ private:
 bool Convert(const std::string& sourcePath, const CFormatProfile& profile, const std::string& outputPath,
              const std::atomic<bool>& cancel, CRun& run)
 {
-    const CHeldSource source(sourcePath);
+    CHeldSource source(sourcePath);
     if (const int nError = source.Error()) {
         return run.Failed(nError, "Cannot read " + sourcePath + ": " + std::strerror(nError));
     }
     const CSourceTags tags = ReadSourceTags(sourcePath);
     const bool bDone = profile.m_codec == ECodec::Aac
                            ? EncodeAac(sourcePath, profile, tags, outputPath, cancel, run)
-                           : EncodeLinked(sourcePath, profile, tags, outputPath, cancel, run);
+                           : EncodeLinked(source.File(), sourcePath, profile, tags, outputPath, cancel, run);
     if (!bDone) {
         return false;
     }

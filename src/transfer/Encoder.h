@@ -27,7 +27,8 @@ struct CPcmFormat
     int m_nChannels = 0;
 };
 
-// Opus in Ogg at 48 kHz: Vorbis comments, the picture, RFC 7845's gain.
+// Opus in Ogg, which plays at 48 kHz: libopusenc resamples samples of any
+// other rate. Vorbis comments, the picture, RFC 7845's gain.
 // Nothing and the message when it cannot start.
 std::unique_ptr<IPcmEncoder> MakeOpusEncoder(const CFormatProfile& profile, const CSourceTags& tags,
                                              const CPcmFormat& format, const std::string& outputPath,

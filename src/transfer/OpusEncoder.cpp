@@ -9,8 +9,6 @@
 
 namespace {
 
-// Opus decodes at 48 kHz whatever the source's rate.
-constexpr int OPUS_RATE = 48000;
 // As ffmpeg's libopus and opusenc: the best the encoder does.
 constexpr int OPUS_COMPLEXITY = 10;
 // ReplayGain's reference is 89 dB, about -18 LUFS; RFC 7845's is -23 LUFS.
@@ -141,8 +139,8 @@ std::unique_ptr<IPcmEncoder> MakeOpusEncoder(const CFormatProfile& profile, cons
     OggOpusEnc* encoder = nullptr;
     if (result == OPE_OK) {
         errno = 0;
-        encoder =
-            ope_encoder_create_file(outputPath.c_str(), comments.get(), OPUS_RATE, format.m_nChannels, 0, &result);
+        encoder = ope_encoder_create_file(outputPath.c_str(), comments.get(), format.m_nSampleRate, format.m_nChannels,
+                                          0, &result);
     }
     if (encoder == nullptr) {
         nError = result == OPE_CANNOT_OPEN && errno != 0 ? errno : EIO;

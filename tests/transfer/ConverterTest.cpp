@@ -56,7 +56,7 @@ public:
         Shell(ffmpeg + "-i anoisesrc=d=2:r=96000:a=0.3 -ac 2 -sample_fmt s32 " + (root / "hires.flac").string());
         Shell(ffmpeg + "-i anoisesrc=d=2:r=48000:a=0.3 -af aformat=channel_layouts=5.1 " +
               (root / "surround.flac").string());
-        Shell(ffmpeg + "-i anoisesrc=d=30:r=44100:a=0.3 -ac 2 " + (root / "long.flac").string());
+        Shell(ffmpeg + "-i anoisesrc=d=90:r=44100:a=0.3 -ac 2 " + (root / "long.flac").string());
         std::ofstream(root / "broken.flac") << "fLaC but nothing a decoder takes";
     }
 
@@ -305,6 +305,46 @@ TEST_P(ConverterCodecTest, ReportsAnUndecodableFileInOneLineAndLeavesNothing)
     EXPECT_TRUE(result.m_message.starts_with("Cannot decode " + Source("broken.flac") + ": ")) << result.m_message;
     EXPECT_EQ(result.m_message.find('\n'), std::string::npos);
     EXPECT_FALSE(fs::exists(output));
+}
+
+// Where a FLAC file's first audio frame that begins at or after a byte
+// begins: the frames of a fixed block size all start with the first's four
+// bytes, which follow the metadata blocks.
+std::size_t FlacFrameAfter(const std::string& flac, std::size_t from)
+{
+    std::size_t at = 4; // "fLaC"
+    for (bool bLast = false; !bLast;) {
+        bLast = (static_cast<unsigned char>(flac[at]) & 0x80) != 0;
+        at += 4 + (static_cast<std::size_t>(static_cast<unsigned char>(flac[at + 1])) << 16 |
+                   static_cast<std::size_t>(static_cast<unsigned char>(flac[at + 2])) << 8 |
+                   static_cast<unsigned char>(flac[at + 3]));
+    }
+    return flac.find(flac.substr(at, 4), from);
+}
+
+// A FLAC file cut short, by a copy or a download that stopped, does not pass
+// for a shorter track, whether cut within a frame or between two; nor does a
+// damaged frame pass for silence.
+TEST_F(ConverterTest, AFlacCutShortOrDamagedDoesNotConvert)
+{
+    const std::string whole = ReadBytes(Source("tagged/01.flac"));
+    std::string damaged = whole;
+    damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x55);
+    const std::atomic<bool> cancel = false;
+    for (const auto& [name, bytes] :
+         {std::pair{"cut.flac", whole.substr(0, whole.size() * 3 / 4)},
+          std::pair{"cut-at-frame.flac", whole.substr(0, FlacFrameAfter(whole, whole.size() / 2))},
+          std::pair{"damaged.flac", damaged}}) {
+        const std::string source = Output(name);
+        std::ofstream(source, std::ios::binary) << bytes;
+        for (const char* profile : {"opus-128", "mp3-v2"}) {
+            const std::string output = Output(std::string(name) + "." + profile);
+            const auto result = ConvertFile(source, *FindProfile(profile), output, cancel);
+            EXPECT_EQ(result.m_nError, EIO) << name << " " << profile;
+            EXPECT_TRUE(result.m_message.starts_with("Cannot decode " + source + ": ")) << result.m_message;
+            EXPECT_FALSE(fs::exists(output)) << output;
+        }
+    }
 }
 
 TEST_P(ConverterCodecTest, StopsSoonAfterCancelAndLeavesNothing)
