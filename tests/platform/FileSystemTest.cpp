@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include <cerrno>
 
@@ -69,6 +70,19 @@ TEST(ListFolderTest, EntriesInFoldedNameOrderWithTypesAndSizes)
     EXPECT_FALSE(entries[7].m_bFolder); // a dangling link is a file
     EXPECT_TRUE(entries[8].m_bFolder);  // a link to a folder is a folder
     EXPECT_EQ(entries[9].m_size, 7u);
+
+    // A folder whose entries the system hands over in several batches.
+    const fs::path many = fixture / "many";
+    fs::create_directory(many);
+    constexpr int COUNT = 3000;
+    for (int i = 0; i < COUNT; ++i) {
+        std::ofstream(many / ("track " + std::to_string(i) + " of a folder listed in several batches.mp3")) << i;
+    }
+    ASSERT_EQ(ListFolder(Wide(many), listing), 0);
+    EXPECT_EQ(listing.m_readError, 0);
+    ASSERT_EQ(listing.m_entries.size(), static_cast<std::size_t>(COUNT));
+    EXPECT_EQ(listing.m_entries.front().m_name, u"track 0 of a folder listed in several batches.mp3");
+    EXPECT_EQ(listing.m_entries.back().m_size, 3u); // "999"
 }
 
 TEST(ListFolderTest, FailuresAndIdentity)
