@@ -86,6 +86,7 @@ void CLyrafetchDoc::SetFormat(const CFormatProfile& format)
 void CLyrafetchDoc::ComputeChanges()
 {
     m_pModel->ComputeChanges(*m_pWriter);
+    m_pModel->SetPlayerFiles(m_pWriter.get());
     m_pModel->ComputeDeltas();
 }
 

@@ -224,6 +224,10 @@ public:
     // Computer files count what sizes says they take, or their own size.
     std::int64_t AlbumDelta(std::uint64_t unit, const IPlayerFiles* sizes = nullptr) const;
     void SumChildDeltas();
+    // On the root: what the files to copy take once written, by the writer in
+    // use, which the byte changes of every album then count; without it, the
+    // computer files' own sizes. Set again whenever the writer changes.
+    void SetPlayerFiles(const IPlayerFiles* sizes) { m_pPlayerFiles = sizes; }
     bool HasPlayerOnlyDeletion() const;
     int CountAlbumsToDelete() const;
     int CountAlbumsToCopy() const;
@@ -274,6 +278,9 @@ public:
     bool m_bKeepPlayers = false;
 
 private:
+    const IPlayerFiles* m_pPlayerFiles = nullptr;
+
+    const CFolderNode& Root() const;
     class CScanState;
     using CSideRequests = std::array<std::shared_ptr<CListingRequest>, SIDE_COUNT>;
     void SetSubtreeSelection(int mode);

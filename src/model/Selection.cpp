@@ -204,7 +204,16 @@ void CFolderNode::ComputeDeltas()
 
 void CFolderNode::ComputeAlbumDelta()
 {
-    m_sizeDelta = AlbumDelta(1);
+    m_sizeDelta = AlbumDelta(1, Root().m_pPlayerFiles);
+}
+
+const CFolderNode& CFolderNode::Root() const
+{
+    const CFolderNode* node = this;
+    while (node->m_pParent != nullptr) {
+        node = node->m_pParent;
+    }
+    return *node;
 }
 
 // An album selected and not on the player adds its computer-side files; one on

@@ -246,6 +246,21 @@ TEST(SelectionPropertyTest, CountersAndDeltasStayConsistentUnderRandomToggles)
     }
 }
 
+// Makes files half their source's size, as a conversion does.
+class CHalvingWriter final : public IPlayerFiles
+{
+public:
+    std::u16string PlayerFileName(const CFolderNode&, const CFileEntry& source) const override
+    {
+        return PlayerName(source.m_name);
+    }
+    std::uint64_t ExpectedBytes(const CFolderNode&, const CFileEntry& source) const override
+    {
+        return source.m_size / 2;
+    }
+    std::string WriterId() const override { return "half"; }
+};
+
 // A changed album ticked is refreshed: its bytes are the new version's minus
 // the old one's, in the labels and on a card with clusters, and the plan lists
 // it among the copies with both sizes.
@@ -297,4 +312,14 @@ TEST_F(SelectionTest, ARefreshCountsNewMinusOldUntilThePlayersVersionIsKept)
     SetKeepAllPlayers(m_root, false);
     EXPECT_EQ(m_root.m_sizeDelta, 7 + 2500 - 4000);
     EXPECT_EQ(m_root.CountAlbumsToRefresh(), 1);
+
+    // The labels count what the writer in use makes of the files, as the
+    // free space does, whichever way an album's bytes come to be counted.
+    const CHalvingWriter halving;
+    m_root.SetPlayerFiles(&halving);
+    m_root.ComputeDeltas();
+    EXPECT_EQ(Node(u"A/Grown").m_sizeDelta, 1750 - 1000);
+    Node(u"A/New").ApplySelection(SELECT_NONE);
+    Node(u"A/New").ApplySelection(SELECT_ALL);
+    EXPECT_EQ(m_root.m_sizeDelta, 3 + (1750 - 1000) - 4000);
 }
