@@ -210,7 +210,8 @@ void CConvertWriter::BeginPass(const CFolderNode& root)
 {
     std::vector<std::string> sources;
     const auto plan = [&](const auto& self, const CFolderNode& node) -> void {
-        if (node.IsAlbumToCopy()) {
+        // A refresh writes its album's new version as a copy does, in the same walk.
+        if (node.IsAlbumToCopy() || node.IsAlbumToRefresh()) {
             for (const CFileEntry& entry : node.m_files[SIDE_COMPUTER]) {
                 if (std::string path = ToNativePath(ComputerFilePath(node, entry)); Converts(path, entry)) {
                     sources.push_back(std::move(path));

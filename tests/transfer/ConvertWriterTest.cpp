@@ -237,6 +237,23 @@ TEST_F(ConvertWriterTest, WritesInNameOrderWhileConvertingAhead)
     EXPECT_TRUE(TemporaryFilesGone());
 }
 
+// A changed album's new version is converted ahead on every core too.
+TEST_F(ConvertWriterTest, AChangedAlbumIsConvertedAheadAsANewOneIs)
+{
+    ScanConverting("computer/A/One/01.flac:30\ncomputer/A/One/02.flac:30\ncomputer/A/One/03.flac:30\n"
+                   "player/A/One/01.mp3:5\n");
+    for (const char* name : {"01.flac", "02.flac", "03.flac"}) {
+        m_convert.m_delays[name] = 200ms;
+    }
+    Node(u"A/One").m_bChanged = true;
+    CopyAll();
+
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"INFO   : Replacing \"COMPUTER/A/One\""});
+    EXPECT_EQ(ReadFileText(m_fixture / "player/A/One/03.opus"), Converted("A/One/03.flac"));
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    EXPECT_EQ(m_convert.m_nMostAtOnce, std::min(cores, 3));
+}
+
 // A file that cannot be converted fails its album with the converter's line,
 // as an unreadable one does; the files planned after it are dropped, and the
 // next album is converted and copied.
