@@ -39,7 +39,8 @@ public:
     {
         s_pFolder = new CFolderFixture;
         const auto& root = s_pFolder->Root();
-        const std::string ffmpeg = "ffmpeg -nostdin -y -loglevel error -f lavfi ";
+        const std::string transcode = "ffmpeg -nostdin -y -loglevel error ";
+        const std::string ffmpeg = transcode + "-f lavfi ";
         fs::create_directories(root / "tagged");
         fs::create_directories(root / "wav");
         Shell(ffmpeg + "-i color=red:s=32x32 -frames:v 1 " + (root / "front.jpg").string());
@@ -58,6 +59,10 @@ public:
               (root / "surround.flac").string());
         Shell(ffmpeg + "-i anoisesrc=d=90:r=44100:a=0.3 -ac 2 " + (root / "long.flac").string());
         std::ofstream(root / "broken.flac") << "fLaC but nothing a decoder takes";
+        // Whole audio in other wrappers: Ogg FLAC and MP3 under FLAC's name.
+        const std::string flac = (root / "tagged/01.flac").string();
+        Shell(transcode + "-i " + flac + " -map 0:a -c:a flac -f ogg " + (root / "ogg.flac").string());
+        Shell(transcode + "-i " + flac + " -map 0:a -f mp3 " + (root / "mp3.flac").string());
     }
 
     static void TearDownTestSuite()
@@ -343,6 +348,23 @@ TEST_F(ConverterTest, AFlacCutShortOrDamagedDoesNotConvert)
             EXPECT_EQ(result.m_nError, EIO) << name << " " << profile;
             EXPECT_TRUE(result.m_message.starts_with("Cannot decode " + source + ": ")) << result.m_message;
             EXPECT_FALSE(fs::exists(output)) << output;
+        }
+    }
+}
+
+// What a file holds decides how it is decoded, not its name.
+TEST_F(ConverterTest, WholeAudioInAnotherWrapperConverts)
+{
+    const std::atomic<bool> cancel = false;
+    for (const char* name : {"ogg.flac", "mp3.flac"}) {
+        for (const char* profile : {"opus-128", "mp3-v2"}) {
+            const std::string output = Output(std::string(name) + "." + profile);
+            const auto result = ConvertFile(Source(name), *FindProfile(profile), output, cancel);
+            EXPECT_EQ(result.m_nError, 0) << name << " " << profile << ": " << result.m_message;
+            if (result.m_nError == 0) {
+                const CDecoded decoded = Decode(output);
+                EXPECT_NEAR(static_cast<double>(decoded.m_nFrames) / decoded.m_nRate, 3.0, 0.06) << name;
+            }
         }
     }
 }
