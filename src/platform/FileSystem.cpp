@@ -180,8 +180,12 @@ int ExamineListed(int folderFd, const dirent64& raw, ELinks links, CFolderNote* 
     }
     if (bNote && !pNote->m_bFound && !entry.m_bFolder) {
         pNote->m_bFound = true;
+        // Opening a pipe would wake a writer waiting for its reader, opening a
+        // device may act on it: what the listing names as one stays shut.
+        const bool bSpecial =
+            raw.d_type == DT_FIFO || raw.d_type == DT_CHR || raw.d_type == DT_BLK || raw.d_type == DT_SOCK;
         CDirEntry ignored;
-        pNote->m_error = ReadNote(folderFd, *pNote, ignored, bExamined);
+        pNote->m_error = bSpecial ? ENOTSUP : ReadNote(folderFd, *pNote, ignored, bExamined);
     }
     return 0;
 }

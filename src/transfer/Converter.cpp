@@ -47,13 +47,14 @@ bool IsMpegRate(int nSampleRate)
 }
 
 // FLAC, the common source, is decoded in the process by libFLAC, without a
-// pipe or ffmpeg's start: when it has one or two channels and a rate the
+// pipe or ffmpeg's start: when the file holds a FLAC stream (an Ogg FLAC or
+// an MP3 may bear FLAC's name) with one or two channels and a rate the
 // encoder takes as it is (Opus's encoder resamples any). Other sources, and
 // FLAC to AAC, go through ffmpeg.
-bool DecodesInProcess(const std::string& sourcePath, ECodec codec, const CSourceTags& tags)
+bool DecodesInProcess(ECodec codec, const CSourceTags& tags)
 {
-    if (codec == ECodec::Aac || LowerExtension(FromNativeName(sourcePath)) != u".flac" || tags.m_nSampleRate <= 0 ||
-        tags.m_nChannels < 1 || tags.m_nChannels > 2) {
+    if (codec == ECodec::Aac || !tags.m_bFlacStream || tags.m_nSampleRate <= 0 || tags.m_nChannels < 1 ||
+        tags.m_nChannels > 2) {
         return false;
     }
     return codec == ECodec::Opus || IsMpegRate(tags.m_nSampleRate);
@@ -222,7 +223,7 @@ bool Decode(CFile& source, const std::string& sourcePath, const CPcmFormat& form
 bool EncodeLinked(CFile& source, const std::string& sourcePath, const CFormatProfile& profile, const CSourceTags& tags,
                   const std::string& outputPath, const std::atomic<bool>& cancel, CRun& run)
 {
-    const bool bInProcess = DecodesInProcess(sourcePath, profile.m_codec, tags);
+    const bool bInProcess = DecodesInProcess(profile.m_codec, tags);
     const CPcmFormat format = PcmFormat(profile.m_codec, tags, bInProcess);
     std::string message;
     int nError = 0;

@@ -93,10 +93,16 @@ void ReadStreamInfo(const FLAC__StreamDecoder* /*decoder*/, const FLAC__StreamMe
     }
 }
 
-// libFLAC goes on after a damaged frame; the conversion does not.
+// libFLAC goes on after a damaged frame; the conversion does not. Bytes that
+// are no frame after the last of the samples the header counts are a tag
+// (ID3v1, APE) or padding, not damage to the audio.
 void NoteError(const FLAC__StreamDecoder* /*decoder*/, FLAC__StreamDecoderErrorStatus status, void* client)
 {
-    RunOf(client).Undecodable(FLAC__StreamDecoderErrorStatusString[status]);
+    CFlacRun& run = RunOf(client);
+    const bool bAfterTheAudio = run.m_nTotalFrames != 0 && run.m_result.m_nFrames == run.m_nTotalFrames;
+    if (status != FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC || !bAfterTheAudio) {
+        run.Undecodable(FLAC__StreamDecoderErrorStatusString[status]);
+    }
 }
 
 // Decodes frame by frame, looking at cancel between two.

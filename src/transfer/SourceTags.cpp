@@ -213,6 +213,7 @@ CSourceTags ReadSourceTags(const std::string& sourcePath)
             tags.m_nSampleRate = properties->sampleRate();
             tags.m_nChannels = properties->channels();
         }
+        tags.m_bFlacStream = dynamic_cast<TagLib::FLAC::File*>(ref.file()) != nullptr;
     }
     auto cover = ref.isNull() ? std::nullopt : EmbeddedCover(ref.file());
     if (!cover || cover->m_data.empty()) {

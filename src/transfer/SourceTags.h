@@ -22,6 +22,9 @@ struct CSourceTags
     // 0 when the header does not say.
     int m_nSampleRate = 0;
     int m_nChannels = 0;
+    // Whether the file holds a FLAC stream of its own (not in Ogg), whatever
+    // its name.
+    bool m_bFlacStream = false;
 };
 
 // Never fails: a source whose tags cannot be read gives no tags, and the

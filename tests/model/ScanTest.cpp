@@ -10,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -248,9 +252,22 @@ TEST_F(ScanTest, ManifestsAreTheAlbumsRecordsNeverItsFiles)
     }
     WriteManifest(m_fixture / "player/A/Huge", huge);
     fs::create_symlink(m_fixture / "player/A/Kept/.lyrafetch-album", m_fixture / "player/A/Link/.lyrafetch-album");
-    ASSERT_EQ(mkfifo((m_fixture / "player/A/Pipe/.lyrafetch-album").c_str(), 0600), 0);
+    const std::string pipe = (m_fixture / "player/A/Pipe/.lyrafetch-album").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // A writer waits for the pipe's reader, which the scan never is.
+    std::atomic<bool> bWriterOpened = false;
+    std::thread writer([&] {
+        const int fd = open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+        bWriterOpened = true;
+        close(fd);
+    });
 
-    ASSERT_TRUE(ScanPair());
+    const bool bScanned = ScanPair();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(bWriterOpened);
+    close(open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    writer.join();
+    ASSERT_TRUE(bScanned);
     EXPECT_TRUE(m_messages.m_messages.empty());
     const CFolderNode& album = Node(u"A/Kept");
     ASSERT_NE(album.m_pManifest, nullptr);

@@ -39,7 +39,8 @@ public:
     {
         s_pFolder = new CFolderFixture;
         const auto& root = s_pFolder->Root();
-        const std::string ffmpeg = "ffmpeg -nostdin -y -loglevel error -f lavfi ";
+        const std::string transcode = "ffmpeg -nostdin -y -loglevel error ";
+        const std::string ffmpeg = transcode + "-f lavfi ";
         fs::create_directories(root / "tagged");
         fs::create_directories(root / "wav");
         Shell(ffmpeg + "-i color=red:s=32x32 -frames:v 1 " + (root / "front.jpg").string());
@@ -58,6 +59,15 @@ public:
               (root / "surround.flac").string());
         Shell(ffmpeg + "-i anoisesrc=d=90:r=44100:a=0.3 -ac 2 " + (root / "long.flac").string());
         std::ofstream(root / "broken.flac") << "fLaC but nothing a decoder takes";
+        // Whole audio in other wrappers: Ogg FLAC and MP3 under FLAC's name, a
+        // FLAC file with an ID3v1 tag after its last frame.
+        const std::string flac = (root / "tagged/01.flac").string();
+        Shell(transcode + "-i " + flac + " -map 0:a -c:a flac -f ogg " + (root / "ogg.flac").string());
+        Shell(transcode + "-i " + flac + " -map 0:a -f mp3 " + (root / "mp3.flac").string());
+        fs::copy_file(flac, root / "id3v1.flac");
+        std::ofstream(root / "id3v1.flac", std::ios::app | std::ios::binary)
+            << "TAG" << std::string(30, 'T') << std::string(30, 'A') << std::string(30, 'L') << "2021"
+            << std::string(31, '\0');
     }
 
     static void TearDownTestSuite()
@@ -330,11 +340,17 @@ TEST_F(ConverterTest, AFlacCutShortOrDamagedDoesNotConvert)
     const std::string whole = ReadBytes(Source("tagged/01.flac"));
     std::string damaged = whole;
     damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x55);
+    // Bytes that are no frame between two, in a stream whose header does not
+    // count its samples (STREAMINFO's total, from its 14th byte, is 0).
+    std::string unsized = whole;
+    unsized.insert(FlacFrameAfter(whole, whole.size() / 2), 200, 'x');
+    unsized[8 + 13] = static_cast<char>(unsized[8 + 13] & 0xF0);
+    unsized.replace(8 + 14, 4, 4, '\0');
     const std::atomic<bool> cancel = false;
     for (const auto& [name, bytes] :
          {std::pair{"cut.flac", whole.substr(0, whole.size() * 3 / 4)},
           std::pair{"cut-at-frame.flac", whole.substr(0, FlacFrameAfter(whole, whole.size() / 2))},
-          std::pair{"damaged.flac", damaged}}) {
+          std::pair{"damaged.flac", damaged}, std::pair{"unsized-with-garbage.flac", unsized}}) {
         const std::string source = Output(name);
         std::ofstream(source, std::ios::binary) << bytes;
         for (const char* profile : {"opus-128", "mp3-v2"}) {
@@ -343,6 +359,24 @@ TEST_F(ConverterTest, AFlacCutShortOrDamagedDoesNotConvert)
             EXPECT_EQ(result.m_nError, EIO) << name << " " << profile;
             EXPECT_TRUE(result.m_message.starts_with("Cannot decode " + source + ": ")) << result.m_message;
             EXPECT_FALSE(fs::exists(output)) << output;
+        }
+    }
+}
+
+// What a file holds decides how it is decoded, not its name; a tag after the
+// last frame is no damage to the audio before it.
+TEST_F(ConverterTest, WholeAudioInAnotherWrapperConverts)
+{
+    const std::atomic<bool> cancel = false;
+    for (const char* name : {"ogg.flac", "mp3.flac", "id3v1.flac"}) {
+        for (const char* profile : {"opus-128", "mp3-v2"}) {
+            const std::string output = Output(std::string(name) + "." + profile);
+            const auto result = ConvertFile(Source(name), *FindProfile(profile), output, cancel);
+            EXPECT_EQ(result.m_nError, 0) << name << " " << profile << ": " << result.m_message;
+            if (result.m_nError == 0) {
+                const CDecoded decoded = Decode(output);
+                EXPECT_NEAR(static_cast<double>(decoded.m_nFrames) / decoded.m_nRate, 3.0, 0.06) << name;
+            }
         }
     }
 }
