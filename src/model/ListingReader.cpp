@@ -42,7 +42,7 @@ bool CListingRequest::IsAnchor() const
     return !m_place.m_pBase || m_place.m_path.size() >= ANCHOR_PATH_BYTES;
 }
 
-// Reading and parsing the manifest here keeps both off the walk's thread.
+// Reading the manifest here keeps its system calls off the walk's thread.
 void CListingRequest::Read()
 {
     static const std::string manifestName = ToNativePath(MANIFEST_NAME);
@@ -54,8 +54,8 @@ void CListingRequest::Read()
     if (!note.m_bFound) {
         return;
     }
-    if (std::optional<CAlbumManifest> manifest = note.m_error == 0 ? ParseManifest(note.m_text) : std::nullopt) {
-        m_pManifest = std::make_unique<CAlbumManifest>(std::move(*manifest));
+    if (note.m_error == 0) {
+        m_manifestText = std::move(note.m_text);
     } else {
         m_bManifestUnread = true;
     }

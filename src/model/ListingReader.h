@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -27,9 +28,11 @@ public:
     // or 0 with its listing.
     int m_error = 0;
     CFolderListing m_listing;
-    // Where manifests are read: the folder's, when it could be read and
-    // parsed, and whether it held one that could not.
-    std::unique_ptr<CAlbumManifest> m_pManifest;
+    // Where manifests are read: the text of the folder's, when it held one
+    // that could be read, and whether it held one that could not. The walk
+    // parses it: a text takes less room than its parse while the listing
+    // waits for the walk.
+    std::optional<std::string> m_manifestText;
     bool m_bManifestUnread = false;
     // The folder held open, once it is read, when the folders below are
     // reached from it, as a root's are.

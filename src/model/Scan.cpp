@@ -259,13 +259,16 @@ bool CFolderNode::ScanFolders(CScanState& state, const CSideRequests& requests)
     // compared with the computer's files now, and only its writer is kept.
     if (read[SIDE_PLAYER] && IsAlbum()) {
         CListingRequest& player = *requests[SIDE_PLAYER];
+        std::optional<CAlbumManifest> manifest;
+        if (player.m_manifestText && !(manifest = ParseManifest(*player.m_manifestText))) {
+            player.m_bManifestUnread = true;
+        }
         if (player.m_bManifestUnread) {
             state.Record().m_unreadManifests.push_back(ToLogText(JoinPath(GetPath(SIDE_PLAYER, true), MANIFEST_NAME)));
         }
-        if (player.m_pManifest) {
-            m_bRecordsFiles = RecordsFiles(*player.m_pManifest, m_files[SIDE_COMPUTER]);
-            std::vector<CManifestEntry>().swap(player.m_pManifest->m_files);
-            m_pManifest = std::move(player.m_pManifest);
+        if (manifest) {
+            m_bRecordsFiles = RecordsFiles(*manifest, m_files[SIDE_COMPUTER]);
+            m_pManifest = std::make_unique<CAlbumManifest>(CAlbumManifest{std::move(manifest->m_writer), {}});
         }
     }
     CScanState::CChildRequests children(state, *this, requests);
