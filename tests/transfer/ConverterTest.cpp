@@ -417,9 +417,12 @@ TEST_F(ConverterTest, ASourceWrittenWhileConvertedLeavesNothing)
     fs::copy_file(Source("long.flac"), source);
     const std::string output = Output("out.opus");
     const std::atomic<bool> cancel = false;
+    const std::string bytes = ReadBytes(source);
+    // Once the encoder has made its file, the conversion is under way.
     std::thread rewriter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const std::string bytes = ReadBytes(source);
+        for (int waited = 0; !fs::exists(output) && waited < 10000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         std::fstream file(source, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(static_cast<std::streamoff>(bytes.size() / 2));
         file.write(bytes.data() + bytes.size() / 2, static_cast<std::streamsize>(bytes.size() - bytes.size() / 2));
