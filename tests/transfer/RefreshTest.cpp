@@ -49,17 +49,22 @@ protected:
                               : m_pVolume->Mount(m_fixture / "player", bytes);
         return m_failure.empty();
     }
-    // Scans again and runs a whole job of every album, the albums on both
-    // sides taken as changed, as the scan finds them after the computer's
-    // side changed.
-    void RunJob(bool changed = true)
+    // Scans again, ticks every album and clears the log, for the next job.
+    void Rescan()
     {
         m_root.m_children.clear();
         ASSERT_TRUE(ScanPair());
         OpenPlayer();
         m_root.ApplySelection(SELECT_ALL);
-        MarkChanged(m_root, changed);
         m_log.Clear();
+    }
+    // Scans again and runs a whole job of every album, the albums on both
+    // sides taken as changed, as the scan finds them after the computer's
+    // side changed.
+    void RunJob(bool changed = true)
+    {
+        Rescan();
+        MarkChanged(m_root, changed);
         m_log.m_nAlbumsToCopy = AlbumsToWrite(m_root);
         Job().Run();
     }
@@ -188,12 +193,8 @@ TEST_P(RefreshTest, AChangedAlbumIsReplacedWhole)
     ChangeComputersAlbum();
     const std::string twoManifest = PlayerManifest("B/Two");
     m_progress = 0;
-    m_root.m_children.clear();
-    ASSERT_TRUE(ScanPair());
-    OpenPlayer();
-    m_root.ApplySelection(SELECT_ALL);
+    Rescan();
     Node(u"A/One").m_bChanged = true;
-    m_log.Clear();
     m_log.m_nAlbumsToCopy = 1;
     m_log.m_nBytesCopied = 0;
     const std::uint64_t bytes = ExpectedAlbumBytes(CPlainCopy(), Node(u"A/One"));
@@ -275,12 +276,8 @@ TEST_P(RefreshTest, ARefreshThatFailsKeepsTheOldAlbum)
         m_fixture.CreateFile("computer/A/One/1", 12);
         const auto before = Snapshot("player/A/One");
         const std::string manifest = PlayerManifest("A/One");
-        m_root.m_children.clear();
-        ASSERT_TRUE(ScanPair());
-        OpenPlayer();
-        m_root.ApplySelection(SELECT_ALL);
+        Rescan();
         Node(u"A/One").m_bChanged = true;
-        m_log.Clear();
         ArmFault(EFaultPoint::WriteFile, 0, 0, 1, test.m_change);
         Job().Run();
         DisarmFaults();
@@ -329,10 +326,7 @@ TEST_P(RefreshTest, AJobKilledDuringTheSwapLeavesAWholeAlbum)
         const auto oldVersion = Snapshot("player/A/One");
         const std::string oldManifest = PlayerManifest("A/One");
         ChangeComputersAlbum();
-        m_root.m_children.clear();
-        ASSERT_TRUE(ScanPair());
-        OpenPlayer();
-        m_root.ApplySelection(SELECT_ALL);
+        Rescan();
         MarkChanged(m_root, true);
         if (const pid_t job = fork(); job == 0) {
             ArmFault(point, 0, skip, 1, [] { raise(SIGKILL); });
